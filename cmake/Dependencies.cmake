@@ -1,0 +1,26 @@
+# Every third-party dependency, found once here (all from Debian 12 packages; see scripts/install-deps).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(nlohmann_json 3.11 REQUIRED)
+
+# Standalone Asio is header-only.
+add_library(quillbridge_asio INTERFACE)
+target_compile_definitions(quillbridge_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+target_link_libraries(quillbridge_asio INTERFACE Threads::Threads)
+
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium>=1.0.18)
+pkg_check_modules(GNUTLS REQUIRED IMPORTED_TARGET gnutls>=3.7)
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle hogweed)
+pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+
+if(NOT QUILLBRIDGE_FUZZ)
+  find_package(GTest REQUIRED)
+  if(QUILLBRIDGE_BENCH)
+    find_package(benchmark REQUIRED)
+  endif()
+  pkg_check_modules(SYSTEMD REQUIRED IMPORTED_TARGET libsystemd)
+  pkg_check_modules(NGTCP2 REQUIRED IMPORTED_TARGET libngtcp2 libngtcp2_crypto_gnutls)
+  pkg_check_modules(AVAHI REQUIRED IMPORTED_TARGET avahi-client)
+  pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
+endif()

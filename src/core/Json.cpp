@@ -24,6 +24,8 @@ std::string describe(const JsonError& error) {
     return text + ": " + error.description;
 }
 
+JsonCodingError::JsonCodingError(JsonError error) : std::runtime_error(describe(error)), error_(std::move(error)) {}
+
 namespace detail {
 
 std::string jsonTypeName(const Json& json) {

@@ -40,6 +40,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -82,6 +83,17 @@ std::string describe(const JsonError& error);
 
 template <typename T>
 using JsonResult = std::expected<T, JsonError>;
+
+// A JSON failure thrown, for the few callers whose control flow needs an exception (the control
+// stream's framing, which also passes the transport's errors on as exceptions).
+class JsonCodingError : public std::runtime_error {
+public:
+    explicit JsonCodingError(JsonError error);
+    const JsonError& error() const { return error_; }
+
+private:
+    JsonError error_;
+};
 
 inline std::unexpected<JsonError> jsonFailure(JsonErrorKind kind, std::string description) {
     return std::unexpected(JsonError{kind, {}, std::move(description)});

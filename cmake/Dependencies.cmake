@@ -6,6 +6,8 @@ find_package(nlohmann_json 3.11 REQUIRED)
 # Standalone Asio is header-only.
 add_library(quillbridge_asio INTERFACE)
 target_compile_definitions(quillbridge_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+# Asio 1.22 only detects coroutine support for GCC; clang 16 (the fuzz build) has it too.
+target_compile_definitions(quillbridge_asio INTERFACE ASIO_HAS_CO_AWAIT=1)
 target_link_libraries(quillbridge_asio INTERFACE Threads::Threads)
 
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium>=1.0.18)

@@ -109,7 +109,10 @@ JsonResult<std::uint64_t> readUnsignedInteger(const Json& json, std::uint64_t ma
 
 JsonResult<double> readNumber(const Json& json) {
     if (!json.is_number()) return notANumber(json);
-    return json.get<double>();
+    double value = json.get<double>();
+    // Text such as 1e999 parses to infinity, which no field can hold (nor be written back).
+    if (!std::isfinite(value)) return doesNotFit(json.dump());
+    return value;
 }
 
 JsonResult<std::string> readString(const Json& json) {

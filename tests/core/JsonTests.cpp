@@ -156,6 +156,10 @@ TEST(JsonTests, RefusesValuesThatDoNotFitTheirField) {
         EXPECT_EQ(decoded.error().codingPath, entry.key);
     }
     ASSERT_TRUE(fromJson<JsonTestSample>(baseSample()).has_value());
+
+    auto huge = decodeJson<JsonTestSample>(baseSample().dump().replace(baseSample().dump().find("0.5"), 3, "1e999"));
+    ASSERT_FALSE(huge.has_value());
+    EXPECT_EQ(huge.error().codingPath, "ratio");
 }
 
 TEST(JsonTests, MissingRequiredFieldAndNestedErrorsNameTheirPath) {

@@ -11,6 +11,11 @@ bool isValidUtf8(std::string_view text) {
     auto bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
     utf8proc_ssize_t remaining = static_cast<utf8proc_ssize_t>(text.size());
     while (remaining > 0) {
+        if (*bytes < 0x80) {  // ASCII needs no decoding
+            ++bytes;
+            --remaining;
+            continue;
+        }
         utf8proc_int32_t codePoint = 0;
         utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &codePoint);
         if (length <= 0 || codePoint < 0) return false;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+
+#include "core/Json.hpp"
+#include "pairing/DefaultsStore.hpp"
+
+namespace quillbridge {
+
+// The user defaults on Linux: one JSON file, by default $XDG_CONFIG_HOME/quillbridge/defaults.json
+// (~/.config/quillbridge/defaults.json). It is read once when the store is made and rewritten whole,
+// atomically, on every change. Text, integers and flags are plain JSON values; data is {"data": Base64}.
+// Entries of any other form are kept as they are and read as nothing.
+//
+// One store per file and process: the store keeps the file's content in memory and does not notice
+// changes made to the file behind its back.
+class FileDefaultsStore final : public DefaultsStore {
+public:
+    // A file larger than this is not read (it is set aside like an unreadable one).
+    static constexpr std::size_t maximumFileByteCount = 16 << 20;
+
+    static std::filesystem::path defaultLocation();
+    static std::unique_ptr<FileDefaultsStore> openDefault();
+
+    // A file that exists but cannot be parsed is renamed to "<file>.unreadable-<seconds>" (and logged) so
+    // that the first write does not destroy it; the store then starts empty.
+    explicit FileDefaultsStore(std::filesystem::path file);
+
+    std::optional<DefaultsValue> value(std::string_view key) const override;
+    bool setValue(std::string_view key, DefaultsValue value) override;
+    bool removeValue(std::string_view key) override;
+
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    bool persist(const Json& document);
+
+    std::filesystem::path file_;
+    mutable std::mutex mutex_;
+    Json document_;
+};
+
+}  // namespace quillbridge

@@ -12,7 +12,7 @@ target_link_libraries(quillbridge_asio INTERFACE Threads::Threads)
 
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium>=1.0.18)
 pkg_check_modules(GNUTLS REQUIRED IMPORTED_TARGET gnutls>=3.7)
-pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle hogweed)
+pkg_check_modules(NETTLE REQUIRED IMPORTED_TARGET nettle hogweed gmp)
 pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 

@@ -5,7 +5,9 @@ find_package(nlohmann_json 3.11 REQUIRED)
 
 # Standalone Asio is header-only.
 add_library(quillbridge_asio INTERFACE)
-target_compile_definitions(quillbridge_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED)
+# Coroutine frames are allocated the same way whatever header a file includes first (else ASan reports
+# mismatched allocation and deallocation).
+target_compile_definitions(quillbridge_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC)
 # Asio 1.22 only detects coroutine support for GCC; clang 16 (the fuzz build) has it too.
 target_compile_definitions(quillbridge_asio INTERFACE ASIO_HAS_CO_AWAIT=1)
 target_link_libraries(quillbridge_asio INTERFACE Threads::Threads)

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+namespace quillbridge {
+
+// A UDP relay on [::1] between one client and a server port that loses and delays datagrams, in both
+// directions, with a fixed random seed. It stands in for a lossy network where netem is not available, and
+// can be pointed at another server in mid-connection (a restarted host).
+class LossyUdpRelay {
+public:
+    struct Options {
+        double lossRate = 0.01;
+        std::chrono::milliseconds delay{20};
+        std::uint32_t seed = 1;
+    };
+
+    LossyUdpRelay(std::uint16_t serverPort, Options options);
+    ~LossyUdpRelay();
+    LossyUdpRelay(const LossyUdpRelay&) = delete;
+    LossyUdpRelay& operator=(const LossyUdpRelay&) = delete;
+
+    // Where clients send to.
+    std::uint16_t port() const;
+    // Later datagrams from the client go to this server port instead.
+    void retarget(std::uint16_t serverPort);
+
+    std::uint64_t forwarded() const;
+    std::uint64_t dropped() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace quillbridge

@@ -1,0 +1,211 @@
+#include "wire/PropertyListReader.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <plist/plist.h>
+
+#include "core/UnicodeText.hpp"
+
+namespace quillbridge {
+namespace {
+
+constexpr std::string_view binaryMagic = "bplist";
+
+// Skips white space and a UTF-8 byte order mark.
+std::string_view trimmedStart(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    while (!text.empty() &&
+           (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n')) {
+        text.remove_prefix(1);
+    }
+    return text;
+}
+
+bool looksLikeXml(std::string_view text) {
+    text = trimmedStart(text);
+    return text.starts_with("<?") || text.starts_with("<!") || text.starts_with("<plist");
+}
+
+// The deepest element nesting of XML text, counted from its tags, so that nothing deeper than we would
+// accept reaches the XML parser. Stops counting once past `limit`.
+bool xmlNestingWithin(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        if (text[index] != '<' || index + 1 >= text.size())
+            continue;
+        char next = text[index + 1];
+        if (next == '/') {
+            if (depth > 0)
+                --depth;
+            continue;
+        }
+        if (next == '!' || next == '?')
+            continue;
+        auto end = text.find('>', index + 1);
+        if (end == std::string_view::npos)
+            return true;  // unterminated: the parser refuses it
+        if (text[end - 1] != '/' && ++depth > limit)
+            return false;
+        index = end;
+    }
+    return true;
+}
+
+struct PlistDeleter {
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using OwnedPlist = std::unique_ptr<void, PlistDeleter>;
+
+std::optional<PropertyListValue> fromPlistNode(plist_t node, std::size_t depth) {
+    switch (plist_get_node_type(node)) {
+        case PLIST_BOOLEAN: {
+            std::uint8_t flag = 0;
+            plist_get_bool_val(node, &flag);
+            return PropertyListValue{flag != 0};
+        }
+        case PLIST_UINT: {
+            // This library keeps every integer as its 64 bits and cannot tell a negative number from a
+            // large unsigned one; negative numbers are the common case.
+            std::uint64_t bits = 0;
+            plist_get_uint_val(node, &bits);
+            return PropertyListValue{static_cast<std::int64_t>(bits)};
+        }
+        case PLIST_REAL: {
+            double number = 0;
+            plist_get_real_val(node, &number);
+            return PropertyListValue{number};
+        }
+        case PLIST_STRING: {
+            std::uint64_t length = 0;
+            const char* characters = plist_get_string_ptr(node, &length);
+            std::string_view text = characters ? std::string_view(characters, length) : std::string_view();
+            if (!isValidUtf8(text))
+                return std::nullopt;
+            return PropertyListValue{std::string(text)};
+        }
+        case PLIST_DATA: {
+            std::uint64_t length = 0;
+            const char* bytes = plist_get_data_ptr(node, &length);
+            auto view = bytes ? asBytes(std::string_view(bytes, length)) : ByteView();
+            return PropertyListValue{Bytes(view.begin(), view.end())};
+        }
+        case PLIST_DATE: {
+            std::int32_t seconds = 0;
+            std::int32_t microseconds = 0;
+            plist_get_date_val(node, &seconds, &microseconds);
+            return PropertyListValue{Date{seconds + microseconds / 1e6}};
+        }
+        case PLIST_UID: {
+            std::uint64_t value = 0;
+            plist_get_uid_val(node, &value);
+            return PropertyListValue{PropertyListValue::Uid{value}};
+        }
+        case PLIST_ARRAY: {
+            if (depth >= maximumPropertyListDepth)
+                return std::nullopt;
+            PropertyListValue::Array elements;
+            std::uint32_t count = plist_array_get_size(node);
+            elements.reserve(count);
+            for (std::uint32_t index = 0; index < count; ++index) {
+                auto element = fromPlistNode(plist_array_get_item(node, index), depth + 1);
+                if (!element)
+                    return std::nullopt;
+                elements.push_back(std::move(*element));
+            }
+            return PropertyListValue{std::move(elements)};
+        }
+        case PLIST_DICT: {
+            if (depth >= maximumPropertyListDepth)
+                return std::nullopt;
+            PropertyListValue::Dictionary entries;
+            std::map<std::string, std::size_t, std::less<>> positions;
+            plist_dict_iter iterator = nullptr;
+            plist_dict_new_iter(node, &iterator);
+            bool failed = false;
+            while (iterator) {
+                char* key = nullptr;
+                plist_t item = nullptr;
+                plist_dict_next_item(node, iterator, &key, &item);
+                if (!key || !item) {
+                    std::free(key);
+                    break;
+                }
+                std::string name(key);
+                std::free(key);
+                auto value = isValidUtf8(name) ? fromPlistNode(item, depth + 1) : std::nullopt;
+                if (!value) {
+                    failed = true;
+                    break;
+                }
+                if (auto found = positions.find(name); found != positions.end()) {
+                    entries[found->second].second = std::move(*value);
+                } else {
+                    positions.emplace(name, entries.size());
+                    entries.emplace_back(std::move(name), std::move(*value));
+                }
+            }
+            std::free(iterator);
+            if (failed)
+                return std::nullopt;
+            return PropertyListValue{std::move(entries)};
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
+
+void detail::appendUtf8(std::string& text, std::uint32_t scalar) {
+    if (scalar < 0x80) {
+        text += static_cast<char>(scalar);
+    } else if (scalar < 0x800) {
+        text += static_cast<char>(0xC0 | (scalar >> 6));
+        text += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else if (scalar < 0x10000) {
+        text += static_cast<char>(0xE0 | (scalar >> 12));
+        text += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | (scalar >> 18));
+        text += static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (scalar & 0x3F));
+    }
+}
+
+std::optional<PropertyListValue> readXmlPropertyList(ByteView data) {
+    std::string_view text = asText(data);
+    if (text.size() > std::numeric_limits<std::uint32_t>::max() || !looksLikeXml(text))
+        return std::nullopt;
+    // The parser does not skip a byte order mark itself.
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    // The element count includes <plist> and the innermost leaf element around the nested containers.
+    if (!xmlNestingWithin(text, maximumPropertyListDepth + 2))
+        return std::nullopt;
+    plist_t root = nullptr;
+    plist_from_xml(text.data(), static_cast<std::uint32_t>(text.size()), &root);
+    if (!root)
+        return std::nullopt;
+    OwnedPlist owned(root);
+    return fromPlistNode(root, 0);
+}
+
+std::optional<PropertyListValue> readPropertyList(ByteView data) {
+    std::string_view text = asText(data);
+    if (text.starts_with(binaryMagic))
+        return readBinaryPropertyList(data);
+    if (looksLikeXml(text))
+        return readXmlPropertyList(data);
+    return readTextPropertyList(data);
+}
+
+}  // namespace quillbridge

@@ -54,3 +54,13 @@ function(quillbridge_add_fuzzer name)
                    $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()
+
+# quillbridge_add_subfolders(): adds every folder directly below the current one that has a CMakeLists.txt.
+function(quillbridge_add_subfolders)
+  file(GLOB folders LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(folder IN LISTS folders)
+    if(IS_DIRECTORY ${folder} AND EXISTS ${folder}/CMakeLists.txt)
+      add_subdirectory(${folder})
+    endif()
+  endforeach()
+endfunction()

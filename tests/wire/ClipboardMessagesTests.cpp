@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Json.hpp"
+#include "support/JsonTestHelpers.hpp"
 #include "wire/ClipboardFileMetadata.hpp"
 #include "wire/ClipboardItem.hpp"
 #include "wire/ClipboardLimits.hpp"
@@ -22,17 +23,6 @@
 
 namespace quillbridge {
 namespace {
-
-template <typename T>
-void expectExactRoundTrip(const T& value, std::string_view text) {
-    SCOPED_TRACE(std::string(text));
-    auto encoded = encodeJson(value);
-    ASSERT_TRUE(encoded.has_value()) << describe(encoded.error());
-    EXPECT_EQ(*encoded, text);
-    auto decoded = decodeJson<T>(text);
-    ASSERT_TRUE(decoded.has_value()) << describe(decoded.error());
-    EXPECT_TRUE(*decoded == value);
-}
 
 ClipboardRepresentation representation(std::string identifier, std::string_view data = "x") {
     return *ClipboardRepresentation::make(std::move(identifier), toBytes(data));

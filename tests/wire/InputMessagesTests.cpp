@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Json.hpp"
+#include "support/JsonTestHelpers.hpp"
 #include "wire/HandSpecificAction.hpp"
 #include "wire/KeyLabelSet.hpp"
 #include "wire/KeyboardDeadKeyModifiers.hpp"
@@ -37,32 +38,6 @@
 
 namespace quillbridge {
 namespace {
-
-template <typename T>
-void expectExactRoundTrip(const T& value, std::string_view text) {
-    SCOPED_TRACE(std::string(text));
-    auto encoded = encodeJson(value);
-    ASSERT_TRUE(encoded.has_value()) << describe(encoded.error());
-    EXPECT_EQ(*encoded, text);
-    auto decoded = decodeJson<T>(text);
-    ASSERT_TRUE(decoded.has_value()) << describe(decoded.error());
-    EXPECT_TRUE(*decoded == value);
-}
-
-template <typename T>
-T decodeOrFail(std::string_view text) {
-    auto decoded = decodeJson<T>(text);
-    EXPECT_TRUE(decoded.has_value()) << text << ": " << (decoded ? "" : describe(decoded.error()));
-    return decoded.value_or(T{});
-}
-
-template <typename T>
-std::optional<JsonErrorKind> decodeErrorKind(std::string_view text) {
-    auto decoded = decodeJson<T>(text);
-    if (decoded)
-        return std::nullopt;
-    return decoded.error().kind;
-}
 
 // Checks a whole raw-value table: case N sits at position N, has the expected raw value, and round-trips
 // through the raw-value lookup and through JSON as a bare string.

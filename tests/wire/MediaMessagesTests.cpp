@@ -10,6 +10,7 @@
 #include "core/Bytes.hpp"
 #include "core/Json.hpp"
 #include "core/Uuid.hpp"
+#include "support/JsonTestHelpers.hpp"
 #include "wire/AudioStreamFormatAnnouncementMessage.hpp"
 #include "wire/AudioStreamFormatMessage.hpp"
 #include "wire/CaptureResolutionOption.hpp"
@@ -61,85 +62,70 @@ Bytes binaryExtensions() {
     return *decodeBase64(binaryExtensionsBase64);
 }
 
-template <typename T>
-void expectRoundTrip(const T& value, std::string_view json) {
-    auto encoded = encodeJson(value);
-    ASSERT_TRUE(encoded.has_value()) << describe(encoded.error());
-    EXPECT_EQ(*encoded, json);
-    auto decoded = decodeJson<T>(json);
-    ASSERT_TRUE(decoded.has_value()) << json << ": " << describe(decoded.error());
-    EXPECT_TRUE(*decoded == value) << json;
-}
-
-template <typename T>
-T decoded(std::string_view json) {
-    auto value = decodeJson<T>(json);
-    EXPECT_TRUE(value.has_value()) << json << ": " << (value ? "" : describe(value.error()));
-    return value.value_or(T{});
-}
-
 VideoColorPropertiesMessage hdrColorProperties() {
     return VideoColorPropertiesMessage{"ITU_R_2020",    "SMPTE_ST_2084_PQ", "ITU_R_2020",      true,
                                        hex("03e80190"), hex("00"),          binaryExtensions()};
 }
 
 TEST(MediaMessagesTests, EveryPayloadRoundTripsThroughItsExactJson) {
-    expectRoundTrip(
+    expectExactRoundTrip(
         StreamConfigurationMessage{},
         R"({"resolution":"Full resolution","videoCodec":"h264","isHDREnabled":false,"frameRate":60,)"
         R"("usesCanonicalHDR":false,"mutesHostAudio":true})");
-    expectRoundTrip(
+    expectExactRoundTrip(
         StreamConfigurationMessage{CaptureResolutionOption::half, StreamCodec::hevc, true,
                                    StreamFrameRateOption::fps120, true, false},
         R"({"resolution":"Half resolution","videoCodec":"hevc","isHDREnabled":true,"frameRate":120,)"
         R"("usesCanonicalHDR":true,"mutesHostAudio":false})");
-    expectRoundTrip(KeyFrameRequestMessage{KeyFrameRequestReason::formatChanged},
-                    R"({"reason":"formatChanged"})");
-    expectRoundTrip(CertificateRotationMessage{fixtureUuid(), hex("308201"), hex("3045")},
-                    R"({"peerID":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","certificateDER":"MIIB",)"
-                    R"("certificateSignature":"MEU="})");
-    expectRoundTrip(StreamReceiverReportMessage{uint64Max, 9007199254740993u, 0},
-                    R"({"highestReceivedFrameID":18446744073709551615,)"
-                    R"("highestReceivedFramePresentationTimeNanoseconds":9007199254740993,)"
-                    R"("highestReceivedAudioChunkID":0})");
-    expectRoundTrip(StreamReceiverReportMessage{}, "{}");
-    expectRoundTrip(ClockSynchronizationRequestMessage{4294967295u, 9007199254740993u},
-                    R"({"sequenceNumber":4294967295,"clientSendTimeNanoseconds":9007199254740993})");
-    expectRoundTrip(
+    expectExactRoundTrip(KeyFrameRequestMessage{KeyFrameRequestReason::formatChanged},
+                         R"({"reason":"formatChanged"})");
+    expectExactRoundTrip(CertificateRotationMessage{fixtureUuid(), hex("308201"), hex("3045")},
+                         R"({"peerID":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","certificateDER":"MIIB",)"
+                         R"("certificateSignature":"MEU="})");
+    expectExactRoundTrip(StreamReceiverReportMessage{uint64Max, 9007199254740993u, 0},
+                         R"({"highestReceivedFrameID":18446744073709551615,)"
+                         R"("highestReceivedFramePresentationTimeNanoseconds":9007199254740993,)"
+                         R"("highestReceivedAudioChunkID":0})");
+    expectExactRoundTrip(StreamReceiverReportMessage{}, "{}");
+    expectExactRoundTrip(ClockSynchronizationRequestMessage{4294967295u, 9007199254740993u},
+                         R"({"sequenceNumber":4294967295,"clientSendTimeNanoseconds":9007199254740993})");
+    expectExactRoundTrip(
         ClockSynchronizationResponseMessage{7, 1, 1234567890123456789u, uint64Max},
         R"({"sequenceNumber":7,"clientSendTimeNanoseconds":1,)"
         R"("hostReceiveTimeNanoseconds":1234567890123456789,"hostSendTimeNanoseconds":18446744073709551615})");
-    expectRoundTrip(ClockSynchronizationResultMessage{std::numeric_limits<std::int64_t>::min(), uint64Max},
-                    R"({"visionToMacOffsetNanoseconds":-9223372036854775808,)"
-                    R"("initialReverseMediaLeadNanoseconds":18446744073709551615})");
-    expectRoundTrip(AudioStreamFormatAnnouncementMessage{3, {AudioCodec::aacELD, 48000, 2, hex("f8e85000")}},
-                    R"({"revision":3,"format":{"codec":"aacELD","sampleRate":48000.0,"channelCount":2,)"
-                    R"("magicCookie":"+OhQAA=="}})");
-    expectRoundTrip(AudioStreamFormatMessage{AudioCodec::aacELD, 44100.5, 1, std::nullopt},
-                    R"({"codec":"aacELD","sampleRate":44100.5,"channelCount":1})");
-    expectRoundTrip(PersonaCameraSharingStateMessage{true}, R"({"isEnabled":true})");
-    expectRoundTrip(PersonaCameraRequestMessage{false}, R"({"isEnabled":false})");
-    expectRoundTrip(
+    expectExactRoundTrip(
+        ClockSynchronizationResultMessage{std::numeric_limits<std::int64_t>::min(), uint64Max},
+        R"({"visionToMacOffsetNanoseconds":-9223372036854775808,)"
+        R"("initialReverseMediaLeadNanoseconds":18446744073709551615})");
+    expectExactRoundTrip(
+        AudioStreamFormatAnnouncementMessage{3, {AudioCodec::aacELD, 48000, 2, hex("f8e85000")}},
+        R"({"revision":3,"format":{"codec":"aacELD","sampleRate":48000.0,"channelCount":2,)"
+        R"("magicCookie":"+OhQAA=="}})");
+    expectExactRoundTrip(AudioStreamFormatMessage{AudioCodec::aacELD, 44100.5, 1, std::nullopt},
+                         R"({"codec":"aacELD","sampleRate":44100.5,"channelCount":1})");
+    expectExactRoundTrip(PersonaCameraSharingStateMessage{true}, R"({"isEnabled":true})");
+    expectExactRoundTrip(PersonaCameraRequestMessage{false}, R"({"isEnabled":false})");
+    expectExactRoundTrip(
         PersonaCameraFormatDescriptionMessage{
             StreamCodec::hevc, 1920, 1080, 4, {hex("4001"), hex("4201"), hex("4401")}},
         R"({"codec":"hevc","width":1920,"height":1080,"nalUnitHeaderLength":4,)"
         R"("parameterSets":["QAE=","QgE=","RAE="]})");
-    expectRoundTrip(PersonaCameraReceiverReportMessage{42}, R"({"highestReceivedFrameID":42})");
-    expectRoundTrip(PersonaCameraReceiverReportMessage{}, "{}");
-    expectRoundTrip(MicrophoneSharingStateMessage{false}, R"({"isEnabled":false})");
-    expectRoundTrip(MicrophoneRequestMessage{true}, R"({"isEnabled":true})");
-    expectRoundTrip(MicrophoneFormatMessage{48000, 1}, R"({"sampleRate":48000.0,"channelCount":1})");
-    expectRoundTrip(MicrophoneReceiverReportMessage{9}, R"({"highestReceivedChunkID":9})");
-    expectRoundTrip(MicrophoneReceiverReportMessage{}, "{}");
-    expectRoundTrip(DisplayGeometryMessage{1512, 982}, R"({"pointWidth":1512,"pointHeight":982})");
-    expectRoundTrip(VideoColorPropertiesMessage{}, "{}");
-    expectRoundTrip(
+    expectExactRoundTrip(PersonaCameraReceiverReportMessage{42}, R"({"highestReceivedFrameID":42})");
+    expectExactRoundTrip(PersonaCameraReceiverReportMessage{}, "{}");
+    expectExactRoundTrip(MicrophoneSharingStateMessage{false}, R"({"isEnabled":false})");
+    expectExactRoundTrip(MicrophoneRequestMessage{true}, R"({"isEnabled":true})");
+    expectExactRoundTrip(MicrophoneFormatMessage{48000, 1}, R"({"sampleRate":48000.0,"channelCount":1})");
+    expectExactRoundTrip(MicrophoneReceiverReportMessage{9}, R"({"highestReceivedChunkID":9})");
+    expectExactRoundTrip(MicrophoneReceiverReportMessage{}, "{}");
+    expectExactRoundTrip(DisplayGeometryMessage{1512, 982}, R"({"pointWidth":1512,"pointHeight":982})");
+    expectExactRoundTrip(VideoColorPropertiesMessage{}, "{}");
+    expectExactRoundTrip(
         hdrColorProperties(),
         std::string(R"({"colorPrimaries":"ITU_R_2020","transferFunction":"SMPTE_ST_2084_PQ",)"
                     R"("yCbCrMatrix":"ITU_R_2020","fullRangeVideo":true,"contentLightLevelInfo":"A+gBkA==",)"
                     R"("masteringDisplayColorVolume":"AA==","formatDescriptionExtensionsData":")") +
             binaryExtensionsBase64 + "\"}");
-    expectRoundTrip(
+    expectExactRoundTrip(
         VideoFormatDescriptionMessage{StreamCodec::h264,
                                       3840,
                                       2160,
@@ -155,7 +141,7 @@ TEST(MediaMessagesTests, EveryPayloadRoundTripsThroughItsExactJson) {
         R"("nalUnitHeaderLength":4,"parameterSets":["Z2Q=","aO4="],"colorProperties":{)"
         R"("colorPrimaries":"ITU_R_709_2","transferFunction":"ITU_R_709_2","yCbCrMatrix":"ITU_R_709_2",)"
         R"("fullRangeVideo":false}})");
-    expectRoundTrip(
+    expectExactRoundTrip(
         VideoFormatDescriptionMessage{StreamCodec::hevc, 2, 2, 1, 1, -1, {}, std::nullopt},
         R"({"codec":"hevc","width":2,"height":2,"pointWidth":1,"pointHeight":1,"nalUnitHeaderLength":-1,)"
         R"("parameterSets":[]})");
@@ -163,7 +149,7 @@ TEST(MediaMessagesTests, EveryPayloadRoundTripsThroughItsExactJson) {
 
 TEST(MediaMessagesTests, StreamConfigurationFillsItsDefaults) {
     auto minimal =
-        decoded<StreamConfigurationMessage>(R"({"videoCodec":"hevc","resolution":"Half resolution"})");
+        decodeOrFail<StreamConfigurationMessage>(R"({"videoCodec":"hevc","resolution":"Half resolution"})");
     EXPECT_EQ(minimal.resolution, CaptureResolutionOption::half);
     EXPECT_EQ(minimal.videoCodec, StreamCodec::hevc);
     EXPECT_FALSE(minimal.isHDREnabled);
@@ -171,14 +157,14 @@ TEST(MediaMessagesTests, StreamConfigurationFillsItsDefaults) {
     EXPECT_FALSE(minimal.usesCanonicalHDR);
     EXPECT_TRUE(minimal.mutesHostAudio) << "a peer that leaves the mute out gets the host muted";
 
-    auto nulls = decoded<StreamConfigurationMessage>(
+    auto nulls = decodeOrFail<StreamConfigurationMessage>(
         R"({"resolution":"Full resolution","videoCodec":"h264","isHDREnabled":null,"frameRate":null,)"
         R"("usesCanonicalHDR":null,"mutesHostAudio":null})");
     EXPECT_EQ(nulls.frameRate, StreamFrameRateOption::fps60);
     EXPECT_TRUE(nulls.mutesHostAudio);
     EXPECT_FALSE(nulls.isHDREnabled);
 
-    auto given = decoded<StreamConfigurationMessage>(
+    auto given = decodeOrFail<StreamConfigurationMessage>(
         R"({"mutesHostAudio":false,"frameRate":90.0,"extra":[1],"isHDREnabled":true,"usesCanonicalHDR":true,)"
         R"("videoCodec":"h264","resolution":"Full resolution"})");
     EXPECT_EQ(given.frameRate, StreamFrameRateOption::fps90);
@@ -190,7 +176,7 @@ TEST(MediaMessagesTests, StreamConfigurationFillsItsDefaults) {
 TEST(MediaMessagesTests, ReadsWhatAPeerWrites) {
     // Keys in any order, unknown keys, nulls for optionals, integral floats, lower-case UUIDs, integers
     // where doubles are expected.
-    auto rotation = decoded<CertificateRotationMessage>(
+    auto rotation = decodeOrFail<CertificateRotationMessage>(
         R"({"certificateSignature":"MEU=","note":{"x":null},"certificateDER":"",)"
         R"("peerID":"e621e1f8-c36c-495a-93fc-0c247a3e6e5f"})");
     EXPECT_EQ(rotation.peerID, fixtureUuid());
@@ -200,40 +186,40 @@ TEST(MediaMessagesTests, ReadsWhatAPeerWrites) {
     EXPECT_EQ(*rewritten, R"({"peerID":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","certificateDER":"",)"
                           R"("certificateSignature":"MEU="})");
 
-    auto request = decoded<ClockSynchronizationRequestMessage>(
+    auto request = decodeOrFail<ClockSynchronizationRequestMessage>(
         R"({"clientSendTimeNanoseconds":18446744073709551615,"sequenceNumber":5.0,"unknown":true})");
     EXPECT_EQ(request.sequenceNumber, 5u);
     EXPECT_EQ(request.clientSendTimeNanoseconds, uint64Max) << "read exactly, never through a double";
 
-    auto result = decoded<ClockSynchronizationResultMessage>(
+    auto result = decodeOrFail<ClockSynchronizationResultMessage>(
         R"({"initialReverseMediaLeadNanoseconds":9223372036854775808,"visionToMacOffsetNanoseconds":-1.0e3})");
     EXPECT_EQ(result.visionToMacOffsetNanoseconds, -1000);
     EXPECT_EQ(result.initialReverseMediaLeadNanoseconds, 9223372036854775808u);
 
-    auto report = decoded<StreamReceiverReportMessage>(
+    auto report = decodeOrFail<StreamReceiverReportMessage>(
         R"({"highestReceivedAudioChunkID":7,"highestReceivedFrameID":null,"highestReceivedFramePresentationTimeNanoseconds":null})");
     EXPECT_EQ(report, (StreamReceiverReportMessage{std::nullopt, std::nullopt, 7}));
 
-    auto format = decoded<VideoFormatDescriptionMessage>(
+    auto format = decodeOrFail<VideoFormatDescriptionMessage>(
         R"({"colorProperties":null,"parameterSets":["Z2Q=","aO4="],"nalUnitHeaderLength":4.0,"pointHeight":1080,)"
         R"("pointWidth":1920,"height":2160,"width":3840,"codec":"hevc","frameCount":12})");
     EXPECT_FALSE(format.colorProperties.has_value());
     EXPECT_EQ(format.parameterSets.size(), 2u);
     EXPECT_EQ(format.nalUnitHeaderLength, 4);
 
-    auto colors = decoded<VideoColorPropertiesMessage>(
+    auto colors = decodeOrFail<VideoColorPropertiesMessage>(
         R"({"fullRangeVideo":null,"transferFunction":"ITU_R_709_2","formatDescriptionExtensionsData":null,"x":1})");
     EXPECT_EQ(colors, (VideoColorPropertiesMessage{.transferFunction = "ITU_R_709_2"}));
 
-    auto microphone = decoded<MicrophoneFormatMessage>(R"({"channelCount":1.0,"sampleRate":48000})");
+    auto microphone = decodeOrFail<MicrophoneFormatMessage>(R"({"channelCount":1.0,"sampleRate":48000})");
     EXPECT_EQ(microphone.sampleRate, 48000.0);
     EXPECT_EQ(microphone.channelCount, 1u);
 
-    auto audio = decoded<AudioStreamFormatAnnouncementMessage>(
+    auto audio = decodeOrFail<AudioStreamFormatAnnouncementMessage>(
         R"({"format":{"magicCookie":null,"channelCount":2,"sampleRate":4.8e4,"codec":"aacELD"},"revision":1})");
     EXPECT_EQ(audio, (AudioStreamFormatAnnouncementMessage{1, {AudioCodec::aacELD, 48000, 2, std::nullopt}}));
 
-    auto camera = decoded<PersonaCameraFormatDescriptionMessage>(
+    auto camera = decodeOrFail<PersonaCameraFormatDescriptionMessage>(
         R"({"parameterSets":[],"nalUnitHeaderLength":-2147483648,"height":-1,"width":9223372036854775807,"codec":"h264"})");
     EXPECT_EQ(camera.nalUnitHeaderLength, std::numeric_limits<std::int32_t>::min());
     EXPECT_EQ(camera.width, std::numeric_limits<std::int64_t>::max());
@@ -394,7 +380,7 @@ TEST(MediaMessagesTests, EqualityComparesOptionalsStringsAndBytesByTheirRules) {
     EXPECT_NE(withoutCookie, emptyCookie);
     EXPECT_EQ(*encodeJson(emptyCookie),
               R"({"codec":"aacELD","sampleRate":48000.0,"channelCount":2,"magicCookie":""})");
-    EXPECT_EQ(decoded<AudioStreamFormatMessage>(
+    EXPECT_EQ(decodeOrFail<AudioStreamFormatMessage>(
                   R"({"codec":"aacELD","sampleRate":48000,"channelCount":2,"magicCookie":""})"),
               emptyCookie);
 

@@ -10,20 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "core/Logger.hpp"
+#include "support/SecretStoreOutcome.hpp"
 
 namespace quillbridge {
 namespace {
 
 namespace fs = std::filesystem;
-
-// "found <hex>", "not found" or "error <status>", for readable comparisons.
-std::string outcome(const SecretStore::ReadResult& result) {
-    if (!result)
-        return "error " + std::to_string(secretStoreStatus(result.error()));
-    if (!*result)
-        return "not found";
-    return "found " + toHex(**result);
-}
 
 mode_t modeOf(const fs::path& path) {
     struct stat status {};

@@ -17,20 +17,12 @@
 #include "pairing/PairedPeerStore.hpp"
 #include "platform/linux/secrets/LinuxSecretStore.hpp"
 #include "support/FakeDefaultsStore.hpp"
+#include "support/SecretStoreOutcome.hpp"
 
 namespace quillbridge {
 namespace {
 
 namespace fs = std::filesystem;
-
-// "found <hex>", "not found" or "error <status>", for readable comparisons.
-std::string outcome(const SecretStore::ReadResult& result) {
-    if (!result)
-        return "error " + std::to_string(secretStoreStatus(result.error()));
-    if (!*result)
-        return "not found";
-    return "found " + toHex(**result);
-}
 
 class SecretServiceSecretStoreTests : public ::testing::Test {
 protected:

@@ -1,11 +1,15 @@
 #include "platform/linux/defaults/FileDefaultsStore.hpp"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -118,6 +122,47 @@ TEST_F(FileDefaultsStoreTests, AnUnreadableFileIsSetAsideNotOverwritten) {
         EXPECT_EQ(FileDefaultsStore(file).string("a"), "b");
     }
     EXPECT_FALSE(logs.messages("Defaults").empty());
+}
+
+TEST_F(FileDefaultsStoreTests, AFileThatCannotBeOpenedIsSetAsideNotOverwritten) {
+    struct Case {
+        const char* name;
+        std::function<bool()> make;  // false: not possible for this user
+    };
+    const Case cases[] = {
+        {"a socket",
+         [&] {
+             int handle = ::socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             std::strncpy(address.sun_path, file.c_str(), sizeof address.sun_path - 1);
+             bool bound = ::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+             ::close(handle);
+             return bound;
+         }},
+        // Root reads it regardless of its mode.
+        {"a file its owner may not read",
+         [&] {
+             writeText(file, R"({"mac.localPeerID":"AB12CD34-EF56-AB78-CD90-EF12AB34CD56"})");
+             ::chmod(file.c_str(), 0);
+             return ::geteuid() != 0;
+         }},
+    };
+    for (const auto& item : cases) {
+        fs::remove_all(file.parent_path());
+        fs::create_directories(file.parent_path());
+        if (!item.make())
+            continue;
+        FileDefaultsStore store(file);
+        EXPECT_FALSE(store.value("mac.localPeerID")) << item.name;
+        ASSERT_TRUE(store.setString("a", "b")) << item.name;
+
+        auto names = entries(file.parent_path());
+        ASSERT_EQ(names.size(), 2u) << item.name;
+        EXPECT_EQ(names[0], "defaults.json");
+        EXPECT_EQ(names[1].rfind("defaults.json.unreadable-", 0), 0u) << names[1];
+        EXPECT_EQ(FileDefaultsStore(file).string("a"), "b") << item.name;
+    }
 }
 
 TEST_F(FileDefaultsStoreTests, AFailedWriteReportsFalseAndChangesNothing) {

@@ -111,6 +111,14 @@ TEST_F(SecretServiceSecretStoreTests, LockedCollectionIsAFailureNeverNotFound) {
     ASSERT_FALSE(written);
     EXPECT_EQ(written.error(), SecretStoreError::interactionRequired);
 
+    // Unlocking would need the user: the service's prompt is refused, never shown.
+    auto unlocked = store->unlockDefaultCollection();
+    ASSERT_FALSE(unlocked);
+    EXPECT_EQ(unlocked.error(), SecretStoreError::interactionRequired);
+    auto stillLocked = store->read("Quillbridge.test", account("present"));
+    ASSERT_FALSE(stillLocked);
+    EXPECT_EQ(stillLocked.error(), SecretStoreError::interactionRequired);
+
     // No new signing key is made while the keyring is locked.
     FakeDefaultsStore defaults;
     PairedPeerStore peers(defaults, *store, PairingRole::visionPro);

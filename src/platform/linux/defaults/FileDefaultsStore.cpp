@@ -87,7 +87,10 @@ FileDefaultsStore::FileDefaultsStore(std::filesystem::path file)
     : file_(std::move(file)), document_(Json::object()) {
     auto content = AtomicFile::read(file_, maximumFileByteCount, false);
     if (!content) {
-        if (content.error() == EFBIG || content.error() == EINVAL) {
+        // Whatever keeps the file from being read (its size, its kind, its permissions, an I/O error), the
+        // first write would replace it: set it aside first. Only a path that cannot hold a file at all
+        // (a file where a folder belongs) has nothing to keep.
+        if (content.error() != ENOTDIR) {
             setAside(file_, AtomicFile::errorText(content.error()));
         } else {
             logger().error("Unable to read the settings file " + file_.string() + ": " +

@@ -24,8 +24,8 @@ public:
     static std::filesystem::path defaultLocation();
     static std::unique_ptr<FileDefaultsStore> openDefault();
 
-    // A file that exists but cannot be parsed is renamed to "<file>.unreadable-<seconds>" (and logged) so
-    // that the first write does not destroy it; the store then starts empty.
+    // A file that exists but cannot be read or parsed is renamed to "<file>.unreadable-<seconds>" (and
+    // logged) so that the first write does not destroy it; the store then starts empty.
     explicit FileDefaultsStore(std::filesystem::path file);
 
     std::optional<DefaultsValue> value(std::string_view key) const override;

@@ -208,8 +208,9 @@ std::unique_ptr<SecretServiceSecretStore> SecretServiceSecretStore::connect() {
     if (!sessionBusConfigured())
         return nullptr;
     ErrorOwner error;
-    auto* service = secret_service_open_sync(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_OPEN_SESSION,
-                                             nullptr, error.out());
+    // Our own proxy type, not the shared default one: it refuses every prompt.
+    auto* service = secret_service_open_sync(quillbridge_no_prompt_service_get_type(), nullptr,
+                                             SECRET_SERVICE_OPEN_SESSION, nullptr, error.out());
     if (service == nullptr) {
         logger().info("No Secret Service answers on the session bus: ", error.message());
         return nullptr;
@@ -347,6 +348,27 @@ SecretStore::WriteResult SecretServiceSecretStore::write(std::string_view servic
         logger().error("Secret Service item creation failed: ", createError.message());
         return std::unexpected(SecretStoreError::unavailable);
     }
+    return {};
+}
+
+SecretStore::WriteResult SecretServiceSecretStore::unlockDefaultCollection() {
+    std::lock_guard lock(mutex_);
+    ErrorOwner collectionError;
+    ObjectOwner<SecretCollection> collection(
+        secret_collection_for_alias_sync(connection_->service, SECRET_COLLECTION_DEFAULT,
+                                         SECRET_COLLECTION_NONE, nullptr, collectionError.out()));
+    if (collection.object == nullptr)
+        return std::unexpected(SecretStoreError::unavailable);
+    GList objects{collection.object, nullptr, nullptr};
+    ErrorOwner error;
+    gint unlocked = secret_service_unlock_sync(connection_->service, &objects, nullptr, nullptr, error.out());
+    if (error.error != nullptr) {
+        if (g_error_matches(error.error, G_IO_ERROR, G_IO_ERROR_PERMISSION_DENIED))
+            return std::unexpected(SecretStoreError::interactionRequired);
+        return std::unexpected(SecretStoreError::unavailable);
+    }
+    if (unlocked < 1)
+        return std::unexpected(SecretStoreError::unavailable);
     return {};
 }
 

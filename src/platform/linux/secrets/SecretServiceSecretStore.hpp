@@ -29,6 +29,10 @@ public:
 
     // Locks the default collection (no prompt is needed for that). For tests of the locked case.
     bool lockDefaultCollection();
+    // Asks the service to unlock the default collection, as a program that may prompt would. The store
+    // refuses every prompt, so this fails with interactionRequired whenever unlocking needs the user. For
+    // tests of the no-prompt rule.
+    WriteResult unlockDefaultCollection();
 
 private:
     struct Connection;

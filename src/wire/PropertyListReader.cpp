@@ -33,29 +33,58 @@ bool looksLikeXml(std::string_view text) {
     return text.starts_with("<?") || text.starts_with("<!") || text.starts_with("<plist");
 }
 
-// The deepest element nesting of XML text, counted from its tags, so that nothing deeper than we would
-// accept reaches the XML parser. Stops counting once past `limit`.
-bool xmlNestingWithin(std::string_view text, std::size_t limit) {
-    std::size_t depth = 0;
-    for (std::size_t index = 0; index < text.size(); ++index) {
-        if (text[index] != '<' || index + 1 >= text.size())
-            continue;
-        char next = text[index + 1];
-        if (next == '/') {
-            if (depth > 0)
-                --depth;
+// Where the markup that opens at `start` (a "<" that begins a tag, a processing instruction or a
+// declaration) ends, just past its ">", as the XML parser reads it: a double-quoted section hides what it
+// holds, a processing instruction runs to "?>", and a declaration to its first ">" or, with an internal
+// subset, to "]>". Nothing when the markup is unterminated, when a tag holds a stray "<" (the parser
+// refuses it), or when a tag name holds a quote or a quoted section holds "<", ">", "[" or "]": no property
+// list has such text, and refusing it keeps our reading and the parser's from drifting apart.
+std::optional<std::size_t> markupEnd(std::string_view text, std::size_t start) {
+    enum class Kind { tag, instruction, declaration, subset } kind = Kind::tag;
+    if (text.substr(start).starts_with("<?"))
+        kind = Kind::instruction;
+    else if (text.substr(start).starts_with("<!"))
+        kind = Kind::declaration;
+    bool inName = kind == Kind::tag;
+    for (std::size_t index = start + 1; index < text.size(); ++index) {
+        char c = text[index];
+        if (c == '"') {
+            if (inName)
+                return std::nullopt;
+            auto close = text.find('"', index + 1);
+            if (close == std::string_view::npos ||
+                text.substr(index + 1, close - index - 1).find_first_of("<>[]") != std::string_view::npos) {
+                return std::nullopt;
+            }
+            index = close;
             continue;
         }
-        if (next == '!' || next == '?')
-            continue;
-        auto end = text.find('>', index + 1);
-        if (end == std::string_view::npos)
-            return true;  // unterminated: the parser refuses it
-        if (text[end - 1] != '/' && ++depth > limit)
-            return false;
-        index = end;
+        if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+            inName = false;
+        switch (kind) {
+            case Kind::tag:
+                if (c == '<')
+                    return std::nullopt;
+                if (c == '>')
+                    return index + 1;
+                break;
+            case Kind::instruction:
+                if (c == '?' && index + 1 < text.size() && text[index + 1] == '>')
+                    return index + 2;
+                break;
+            case Kind::declaration:
+                if (c == '[')
+                    kind = Kind::subset;
+                else if (c == '>')
+                    return index + 1;
+                break;
+            case Kind::subset:
+                if (c == ']' && index + 1 < text.size() && text[index + 1] == '>')
+                    return index + 2;
+                break;
+        }
     }
-    return true;
+    return std::nullopt;
 }
 
 struct PlistDeleter {
@@ -163,6 +192,38 @@ std::optional<PropertyListValue> fromPlistNode(plist_t node, std::size_t depth) 
 
 }  // namespace
 
+// Whether the element nesting of XML text stays within `limit`, counted from its tags the way the XML
+// parser will read them, so that nothing deeper than we accept reaches the parser (which builds and frees
+// its tree recursively). Comments and CDATA sections are skipped whole, as are processing instructions and
+// declarations: a closing tag written inside any of them, or inside a quoted attribute, is no closing tag.
+// False as well for markup the parser would refuse anyway.
+bool detail::xmlNestingWithin(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    for (std::size_t index = text.find('<'); index != std::string_view::npos; index = text.find('<', index)) {
+        auto rest = text.substr(index);
+        if (rest.starts_with("<!--") || rest.starts_with("<![CDATA[")) {
+            bool comment = rest.starts_with("<!--");
+            auto close = text.find(comment ? "-->" : "]]>", index + (comment ? 4 : 9));
+            if (close == std::string_view::npos)
+                return false;
+            index = close + 3;
+            continue;
+        }
+        auto end = markupEnd(text, index);
+        if (!end)
+            return false;
+        if (rest.starts_with("</")) {
+            if (depth > 0)
+                --depth;
+        } else if (!rest.starts_with("<?") && !rest.starts_with("<!") && text[*end - 2] != '/' &&
+                   ++depth > limit) {
+            return false;
+        }
+        index = *end;
+    }
+    return true;
+}
+
 void detail::appendUtf8(std::string& text, std::uint32_t scalar) {
     if (scalar < 0x80) {
         text += static_cast<char>(scalar);
@@ -189,7 +250,7 @@ std::optional<PropertyListValue> readXmlPropertyList(ByteView data) {
     if (text.starts_with("\xEF\xBB\xBF"))
         text.remove_prefix(3);
     // The element count includes <plist> and the innermost leaf element around the nested containers.
-    if (!xmlNestingWithin(text, maximumPropertyListDepth + 2))
+    if (!detail::xmlNestingWithin(text, maximumPropertyListDepth + 2))
         return std::nullopt;
     plist_t root = nullptr;
     plist_from_xml(text.data(), static_cast<std::uint32_t>(text.size()), &root);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/Bytes.hpp"
 #include "wire/PropertyListValue.hpp"
@@ -28,6 +29,9 @@ std::optional<PropertyListValue> readTextPropertyList(ByteView data);
 namespace detail {
 // Appends one Unicode scalar value (not a surrogate) as UTF-8.
 void appendUtf8(std::string& text, std::uint32_t scalar);
+// Whether the element nesting of XML text, as the XML reader's parser will see it, stays within `limit`
+// (false also for markup that parser refuses). The XML reader checks this before it parses.
+bool xmlNestingWithin(std::string_view text, std::size_t limit);
 }  // namespace detail
 
 }  // namespace quillbridge

@@ -38,6 +38,21 @@ TEST(ControlMessageFramingTests, AcceptsBodiesUpTo65536BytesInclusive) {
     ASSERT_EQ(frame.size(), 65540u);
     EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 4), (Bytes{0x00, 0x01, 0x00, 0x00}));
 
+    // The same bound for a message: one whose text is exactly 65,536 bytes is framed, one byte more is not.
+    auto textInput = [](std::size_t length) {
+        return StreamControlMessage::make<Case::textInput>(TextInputMessage{std::string(length, 't')});
+    };
+    std::size_t overhead = encodeJson(textInput(0))->size();
+    Bytes messageFrame = ControlMessageFraming::encode(textInput(65536 - overhead));
+    ASSERT_EQ(messageFrame.size(), 65540u);
+    EXPECT_EQ(Bytes(messageFrame.begin(), messageFrame.begin() + 4), (Bytes{0x00, 0x01, 0x00, 0x00}));
+    try {
+        ControlMessageFraming::encode(textInput(65537 - overhead));
+        ADD_FAILURE() << "a 65,537-byte message was framed";
+    } catch (const ControlMessageFramingError& error) {
+        EXPECT_EQ(error.error(), FramingError::invalidMessageLength);
+    }
+
     for (std::size_t size : {std::size_t{0}, std::size_t{65537}}) {
         std::string body(size, 'x');
         try {

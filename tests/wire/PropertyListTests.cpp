@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/Base64.hpp"
@@ -250,6 +251,45 @@ TEST(PropertyListTests, ReadsTheXmlForm) {
     EXPECT_EQ(canonicalText("<plist><dict><key>a</key></plist>"), std::nullopt);
     EXPECT_EQ(canonicalText("<?xml version=\"1.0\"?><notaplist/>"), std::nullopt);
     EXPECT_EQ(canonicalText("<plist><string>\xff</string></plist>"), std::nullopt) << "invalid UTF-8";
+}
+
+TEST(PropertyListTests, XmlNestingIsCountedAsTheParserReadsTheMarkup) {
+    auto repeated = [](std::string_view piece, int count) {
+        std::string text = "<plist>";
+        for (int index = 0; index < count; ++index)
+            text += piece;
+        return text;
+    };
+    // Closing tags that the parser skips (inside comments, CDATA, processing instructions, declarations)
+    // must not hide the real nesting around them.
+    const std::pair<std::string, bool> cases[] = {
+        {repeated("<array>", 3), false},
+        {repeated("<array><!--</a></a>-->", 3), false},
+        {repeated("<array><?pi </a></a>?>", 3), false},
+        {repeated("<array><string><![CDATA[</a></a>]]></string>", 3), false},
+        {repeated("<array><string>x<!--</a></a>--></string>", 3), false},
+        {repeated("<array><!DOCTYPE x [</a></a>]>", 3), false},
+        {repeated(R"(<array x="></a></a>">)", 3), false},
+        {R"(<plist><array x="a"><array/></array></plist>)", true},
+        {"<plist><array><!--", false},
+        {"<plist><array", false},
+        // What a property list normally holds is counted as its elements nest.
+        {R"(<?xml version="1.0" encoding="UTF-8"?>)"
+         R"(<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">)"
+         R"(<plist version="1.0"><array><true/><!-- <array><array><array> --></array></plist>)",
+         true},
+        {"<plist><array><string><![CDATA[<a><b><c>]]></string></array></plist>", true},
+    };
+    for (const auto& [text, within] : cases)
+        EXPECT_EQ(detail::xmlNestingWithin(text, 3), within) << text;
+
+    // The constructs skipped above read as the parser reads them.
+    EXPECT_EQ(canonicalText("<plist><array><!-- </array> --><?pi </array>?><string><![CDATA[a</b>]]></string>"
+                            "</array></plist>"),
+              "[s:a</b>]");
+    // Deep nesting behind skipped closing tags is refused before it reaches the parser, whose recursive
+    // release of so deep a tree would overflow the stack.
+    EXPECT_EQ(canonicalText(repeated("<array><!--</a>-->", 300'000)), std::nullopt);
 }
 
 TEST(PropertyListTests, ReadsTheOldTextForm) {

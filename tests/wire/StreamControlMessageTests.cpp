@@ -71,6 +71,8 @@ TEST(StreamControlMessageTests, PayloadlessCasesAreAnEmptyObject) {
 TEST(StreamControlMessageTests, PairingRejectedCarriesItsReasonAsAString) {
     auto message = Message::make<Case::pairingRejected>(PairingFailureReason::busy);
     EXPECT_EQ(encodeJson(message), std::string(R"({"pairingRejected":{"_0":"busy"}})"));
+    EXPECT_EQ(encodeJson(Message::make<Case::pairingRejected>(PairingFailureReason::failed)),
+              std::string(R"({"pairingRejected":{"_0":"failed"}})"));
     EXPECT_EQ(decodeJson<Message>(R"({"pairingRejected":{"_0":"busy","extra":true}})"), message);
     EXPECT_NE(decodeJson<Message>(R"({"pairingRejected":{"_0":"canceled"}})"), message);
 }
@@ -102,6 +104,16 @@ TEST(StreamControlMessageTests, RefusesMalformedCaseValues) {
     for (auto [text, kind] : cases)
         EXPECT_EQ(decodeError(text).kind, kind) << text;
     EXPECT_EQ(decodeError(R"({"hello":{"_0":null}})").codingPath, "hello._0");
+}
+
+TEST(StreamControlMessageTests, HelloNestsItsPayloadUnderTheCaseAndTheUnlabelledKey) {
+    auto hello = Message::make<Case::hello>(
+        SessionHelloMessage{*Uuid::parse("6f1c2d3e-4a5b-4c6d-8e9f-0a1b2c3d4e5f"), "Mac", false, 19, 19});
+    EXPECT_EQ(
+        encodeJson(hello),
+        std::string(R"({"hello":{"_0":{"peerID":"6F1C2D3E-4A5B-4C6D-8E9F-0A1B2C3D4E5F","displayName":"Mac",)"
+                    R"("wantsPairing":false,"controlProtocolVersion":19,)"
+                    R"("minimumCompatibleControlProtocolVersion":19}}})"));
 }
 
 TEST(StreamControlMessageTests, HelloIgnoresExtraMembersBesideItsPayload) {

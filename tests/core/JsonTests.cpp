@@ -108,10 +108,10 @@ TEST(JsonTests, ReadsWhatAPeerWrites) {
     auto decoded = decodeJson<JsonTestSample>(
         R"({"items":[{"weight":null,"label":"x","extra":[1,2]}],"level":1.0,"shade":"light","unknown":{"a":1},
             "createdAt":-1.25,"id":"e621e1f8-c36c-495a-93fc-0c247a3e6e5f","payload":"","name":"",
-            "ratio":60,"enabled":false,"smallNumber":127.0,"timeNanoseconds":9007199254740993,"note":null})");
+            "ratio":60,"enabled":false,"smallNumber":60.0,"timeNanoseconds":9007199254740993,"note":null})");
     ASSERT_TRUE(decoded.has_value()) << describe(decoded.error());
     EXPECT_EQ(decoded->timeNanoseconds, 9007199254740993u);
-    EXPECT_EQ(decoded->smallNumber, 127);
+    EXPECT_EQ(decoded->smallNumber, 60);
     EXPECT_EQ(decoded->ratio, 60.0);
     EXPECT_EQ(decoded->level, JsonTestLevel::low);
     EXPECT_EQ(decoded->createdAt.secondsSinceReferenceDate, -1.25);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,13 +35,22 @@ public:
         bool ended = false;                            // the writing side ended or reset it
     };
 
+    // How one side's connection ended, shared with its streams: once set, their waits end and their
+    // operations fail with it, as on the real transport.
+    struct ConnectionEnd {
+        std::mutex mutex;
+        std::error_code error;
+    };
+
     FakeQuicStream(std::int64_t id, QuicStreamDirectionality directionality, bool local,
-                   std::shared_ptr<Pipe> incoming, std::shared_ptr<Pipe> outgoing)
+                   std::shared_ptr<Pipe> incoming, std::shared_ptr<Pipe> outgoing,
+                   std::shared_ptr<ConnectionEnd> connectionEnd = std::make_shared<ConnectionEnd>())
         : id_(id),
           directionality_(directionality),
           local_(local),
           incoming_(std::move(incoming)),
-          outgoing_(std::move(outgoing)) {}
+          outgoing_(std::move(outgoing)),
+          connectionEnd_(std::move(connectionEnd)) {}
 
     std::int64_t id() const override { return id_; }
     QuicStreamDirectionality directionality() const override { return directionality_; }
@@ -71,6 +81,10 @@ public:
             auto item = co_await incoming->items.receive();
             std::lock_guard lock(mutex_);
             if (!item) {
+                // Closed without an end of stream: the connection ended.
+                if (auto error = connectionError()) {
+                    throw std::system_error(error);
+                }
                 finished_ = true;
                 continue;
             }
@@ -86,6 +100,9 @@ public:
         auto outgoing = outgoing_;
         if (!outgoing) {
             throw std::system_error(make_error_code(QuicError::streamClosed));
+        }
+        if (auto error = connectionError()) {
+            throw std::system_error(error);
         }
         {
             std::lock_guard lock(outgoing->mutex);
@@ -143,11 +160,17 @@ public:
     }
 
 private:
+    std::error_code connectionError() const {
+        std::lock_guard lock(connectionEnd_->mutex);
+        return connectionEnd_->error;
+    }
+
     const std::int64_t id_;
     const QuicStreamDirectionality directionality_;
     const bool local_;
     std::shared_ptr<Pipe> incoming_;
     std::shared_ptr<Pipe> outgoing_;
+    std::shared_ptr<ConnectionEnd> connectionEnd_;
     mutable std::mutex mutex_;
     Bytes leftover_;
     bool finished_ = false;
@@ -214,8 +237,11 @@ public:
             auto& next = bidirectional ? nextBidirectionalIndex_ : nextUnidirectionalIndex_;
             id = static_cast<std::int64_t>(next++ * 4 + (bidirectional ? 0 : 2) + (isHost_ ? 1 : 0));
         }
-        auto local = std::make_shared<FakeQuicStream>(id, directionality, true, down, up);
-        auto remote = std::make_shared<FakeQuicStream>(id, directionality, false, up, down);
+        auto local = std::make_shared<FakeQuicStream>(id, directionality, true, down, up, connectionEnd_);
+        auto remote =
+            std::make_shared<FakeQuicStream>(id, directionality, false, up, down, peer->connectionEnd_);
+        addPipes({up, down});
+        peer->addPipes({up, down});
         peer->inbound_.trySend(remote);
         co_return local;
     }
@@ -284,15 +310,37 @@ private:
         closeInfo_ = info;
         inbound_.close();
         datagrams_.close();
+        {
+            std::lock_guard endLock(connectionEnd_->mutex);
+            connectionEnd_->error = state.error;
+        }
+        for (const auto& weakPipe : pipes_) {
+            if (auto pipe = weakPipe.lock()) {
+                pipe->items.close();
+            }
+        }
+        pipes_.clear();
         if (executor_ && handler_) {
             asio::post(*executor_, [handler = handler_, state] { handler(state); });
         }
         return true;
     }
 
+    void addPipes(std::initializer_list<std::shared_ptr<FakeQuicStream::Pipe>> pipes) {
+        std::lock_guard lock(mutex_);
+        for (const auto& pipe : pipes) {
+            if (pipe) {
+                pipes_.push_back(pipe);
+            }
+        }
+    }
+
     const bool isHost_;
     const Bytes peerCertificate_;
     std::weak_ptr<FakeQuicConnection> peer_;
+    const std::shared_ptr<FakeQuicStream::ConnectionEnd> connectionEnd_ =
+        std::make_shared<FakeQuicStream::ConnectionEnd>();
+    std::vector<std::weak_ptr<FakeQuicStream::Pipe>> pipes_;
     AsyncChannel<std::shared_ptr<QuicStream>> inbound_{AsyncChannel<std::shared_ptr<QuicStream>>::unbounded};
     AsyncChannel<Bytes> datagrams_{AsyncChannel<Bytes>::unbounded};
     mutable std::mutex mutex_;

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include <gtest/gtest.h>
+#include <asio/experimental/awaitable_operators.hpp>
 
 #include "support/FakeQuicTransport.hpp"
 #include "support/quic/RunWithTimeout.hpp"
@@ -10,6 +11,7 @@
 namespace quillbridge {
 namespace {
 
+using namespace asio::experimental::awaitable_operators;
 using namespace std::chrono_literals;
 using namespace std::string_view_literals;
 
@@ -59,6 +61,41 @@ TEST(FakeQuicTransport, PairsStreamsDatagramsAndClosesLikeTheRealOne) {
             auto after = co_await host->acceptStream();
             EXPECT_EQ(after, nullptr);
         }(*listener, headset),
+        1s);
+}
+
+TEST(FakeQuicTransport, StreamWaitsEndWhenTheConnectionEnds) {
+    auto [host, headset] = FakeQuicConnection::makePair();
+    runWithTimeout(
+        [](std::shared_ptr<FakeQuicConnection> host,
+           std::shared_ptr<FakeQuicConnection> headset) -> asio::awaitable<void> {
+            auto control = co_await headset->openStream(QuicStreamDirectionality::bidirectional);
+            co_await control->send(toBytes("hi"sv), false);
+            auto accepted = co_await host->acceptStream();
+            EXPECT_EQ((co_await accepted->receiveExactly(2)).data, toBytes("hi"sv));
+            // Both sides wait for more when the host closes the connection.
+            auto closeSoon = [](std::shared_ptr<FakeQuicConnection> host) -> asio::awaitable<void> {
+                host->close(0);
+                co_return;
+            };
+            auto expectEnd = [](std::shared_ptr<QuicStream> stream,
+                                QuicError expected) -> asio::awaitable<void> {
+                try {
+                    co_await stream->receive(1, 10);
+                    ADD_FAILURE() << "a receive went on after the connection ended";
+                } catch (const std::system_error& error) {
+                    EXPECT_EQ(error.code(), expected);
+                }
+            };
+            co_await (expectEnd(accepted, QuicError::connectionClosed) &&
+                      expectEnd(control, QuicError::closedByPeer) && closeSoon(host));
+            try {
+                co_await control->send(toBytes("late"sv), false);
+                ADD_FAILURE() << "a send went on after the connection ended";
+            } catch (const std::system_error& error) {
+                EXPECT_EQ(error.code(), QuicError::closedByPeer);
+            }
+        }(host, headset),
         1s);
 }
 

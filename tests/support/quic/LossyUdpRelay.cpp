@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <vector>
 
 #include <asio/executor_work_guard.hpp>
@@ -44,11 +45,13 @@ public:
 
     std::atomic<std::uint64_t> forwarded{0};
     std::atomic<std::uint64_t> dropped{0};
+    std::atomic<std::size_t> clientsForwarded{0};
 
 private:
     struct Pending {
         std::vector<std::uint8_t> data;
         bool toServer = false;
+        asio::ip::udp::endpoint client;
     };
 
     void receiveFromClient() {
@@ -78,13 +81,14 @@ private:
     }
 
     void relay(const std::uint8_t* data, std::size_t length, bool toServer) {
-        if (std::uniform_real_distribution<double>(0.0, 1.0)(random_) < options_.lossRate) {
+        if ((!toServer && !options_.forwardsToClient) ||
+            std::uniform_real_distribution<double>(0.0, 1.0)(random_) < options_.lossRate) {
             ++dropped;
             return;
         }
         ++forwarded;
         const auto due = std::chrono::steady_clock::now() + options_.delay;
-        pending_.emplace(due, Pending{std::vector<std::uint8_t>(data, data + length), toServer});
+        pending_.emplace(due, Pending{std::vector<std::uint8_t>(data, data + length), toServer, client_});
         schedule();
     }
 
@@ -110,6 +114,8 @@ private:
                 std::error_code ignored;
                 if (node.mapped().toServer) {
                     serverSide_.send_to(asio::buffer(node.mapped().data), server_, 0, ignored);
+                    clients_.insert(node.mapped().client);
+                    clientsForwarded = clients_.size();
                 } else {
                     clientSide_.send_to(asio::buffer(node.mapped().data), client_, 0, ignored);
                 }
@@ -129,6 +135,7 @@ private:
     std::array<std::uint8_t, 65536> clientBuffer_{};
     std::array<std::uint8_t, 65536> serverBuffer_{};
     std::multimap<std::chrono::steady_clock::time_point, Pending> pending_;
+    std::set<asio::ip::udp::endpoint> clients_;
     asio::steady_timer timer_;
     bool armed_ = false;
     std::chrono::steady_clock::time_point armedFor_{};
@@ -154,6 +161,10 @@ std::uint64_t LossyUdpRelay::forwarded() const {
 
 std::uint64_t LossyUdpRelay::dropped() const {
     return impl_->dropped;
+}
+
+std::size_t LossyUdpRelay::clientsForwarded() const {
+    return impl_->clientsForwarded;
 }
 
 }  // namespace quillbridge

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <thread>
@@ -17,6 +18,8 @@ public:
         double lossRate = 0.01;
         std::chrono::milliseconds delay{20};
         std::uint32_t seed = 1;
+        // False: nothing from the server reaches the client (handshakes that never finish).
+        bool forwardsToClient = true;
     };
 
     LossyUdpRelay(std::uint16_t serverPort, Options options);
@@ -31,6 +34,8 @@ public:
 
     std::uint64_t forwarded() const;
     std::uint64_t dropped() const;
+    // How many client sockets had a datagram passed on to the server so far.
+    std::size_t clientsForwarded() const;
 
 private:
     class Impl;

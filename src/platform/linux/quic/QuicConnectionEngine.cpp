@@ -47,6 +47,16 @@ std::exception_ptr errorOf(QuicError error) {
     return std::make_exception_ptr(std::system_error(error));
 }
 
+auto errorsOf(QuicError error) {
+    return [error] { return errorOf(error); };
+}
+
+auto abortErrorsOf(QuicError error, std::uint64_t applicationErrorCode) {
+    return [error, applicationErrorCode] {
+        return std::make_exception_ptr(QuicStreamAbortedError(error, applicationErrorCode));
+    };
+}
+
 std::size_t varintLength(std::uint64_t value) {
     return value < 64 ? 1 : value < 16384 ? 2 : value < 1073741824 ? 4 : 8;
 }
@@ -327,6 +337,7 @@ int QuicConnectionEngine::onReceiveStreamData(ngtcp2_conn*, std::uint32_t flags,
         stream->finReceived = true;
     }
     self->serviceReceives(*stream);
+    self->returnStreamCredit(*stream);
     return 0;
 }
 
@@ -366,19 +377,20 @@ int QuicConnectionEngine::onStreamClose(ngtcp2_conn*, std::uint32_t flags, std::
             !stream->peerStopCode) {
             stream->peerStopCode = code;
         }
-        const auto error = stream->stoppedByPeer
-                               ? std::make_exception_ptr(QuicStreamAbortedError(
-                                     QuicError::streamStopped, stream->peerStopCode.value_or(0)))
-                               : errorOf(QuicError::streamClosed);
-        self->failUnwrittenSends(*stream, error);
+        if (stream->stoppedByPeer) {
+            self->failUnwrittenSends(
+                *stream, abortErrorsOf(QuicError::streamStopped, stream->peerStopCode.value_or(0)));
+        } else {
+            self->failUnwrittenSends(*stream, errorsOf(QuicError::streamClosed));
+        }
         // The QUIC stack no longer refers to the bytes.
         stream->sendQueue.clear();
         stream->firstUnwrittenChunk = 0;
         if (!stream->finReceived && !stream->resetByPeerCode && stream->canReceive()) {
-            self->failReceives(*stream, errorOf(QuicError::streamClosed));
+            self->failReceives(*stream, errorsOf(QuicError::streamClosed));
         }
-    }
-    if (!ngtcp2_conn_is_local_stream(self->connection_, streamID)) {
+        self->returnStreamCredit(*stream);
+    } else if (!ngtcp2_conn_is_local_stream(self->connection_, streamID)) {
         if (ngtcp2_is_bidi_stream(streamID)) {
             ngtcp2_conn_extend_max_streams_bidi(self->connection_, 1);
         } else {
@@ -397,14 +409,15 @@ int QuicConnectionEngine::onStreamReset(ngtcp2_conn*, std::int64_t streamID, std
     }
     stream->resetByPeerCode = code;
     // Data that was waiting is discarded; its connection credit comes back.
-    if (stream->bufferedBytes > 0) {
-        ngtcp2_conn_extend_max_offset(self->connection_, stream->bufferedBytes);
+    if (stream->bufferedBytes > stream->creditedBytes) {
+        ngtcp2_conn_extend_max_offset(self->connection_, stream->bufferedBytes - stream->creditedBytes);
     }
     stream->receivedChunks.clear();
     stream->receivedHeadOffset = 0;
     stream->bufferedBytes = 0;
-    self->failReceives(*stream,
-                       std::make_exception_ptr(QuicStreamAbortedError(QuicError::streamReset, code)));
+    stream->creditedBytes = 0;
+    self->failReceives(*stream, abortErrorsOf(QuicError::streamReset, code));
+    self->returnStreamCredit(*stream);
     return 0;
 }
 
@@ -538,8 +551,30 @@ void QuicConnectionEngine::deliverInboundStreams() {
         inboundStreams_.pop_front();
         auto waiter = std::move(acceptWaiters_.front());
         acceptWaiters_.pop_front();
+        stream->handedOut = true;
         waiter.completion.succeed(makeStreamHandle(stream));
+        returnStreamCredit(*stream);
     }
+}
+
+void QuicConnectionEngine::returnStreamCredit(QuicStreamState& stream) {
+    if (stream.isLocal || stream.streamCreditReturned || !stream.handedOut || connection_ == nullptr) {
+        return;
+    }
+    // The QUIC stack reports the close of the peer's unidirectional streams only in later versions: such a
+    // stream is over once all of it arrived or the peer reset it.
+    const bool finished =
+        stream.closed || (!stream.isBidirectional && (stream.finReceived || stream.resetByPeerCode));
+    if (!finished) {
+        return;
+    }
+    stream.streamCreditReturned = true;
+    if (stream.isBidirectional) {
+        ngtcp2_conn_extend_max_streams_bidi(connection_, 1);
+    } else {
+        ngtcp2_conn_extend_max_streams_uni(connection_, 1);
+    }
+    scheduleWrite();
 }
 
 void QuicConnectionEngine::acceptStream(QuicCompletion<std::shared_ptr<QuicStream>> completion) {
@@ -643,14 +678,18 @@ void QuicConnectionEngine::receive(const std::shared_ptr<QuicStreamState>& strea
                            head.begin() + static_cast<std::ptrdiff_t>(stream->receivedHeadOffset));
                 stream->receivedHeadOffset = 0;
             }
+            // Their credit was returned when they were taken.
             stream->bufferedBytes += cancelled->data.size();
+            stream->creditedBytes += cancelled->data.size();
             stream->receivedChunks.push_front(std::move(cancelled->data));
         }
         cancelled->completion.fail(make_error_code(asio::error::operation_aborted));
+        // A receive queued behind the cancelled one may be served by what is there now.
+        self->serviceReceives(*stream);
     });
     serviceReceives(*stream);
     if (phase_ != Phase::ready && phase_ != Phase::handshaking && !stream->pendingReceives.empty()) {
-        failReceives(*stream, terminalException());
+        failReceives(*stream, [this] { return terminalException(); });
     }
 }
 
@@ -680,7 +719,9 @@ void QuicConnectionEngine::serviceReceives(QuicStreamState& stream) {
             }
         }
         stream.bufferedBytes -= taken;
-        returnCredit(stream, taken);
+        const std::size_t alreadyCredited = std::min(taken, stream.creditedBytes);
+        stream.creditedBytes -= alreadyCredited;
+        returnCredit(stream, taken - alreadyCredited);
         const bool atEnd = stream.finReceived && stream.bufferedBytes == 0;
         if (pending.data.size() < pending.minimumLength && !atEnd) {
             return;
@@ -703,18 +744,18 @@ void QuicConnectionEngine::returnCredit(QuicStreamState& stream, std::size_t len
     scheduleWrite();
 }
 
-void QuicConnectionEngine::failReceives(QuicStreamState& stream, const std::exception_ptr& error) {
+void QuicConnectionEngine::failReceives(QuicStreamState& stream, const ErrorFactory& makeError) {
     auto pending = std::move(stream.pendingReceives);
     stream.pendingReceives.clear();
     for (auto& receive : pending) {
-        receive->completion.fail(error);
+        receive->completion.fail(makeError());
     }
 }
 
-void QuicConnectionEngine::failUnwrittenSends(QuicStreamState& stream, const std::exception_ptr& error) {
+void QuicConnectionEngine::failUnwrittenSends(QuicStreamState& stream, const ErrorFactory& makeError) {
     for (std::size_t index = stream.firstUnwrittenChunk; index < stream.sendQueue.size(); ++index) {
         if (stream.sendQueue[index].completion) {
-            stream.sendQueue[index].completion.fail(error);
+            stream.sendQueue[index].completion.fail(makeError());
         }
     }
 }
@@ -788,7 +829,7 @@ void QuicConnectionEngine::resetStream(const std::shared_ptr<QuicStreamState>& s
     }
     stream->writeShutDown = true;
     ngtcp2_conn_shutdown_stream_write(connection_, stream->id, code);
-    failUnwrittenSends(*stream, errorOf(QuicError::streamClosed));
+    failUnwrittenSends(*stream, errorsOf(QuicError::streamClosed));
     scheduleWrite();
 }
 
@@ -802,15 +843,16 @@ void QuicConnectionEngine::stopSending(const std::shared_ptr<QuicStreamState>& s
             ngtcp2_conn_shutdown_stream_read(connection_, stream->id, code);
         }
         // What waited unread will never be read: its connection credit comes back.
-        if (stream->bufferedBytes > 0) {
-            ngtcp2_conn_extend_max_offset(connection_, stream->bufferedBytes);
+        if (stream->bufferedBytes > stream->creditedBytes) {
+            ngtcp2_conn_extend_max_offset(connection_, stream->bufferedBytes - stream->creditedBytes);
         }
         scheduleWrite();
     }
     stream->receivedChunks.clear();
     stream->receivedHeadOffset = 0;
     stream->bufferedBytes = 0;
-    failReceives(*stream, errorOf(QuicError::streamClosed));
+    stream->creditedBytes = 0;
+    failReceives(*stream, errorsOf(QuicError::streamClosed));
 }
 
 void QuicConnectionEngine::releaseStream(const std::shared_ptr<QuicStreamState>& stream) {
@@ -1066,22 +1108,23 @@ void QuicConnectionEngine::writeLoop() {
                 continue;
             }
         } else {
-            // The next stream with data that flow control lets through, round robin.
-            while (!sendList_.empty()) {
-                auto& candidate = sendList_.front();
+            // The next stream with data that flow control lets through, round robin. A stream found blocked
+            // in this round goes to the back, so that it holds up none of the others.
+            for (std::size_t looked = 0, count = sendList_.size(); looked < count && !sendList_.empty();
+                 ++looked) {
+                auto candidate = sendList_.front();
                 if (!candidate->hasUnwrittenData() || candidate->closed) {
                     candidate->inSendList = false;
                     sendList_.pop_front();
                     continue;
                 }
                 if (candidate->blockedRound == writeRound_) {
-                    break;
+                    sendList_.pop_front();
+                    sendList_.push_back(std::move(candidate));
+                    continue;
                 }
-                stream = candidate;
+                stream = std::move(candidate);
                 break;
-            }
-            if (stream && stream->blockedRound == writeRound_) {
-                stream.reset();
             }
             if (stream) {
                 ngtcp2_vec vectors[maximumVectorsPerWrite];
@@ -1129,9 +1172,8 @@ void QuicConnectionEngine::writeLoop() {
                 if (written == NGTCP2_ERR_STREAM_SHUT_WR || written == NGTCP2_ERR_STREAM_NOT_FOUND) {
                     if (!stream->writeShutDown) {
                         stream->stoppedByPeer = true;
-                        failUnwrittenSends(*stream,
-                                           std::make_exception_ptr(QuicStreamAbortedError(
-                                               QuicError::streamStopped, stream->peerStopCode.value_or(0))));
+                        failUnwrittenSends(*stream, abortErrorsOf(QuicError::streamStopped,
+                                                                  stream->peerStopCode.value_or(0)));
                     }
                     continue;
                 }
@@ -1355,7 +1397,7 @@ void QuicConnectionEngine::enterTerminal(Phase phase, QuicConnectionState::Kind 
     publishStatistics();
     notifyState();
 
-    const auto failure = std::make_exception_ptr(std::system_error(error));
+    const auto failure = [error] { return std::make_exception_ptr(std::system_error(error)); };
     for (auto& [id, stream] : streams_) {
         if (!(stream->finReceived && stream->bufferedBytes > 0)) {
             failReceives(*stream, failure);
@@ -1369,22 +1411,22 @@ void QuicConnectionEngine::enterTerminal(Phase phase, QuicConnectionState::Kind 
         if (kind == QuicConnectionState::Kind::cancelled) {
             waiter.completion.succeed(nullptr);
         } else {
-            waiter.completion.fail(failure);
+            waiter.completion.fail(failure());
         }
     }
     auto opens = std::move(pendingOpens_);
     pendingOpens_.clear();
     for (auto& open : opens) {
-        open.completion.fail(failure);
+        open.completion.fail(failure());
     }
     auto datagramWaiters = std::move(datagramWaiters_);
     datagramWaiters_.clear();
     for (auto& waiter : datagramWaiters) {
-        waiter.completion.fail(failure);
+        waiter.completion.fail(failure());
     }
     outgoingDatagrams_.clear();
     if (connectCompletion_) {
-        connectCompletion_.fail(failure);
+        connectCompletion_.fail(failure());
     }
 
     if ((phase == Phase::closing || phase == Phase::draining) && connection_ != nullptr && timer_) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -66,6 +67,7 @@ public:
     void shutDownForTransport();
     std::vector<Bytes> connectionIDs() const { return issuedConnectionIDs_; }
     bool isReady() const { return phase_ == Phase::ready; }
+    bool isHandshaking() const { return phase_ == Phase::handshaking; }
     // Whether the token is the stateless reset token of one of the peer's connection IDs in use.
     bool matchesStatelessResetToken(const std::uint8_t* token) const;
 
@@ -156,11 +158,17 @@ private:
     std::shared_ptr<QuicStream> makeStreamHandle(const std::shared_ptr<QuicStreamState>& stream);
     void serviceReceives(QuicStreamState& stream);
     void returnCredit(QuicStreamState& stream, std::size_t length);
-    void failReceives(QuicStreamState& stream, const std::exception_ptr& error);
-    void failUnwrittenSends(QuicStreamState& stream, const std::exception_ptr& error);
+    // Each failed operation gets an exception object of its own: the awaiting threads then never share one
+    // with each other or with the engine.
+    using ErrorFactory = std::function<std::exception_ptr()>;
+    void failReceives(QuicStreamState& stream, const ErrorFactory& makeError);
+    void failUnwrittenSends(QuicStreamState& stream, const ErrorFactory& makeError);
     void completeWrittenSends(QuicStreamState& stream);
     void addToSendList(const std::shared_ptr<QuicStreamState>& stream);
     void deliverInboundStreams();
+    // Lets the peer open one more stream of the kind once one of its streams is over and was taken by the
+    // user: streams nobody took yet keep counting against the peer's limit.
+    void returnStreamCredit(QuicStreamState& stream);
     void serviceOpens();
     void scheduleWrite();
     void writeLoop();

@@ -30,6 +30,9 @@ constexpr std::size_t packetsPerWake = 64;
 constexpr std::uint32_t statelessResetsPerSecond = 64;
 // A stateless reset must be shorter than what triggered it, and at least this long to look like a packet.
 constexpr std::size_t minimumStatelessResetLength = 41;
+// Handshakes in progress at once; an Initial beyond them is refused, so that a flood of them cannot make the
+// endpoint hold a connection (and its TLS state) for each until the handshake time-out.
+constexpr std::size_t maximumHandshakingConnections = 16;
 
 std::uint64_t monotonicSeconds() {
     return static_cast<std::uint64_t>(
@@ -290,6 +293,14 @@ void QuicEndpoint::acceptNewConnection(const std::uint8_t* data, std::size_t len
         refuseInitial(data, length, path.remote);
         return;
     }
+    const auto handshaking =
+        std::count_if(connections_.begin(), connections_.end(),
+                      [](const auto& connection) { return connection->isHandshaking(); });
+    if (static_cast<std::size_t>(handshaking) >= maximumHandshakingConnections) {
+        logger.debug("Refused a handshake: too many are in progress");
+        refuseInitial(data, length, path.remote);
+        return;
+    }
     auto connection = std::make_shared<QuicConnectionEngine>(*this, runtime_, listener_->connection);
     if (auto error = connection->startServer(header, path)) {
         logger.debug("Cannot start a QUIC server connection: ", error.message());
@@ -360,8 +371,8 @@ void QuicEndpoint::sendVersionNegotiation(const ngtcp2_version_cid& header, cons
 
 // --- Sending -----------------------------------------------------------------------------------------------
 
-bool QuicEndpoint::sendNow(const std::uint8_t* data, std::size_t length, std::size_t segmentSize,
-                           const sockaddr* remote, socklen_t remoteLength) {
+int QuicEndpoint::sendNow(const std::uint8_t* data, std::size_t length, std::size_t segmentSize,
+                          const sockaddr* remote, socklen_t remoteLength) {
     iovec vector{const_cast<std::uint8_t*>(data), length};
     msghdr message{};
     message.msg_name = const_cast<sockaddr*>(remote);
@@ -381,18 +392,46 @@ bool QuicEndpoint::sendNow(const std::uint8_t* data, std::size_t length, std::si
     }
     for (;;) {
         if (sendmsg(socket_.native_handle(), &message, MSG_DONTWAIT) >= 0) {
-            return true;
+            return 0;
         }
-        if (errno == EINTR) {
+        const int error = errno;
+        if (error == EINTR) {
             continue;
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return false;
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            return EAGAIN;
         }
-        // Any other failure counts as loss; QUIC recovers from it.
-        logger.debug("UDP send failed: ", std::strerror(errno));
-        return true;
+        logger.debug("UDP send failed: ", std::strerror(error));
+        return error;
     }
+}
+
+std::size_t QuicEndpoint::transmit(const std::uint8_t* data, std::size_t length, std::size_t segmentSize,
+                                   const sockaddr* remote, socklen_t remoteLength) {
+    if (useSegmentation_ && length > segmentSize) {
+        const int error = sendNow(data, length, segmentSize, remote, remoteLength);
+        if (error == 0) {
+            return length;
+        }
+        if (error == EAGAIN) {
+            return 0;
+        }
+        // The kernel or the network device cannot segment (EIO without checksum offload, EINVAL on an old
+        // kernel, ...): from now on the packets go one by one, these included.
+        logger.info("UDP segmentation offload is not available (", std::strerror(error),
+                    "); sending packets one by one");
+        useSegmentation_ = false;
+    }
+    std::size_t offset = 0;
+    while (offset < length) {
+        const std::size_t count = std::min(segmentSize, length - offset);
+        if (sendNow(data + offset, count, count, remote, remoteLength) == EAGAIN) {
+            return offset;
+        }
+        // Sent, or lost for another reason: QUIC recovers from loss.
+        offset += count;
+    }
+    return length;
 }
 
 void QuicEndpoint::sendPackets(const ngtcp2_addr& remote, const std::uint8_t* data, std::size_t length,
@@ -413,23 +452,9 @@ void QuicEndpoint::sendPackets(const ngtcp2_addr& remote, const std::uint8_t* da
         keep(data, length);  // keep the order
         return;
     }
-    if (useSegmentation_ || length <= segmentSize) {
-        if (sendNow(data, length, segmentSize, remote.addr, remote.addrlen)) {
-            return;
-        }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            keep(data, length);
-            return;
-        }
-    }
-    // Without segmentation offload: one packet at a time.
-    useSegmentation_ = false;
-    for (std::size_t offset = 0; offset < length; offset += segmentSize) {
-        const std::size_t count = std::min(segmentSize, length - offset);
-        if (!sendNow(data + offset, count, count, remote.addr, remote.addrlen)) {
-            keep(data + offset, length - offset);
-            return;
-        }
+    const std::size_t sent = transmit(data, length, segmentSize, remote.addr, remote.addrlen);
+    if (sent < length) {
+        keep(data + sent, length - sent);
     }
 }
 
@@ -449,11 +474,12 @@ void QuicEndpoint::waitWritable() {
         }
         while (!self->blockedPackets_.empty()) {
             auto& blocked = self->blockedPackets_.front();
-            const bool sent =
-                self->sendNow(blocked.data.data(), blocked.data.size(),
-                              self->useSegmentation_ ? blocked.segmentSize : blocked.data.size(),
-                              reinterpret_cast<const sockaddr*>(&blocked.remote), blocked.remoteLength);
-            if (!sent) {
+            const std::size_t sent =
+                self->transmit(blocked.data.data(), blocked.data.size(), blocked.segmentSize,
+                               reinterpret_cast<const sockaddr*>(&blocked.remote), blocked.remoteLength);
+            if (sent < blocked.data.size()) {
+                blocked.data.erase(blocked.data.begin(),
+                                   blocked.data.begin() + static_cast<std::ptrdiff_t>(sent));
                 self->waitWritable();
                 return;
             }

@@ -90,8 +90,13 @@ private:
                             const ngtcp2_addr& remote);
     void sendVersionNegotiation(const ngtcp2_version_cid& header, const ngtcp2_addr& remote);
     void refuseInitial(const std::uint8_t* data, std::size_t length, const ngtcp2_addr& remote);
-    bool sendNow(const std::uint8_t* data, std::size_t length, std::size_t segmentSize,
-                 const sockaddr* remote, socklen_t remoteLength);
+    // One sendmsg: 0 when sent, EAGAIN when the socket would block, else the error (the bytes are lost).
+    int sendNow(const std::uint8_t* data, std::size_t length, std::size_t segmentSize, const sockaddr* remote,
+                socklen_t remoteLength);
+    // Sends packets of `segmentSize` bytes (the last may be shorter), segmented by the kernel while it can;
+    // returns how many bytes went out (or were lost) before the socket would block, at a packet boundary.
+    std::size_t transmit(const std::uint8_t* data, std::size_t length, std::size_t segmentSize,
+                         const sockaddr* remote, socklen_t remoteLength);
     void waitWritable();
     void failAcceptWaiters();
     void checkIdle();

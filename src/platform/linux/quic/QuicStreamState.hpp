@@ -42,12 +42,17 @@ struct QuicStreamState {
 
     std::uint64_t applicationErrorCode = 0;
     bool handleReleased = false;
-    bool closed = false;  // the QUIC stack has forgotten the stream
+    bool handedOut = false;             // a peer's stream that was given to the user
+    bool streamCreditReturned = false;  // the peer may open another stream in its place
+    bool closed = false;                // the QUIC stack has forgotten the stream
 
     // Receiving. Data waits here (credit not yet returned) until a receive takes it.
     std::deque<Bytes> receivedChunks;
     std::size_t receivedHeadOffset = 0;  // bytes of receivedChunks.front() already taken
     std::size_t bufferedBytes = 0;
+    // Of those, bytes at the front whose flow-control credit was already returned (a cancelled receive gave
+    // them back): taking them again returns no credit.
+    std::size_t creditedBytes = 0;
     bool finReceived = false;
     bool finDelivered = false;
     bool readShutDown = false;  // this side stopped reading

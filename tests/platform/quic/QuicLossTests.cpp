@@ -45,19 +45,7 @@ TEST_F(QuicTransportFixture, SixteenMebibytesSurviveOnePercentLossWhileDatagrams
         };
         auto receiveStream = [](std::shared_ptr<QuicConnection> client) -> asio::awaitable<std::size_t> {
             auto stream = co_await client->acceptStream();
-            std::size_t received = 0;
-            std::size_t mismatches = 0;
-            for (;;) {
-                auto chunk = co_await stream->receive(1, 1u << 20);
-                for (std::size_t i = 0; i < chunk.data.size(); ++i) {
-                    mismatches += chunk.data[i] != patternByte(received + i);
-                }
-                received += chunk.data.size();
-                if (chunk.isComplete) {
-                    EXPECT_EQ(mismatches, 0u);
-                    co_return received;
-                }
-            }
+            co_return co_await receivePatternToEnd(*stream, 1u << 20);
         };
         // Audio-like datagrams every 10 ms during the transfer.
         auto sendDatagrams = [](std::shared_ptr<QuicConnection> server) -> asio::awaitable<void> {

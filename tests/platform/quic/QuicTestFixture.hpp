@@ -67,4 +67,22 @@ inline Bytes patternBytes(std::uint64_t offset, std::size_t length) {
     return bytes;
 }
 
+// Reads a stream of pattern bytes to its end, in receives of up to `maximumChunk` bytes; returns how many
+// arrived and records a failure for any byte that differs from the pattern.
+inline asio::awaitable<std::size_t> receivePatternToEnd(QuicStream& stream, std::size_t maximumChunk) {
+    std::size_t received = 0;
+    std::size_t mismatches = 0;
+    for (;;) {
+        auto chunk = co_await stream.receive(1, maximumChunk);
+        for (std::size_t i = 0; i < chunk.data.size(); ++i) {
+            mismatches += chunk.data[i] != patternByte(received + i);
+        }
+        received += chunk.data.size();
+        if (chunk.isComplete) {
+            EXPECT_EQ(mismatches, 0u);
+            co_return received;
+        }
+    }
+}
+
 }  // namespace quillbridge

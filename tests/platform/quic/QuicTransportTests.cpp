@@ -667,19 +667,7 @@ TEST_F(QuicTransportFixture, SixtyFourMebibytesOnOneStreamArriveIntact) {
             };
             auto receiver = [](std::shared_ptr<QuicConnection> server) -> asio::awaitable<std::size_t> {
                 auto stream = co_await server->acceptStream();
-                std::size_t received = 0;
-                std::size_t mismatches = 0;
-                for (;;) {
-                    auto chunk = co_await stream->receive(1, 4u << 20);
-                    for (std::size_t i = 0; i < chunk.data.size(); ++i) {
-                        mismatches += chunk.data[i] != patternByte(received + i);
-                    }
-                    received += chunk.data.size();
-                    if (chunk.isComplete) {
-                        EXPECT_EQ(mismatches, 0u);
-                        co_return received;
-                    }
-                }
+                co_return co_await receivePatternToEnd(*stream, 4u << 20);
             };
             auto received = co_await (sender(client) && receiver(server));
             EXPECT_EQ(received, total);

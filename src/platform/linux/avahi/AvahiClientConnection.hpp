@@ -3,6 +3,8 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string_view>
+#include <utility>
 
 #include <avahi-client/client.h>
 #include <avahi-common/thread-watch.h>
@@ -16,7 +18,7 @@ namespace quillbridge {
 // A timer on an Avahi event loop: runs its action on the loop's thread once the delay has passed. Used
 // only on the loop's thread or with the loop's lock held.
 class AvahiTimer {
-  public:
+public:
     AvahiTimer(const AvahiPoll* poll, std::function<void()> action);
     ~AvahiTimer();
     AvahiTimer(const AvahiTimer&) = delete;
@@ -26,7 +28,7 @@ class AvahiTimer {
     void schedule(std::chrono::milliseconds delay);
     void cancel();
 
-  private:
+private:
     static void fired(AvahiTimeout* timeout, void* userdata);
 
     const AvahiPoll* poll_;
@@ -40,9 +42,9 @@ class AvahiTimer {
 // Every Avahi object is used on the loop's thread (in callbacks) or, from any other thread, with the lock
 // held. The observer is called on the loop's thread with the lock held.
 class AvahiClientConnection {
-  public:
+public:
     class Observer {
-      public:
+    public:
         // The daemon runs and the host's name is established: (re)create your objects on `client`.
         virtual void clientRunning(AvahiClient* client) = 0;
         // The host's name is being (re)established: withdraw published entries until clientRunning.
@@ -51,33 +53,33 @@ class AvahiClientConnection {
         // once it is back.
         virtual void clientUnavailable(const ServiceDiscoveryError& error) = 0;
 
-      protected:
+    protected:
         ~Observer() = default;
     };
 
     // Holds the event loop's lock. Taking it on the loop's thread is a programming error (handlers must
     // not call back into the object that called them).
     class Lock {
-      public:
+    public:
         explicit Lock(const AvahiClientConnection& connection);
         ~Lock();
         Lock(const Lock&) = delete;
         Lock& operator=(const Lock&) = delete;
 
-      private:
+    private:
         AvahiThreadedPoll* poll_;
     };
 
     // Marks the loop's thread while one of our callbacks runs there. Every callback that Avahi calls
     // makes one first.
     class CallbackScope {
-      public:
+    public:
         explicit CallbackScope(const AvahiClientConnection& connection);
         ~CallbackScope();
         CallbackScope(const CallbackScope&) = delete;
         CallbackScope& operator=(const CallbackScope&) = delete;
 
-      private:
+    private:
         const AvahiClientConnection* previous_;
     };
 
@@ -102,7 +104,20 @@ class AvahiClientConnection {
 
     const Logger& logger() const { return logger_; }
 
-  private:
+    // Runs a user's handler; what it throws is logged as "A service <handlerName> threw" and goes no
+    // further, so it never unwinds through the Avahi loop.
+    template <typename Call>
+    void callHandler(std::string_view handlerName, Call&& call) const {
+        try {
+            std::forward<Call>(call)();
+        } catch (const std::exception& error) {
+            logger_.fault("A service ", handlerName, " threw: ", error.what());
+        } catch (...) {
+            logger_.fault("A service ", handlerName, " threw");
+        }
+    }
+
+private:
     static void clientChanged(AvahiClient* client, AvahiClientState state, void* userdata);
     void connect();
     void handleClientState(AvahiClient* client, AvahiClientState state);

@@ -52,7 +52,7 @@ bool isValidTxtEntry(const std::string& key, const std::string& value) {
 }  // namespace
 
 class AvahiServiceAdvertiser::Implementation final : private AvahiClientConnection::Observer {
-  public:
+public:
     Implementation() : connection_(*this) {}
 
     ~Implementation() {
@@ -78,7 +78,7 @@ class AvahiServiceAdvertiser::Implementation final : private AvahiClientConnecti
         withdraw();
     }
 
-  private:
+private:
     const Logger& logger() const { return connection_.logger(); }
 
     void withdraw() {
@@ -226,13 +226,7 @@ class AvahiServiceAdvertiser::Implementation final : private AvahiClientConnecti
         lastState_ = state;
         if (!onStateUpdate_)
             return;
-        try {
-            onStateUpdate_(state);
-        } catch (const std::exception& error) {
-            logger().fault("A service advertiser state handler threw: ", error.what());
-        } catch (...) {
-            logger().fault("A service advertiser state handler threw");
-        }
+        connection_.callHandler("advertiser state handler", [&] { onStateUpdate_(state); });
     }
 
     // Declared first, destroyed last: its loop thread is stopped after everything below is gone (nothing

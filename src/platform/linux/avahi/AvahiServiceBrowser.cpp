@@ -51,7 +51,7 @@ std::map<std::string, std::string> txtEntries(AvahiStringList* txt) {
 }  // namespace
 
 class AvahiServiceBrowser::Implementation final : private AvahiClientConnection::Observer {
-  public:
+public:
     Implementation() : connection_(*this) {
         AvahiClientConnection::Lock lock(connection_);
         failureTimer_ = std::make_unique<AvahiTimer>(connection_.poll(), [this] {
@@ -113,7 +113,7 @@ class AvahiServiceBrowser::Implementation final : private AvahiClientConnection:
         resolutions_.push_back(std::move(resolution));
     }
 
-  private:
+private:
     struct Resolution {
         Implementation* owner = nullptr;
         AvahiServiceResolver* resolver = nullptr;
@@ -281,13 +281,7 @@ class AvahiServiceBrowser::Implementation final : private AvahiClientConnection:
     void complete(ResolveHandler onResolved, std::expected<ResolvedService, ServiceDiscoveryError> outcome) {
         if (!onResolved)
             return;
-        try {
-            onResolved(std::move(outcome));
-        } catch (const std::exception& error) {
-            logger().fault("A service resolution handler threw: ", error.what());
-        } catch (...) {
-            logger().fault("A service resolution handler threw");
-        }
+        connection_.callHandler("resolution handler", [&] { onResolved(std::move(outcome)); });
     }
 
     // Browsing stops for good (until the next start); the browser object stays, idle, until then.
@@ -312,13 +306,7 @@ class AvahiServiceBrowser::Implementation final : private AvahiClientConnection:
         results.reserve(results_.size());
         for (const auto& entry : results_)
             results.push_back(entry.first);
-        try {
-            onResultsChanged_(results);
-        } catch (const std::exception& error) {
-            logger().fault("A service browser results handler threw: ", error.what());
-        } catch (...) {
-            logger().fault("A service browser results handler threw");
-        }
+        connection_.callHandler("browser results handler", [&] { onResultsChanged_(results); });
     }
 
     void report(ServiceDiscoveryState state) {
@@ -327,13 +315,7 @@ class AvahiServiceBrowser::Implementation final : private AvahiClientConnection:
         lastState_ = state;
         if (!onStateUpdate_)
             return;
-        try {
-            onStateUpdate_(state);
-        } catch (const std::exception& error) {
-            logger().fault("A service browser state handler threw: ", error.what());
-        } catch (...) {
-            logger().fault("A service browser state handler threw");
-        }
+        connection_.callHandler("browser state handler", [&] { onStateUpdate_(state); });
     }
 
     // Declared first, destroyed last: its loop thread is stopped after everything below is gone.

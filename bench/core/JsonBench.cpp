@@ -17,9 +17,11 @@ struct JsonBenchRecord {
 template <>
 struct JsonFields<JsonBenchRecord> {
     static auto fields() {
-        return std::tuple{jsonField("id", &JsonBenchRecord::id), jsonField("name", &JsonBenchRecord::name),
+        return std::tuple{jsonField("id", &JsonBenchRecord::id),
+                          jsonField("name", &JsonBenchRecord::name),
                           jsonField("timeNanoseconds", &JsonBenchRecord::timeNanoseconds),
-                          jsonField("scale", &JsonBenchRecord::scale), jsonField("enabled", &JsonBenchRecord::enabled),
+                          jsonField("scale", &JsonBenchRecord::scale),
+                          jsonField("enabled", &JsonBenchRecord::enabled),
                           jsonField("lastSeenAt", &JsonBenchRecord::lastSeenAt)};
     }
 };
@@ -32,13 +34,15 @@ JsonBenchRecord makeRecord() {
 
 void BM_JsonEncode(benchmark::State& state) {
     auto record = makeRecord();
-    for (auto _ : state) benchmark::DoNotOptimize(encodeJson(record));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(encodeJson(record));
 }
 BENCHMARK(BM_JsonEncode);
 
 void BM_JsonDecode(benchmark::State& state) {
     auto text = *encodeJson(makeRecord());
-    for (auto _ : state) benchmark::DoNotOptimize(decodeJson<JsonBenchRecord>(text));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(decodeJson<JsonBenchRecord>(text));
 }
 BENCHMARK(BM_JsonDecode);
 
@@ -48,7 +52,8 @@ void BM_JsonRoundTrip(benchmark::State& state) {
         auto text = encodeJson(record);
         benchmark::DoNotOptimize(decodeJson<JsonBenchRecord>(*text));
     }
-    state.counters["round trips/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["round trips/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_JsonRoundTrip);
 

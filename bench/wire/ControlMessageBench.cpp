@@ -30,9 +30,11 @@ StreamControlMessage sample(int which) {
 
 void BM_EncodeAndFrame(benchmark::State& state) {
     auto message = sample(static_cast<int>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(ControlMessageFraming::encode(message));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ControlMessageFraming::encode(message));
     state.SetLabel(std::string(message.caseName()));
-    state.counters["messages/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["messages/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_EncodeAndFrame)->DenseRange(0, 3);
 
@@ -42,7 +44,8 @@ void BM_ReadAndDecode(benchmark::State& state) {
     // Many frames back to back in one stream, read one after another as the control loop does.
     constexpr int framesPerStream = 64;
     Bytes stream;
-    for (int index = 0; index < framesPerStream; ++index) appendBytes(stream, frame);
+    for (int index = 0; index < framesPerStream; ++index)
+        appendBytes(stream, frame);
     for (auto _ : state) {
         state.PauseTiming();
         InMemoryByteStream input(stream);
@@ -55,8 +58,8 @@ void BM_ReadAndDecode(benchmark::State& state) {
         }());
     }
     state.SetLabel(std::string(message.caseName()));
-    state.counters["messages/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * framesPerStream), benchmark::Counter::kIsRate);
+    state.counters["messages/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * framesPerStream), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReadAndDecode)->DenseRange(0, 3);
 

@@ -20,7 +20,7 @@ namespace quillbridge {
 // code relied on before it (the session identifier, generation counters, "is this still the current
 // connection") and drop stale results instead of applying them.
 class Actor {
-  public:
+public:
     using Strand = asio::strand<asio::any_io_executor>;
 
     explicit Actor(const asio::any_io_executor& executor) : strand_(asio::make_strand(executor)) {}
@@ -57,7 +57,7 @@ class Actor {
         asio::post(strand_, std::forward<Function>(function));
     }
 
-  private:
+private:
     Strand strand_;
 };
 

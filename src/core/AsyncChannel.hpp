@@ -34,7 +34,7 @@ namespace quillbridge {
 // buffered values, and cancelling one receive turns a buffered channel into an unbuffered one for good.)
 template <class T>
 class AsyncChannel {
-  public:
+public:
     static constexpr std::size_t unbounded = std::numeric_limits<std::size_t>::max();
 
     explicit AsyncChannel(std::size_t capacity = 0) : shared_(std::make_shared<Shared>()) {
@@ -108,7 +108,7 @@ class AsyncChannel {
         return shared_->buffer.size();
     }
 
-  private:
+private:
     using ReceiveCompletion = PendingCompletion<asio::error_code, std::optional<T>>;
     using SendCompletion = PendingCompletion<asio::error_code, bool>;
 

@@ -15,7 +15,7 @@ namespace quillbridge {
 // one actor publishes and another (often the main actor) follows. Thread-safe, like AsyncChannel.
 template <class T>
 class AsyncStream {
-  public:
+public:
     // Adds a value; false (value dropped) once the stream has finished.
     bool yield(T value) { return channel_.trySend(std::move(value)); }
 
@@ -29,7 +29,7 @@ class AsyncStream {
     // throws asio::system_error(operation_aborted) and takes no value.
     asio::awaitable<std::optional<T>> next() { return channel_.receive(); }
 
-  private:
+private:
     AsyncChannel<T> channel_{AsyncChannel<T>::unbounded};
 };
 

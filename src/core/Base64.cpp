@@ -9,8 +9,10 @@ constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxy
 
 constexpr std::array<int, 256> makeReverseTable() {
     std::array<int, 256> table{};
-    for (auto& entry : table) entry = -1;
-    for (int index = 0; index < 64; ++index) table[static_cast<unsigned char>(alphabet[index])] = index;
+    for (auto& entry : table)
+        entry = -1;
+    for (int index = 0; index < 64; ++index)
+        table[static_cast<unsigned char>(alphabet[index])] = index;
     return table;
 }
 
@@ -41,29 +43,35 @@ std::string encodeBase64(ByteView bytes) {
 }
 
 std::optional<Bytes> decodeBase64(std::string_view text) {
-    if (text.size() % 4 != 0) return std::nullopt;
+    if (text.size() % 4 != 0)
+        return std::nullopt;
     Bytes bytes;
     bytes.reserve(text.size() / 4 * 3);
     for (std::size_t index = 0; index < text.size(); index += 4) {
         bool last = index + 4 == text.size();
         int padding = 0;
         if (last) {
-            if (text[index + 3] == '=') padding = text[index + 2] == '=' ? 2 : 1;
+            if (text[index + 3] == '=')
+                padding = text[index + 2] == '=' ? 2 : 1;
         }
         std::uint32_t group = 0;
         for (int offset = 0; offset < 4; ++offset) {
             int value = 0;
             if (offset < 4 - padding) {
                 value = reverseTable[static_cast<unsigned char>(text[index + offset])];
-                if (value < 0) return std::nullopt;
+                if (value < 0)
+                    return std::nullopt;
             }
             group = group << 6 | static_cast<std::uint32_t>(value);
         }
         // Bits below the last encoded byte must be zero, so that every byte string has one encoding.
-        if ((padding == 1 && (group & 0xff) != 0) || (padding == 2 && (group & 0xffff) != 0)) return std::nullopt;
+        if ((padding == 1 && (group & 0xff) != 0) || (padding == 2 && (group & 0xffff) != 0))
+            return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(group >> 16));
-        if (padding < 2) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
-        if (padding < 1) bytes.push_back(static_cast<std::uint8_t>(group));
+        if (padding < 2)
+            bytes.push_back(static_cast<std::uint8_t>(group >> 8));
+        if (padding < 1)
+            bytes.push_back(static_cast<std::uint8_t>(group));
     }
     return bytes;
 }

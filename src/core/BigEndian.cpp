@@ -38,9 +38,17 @@ std::optional<std::uint64_t> readBigEndianUInt64(ByteView data, std::size_t& cur
     return readBigEndian<std::uint64_t>(data, cursor);
 }
 
-void appendBigEndian(Bytes& buffer, std::uint8_t value) { buffer.push_back(value); }
-void appendBigEndian(Bytes& buffer, std::uint16_t value) { appendBigEndianValue(buffer, value); }
-void appendBigEndian(Bytes& buffer, std::uint32_t value) { appendBigEndianValue(buffer, value); }
-void appendBigEndian(Bytes& buffer, std::uint64_t value) { appendBigEndianValue(buffer, value); }
+void appendBigEndian(Bytes& buffer, std::uint8_t value) {
+    buffer.push_back(value);
+}
+void appendBigEndian(Bytes& buffer, std::uint16_t value) {
+    appendBigEndianValue(buffer, value);
+}
+void appendBigEndian(Bytes& buffer, std::uint32_t value) {
+    appendBigEndianValue(buffer, value);
+}
+void appendBigEndian(Bytes& buffer, std::uint64_t value) {
+    appendBigEndianValue(buffer, value);
+}
 
 }  // namespace quillbridge

@@ -17,9 +17,12 @@ std::string toHex(ByteView bytes) {
 
 std::optional<Bytes> fromHex(std::string_view text) {
     auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
         return -1;
     };
     Bytes bytes;
@@ -29,10 +32,12 @@ std::optional<Bytes> fromHex(std::string_view text) {
             ++index;
             continue;
         }
-        if (index + 1 >= text.size()) return std::nullopt;
+        if (index + 1 >= text.size())
+            return std::nullopt;
         int high = nibble(text[index]);
         int low = nibble(text[index + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
+        if (high < 0 || low < 0)
+            return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));
         index += 2;
     }

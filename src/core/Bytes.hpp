@@ -27,7 +27,9 @@ inline std::string_view asText(ByteView bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-inline void appendBytes(Bytes& buffer, ByteView bytes) { buffer.insert(buffer.end(), bytes.begin(), bytes.end()); }
+inline void appendBytes(Bytes& buffer, ByteView bytes) {
+    buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+}
 
 // Lower-case hexadecimal, for logs of non-secret values and for test fixtures.
 std::string toHex(ByteView bytes);

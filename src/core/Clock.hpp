@@ -13,7 +13,7 @@ namespace quillbridge {
 // (its cancellation slot fires, for example because its Task was cancelled), the sleep ends at once by
 // throwing asio::system_error with asio::error::operation_aborted.
 class Clock {
-  public:
+public:
     using TimePoint = std::chrono::steady_clock::time_point;
     using Duration = std::chrono::steady_clock::duration;
 

@@ -2,7 +2,9 @@
 
 namespace quillbridge {
 
-Date Date::now() { return fromSystemTime(std::chrono::system_clock::now()); }
+Date Date::now() {
+    return fromSystemTime(std::chrono::system_clock::now());
+}
 
 Date Date::fromSystemTime(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;

@@ -20,11 +20,13 @@ std::string_view jsonErrorKindName(JsonErrorKind kind) {
 
 std::string describe(const JsonError& error) {
     std::string text(jsonErrorKindName(error.kind));
-    if (!error.codingPath.empty()) text += " at " + error.codingPath;
+    if (!error.codingPath.empty())
+        text += " at " + error.codingPath;
     return text + ": " + error.description;
 }
 
-JsonCodingError::JsonCodingError(JsonError error) : std::runtime_error(describe(error)), error_(std::move(error)) {}
+JsonCodingError::JsonCodingError(JsonError error)
+    : std::runtime_error(describe(error)), error_(std::move(error)) {}
 
 namespace detail {
 
@@ -52,7 +54,8 @@ std::string jsonTypeName(const Json& json) {
 namespace {
 
 std::unexpected<JsonError> notANumber(const Json& json) {
-    return jsonFailure(JsonErrorKind::typeMismatch, "Expected to decode Number but found " + jsonTypeName(json) + " instead.");
+    return jsonFailure(JsonErrorKind::typeMismatch,
+                       "Expected to decode Number but found " + jsonTypeName(json) + " instead.");
 }
 
 std::unexpected<JsonError> doesNotFit(const std::string& number) {
@@ -69,20 +72,23 @@ JsonResult<std::int64_t> readSignedInteger(const Json& json, std::int64_t minimu
     std::int64_t value = 0;
     if (json.is_number_unsigned()) {
         auto number = json.get<std::uint64_t>();
-        if (number > static_cast<std::uint64_t>(maximum)) return doesNotFit(json.dump());
+        if (number > static_cast<std::uint64_t>(maximum))
+            return doesNotFit(json.dump());
         value = static_cast<std::int64_t>(number);
     } else if (json.is_number_integer()) {
         value = json.get<std::int64_t>();
     } else if (json.is_number_float()) {
         double number = json.get<double>();
-        if (!std::isfinite(number) || std::trunc(number) != number || number < -twoToThe63 || number >= twoToThe63) {
+        if (!std::isfinite(number) || std::trunc(number) != number || number < -twoToThe63 ||
+            number >= twoToThe63) {
             return doesNotFit(json.dump());
         }
         value = static_cast<std::int64_t>(number);
     } else {
         return notANumber(json);
     }
-    if (value < minimum || value > maximum) return doesNotFit(json.dump());
+    if (value < minimum || value > maximum)
+        return doesNotFit(json.dump());
     return value;
 }
 
@@ -92,7 +98,8 @@ JsonResult<std::uint64_t> readUnsignedInteger(const Json& json, std::uint64_t ma
         value = json.get<std::uint64_t>();
     } else if (json.is_number_integer()) {
         auto number = json.get<std::int64_t>();
-        if (number < 0) return doesNotFit(json.dump());
+        if (number < 0)
+            return doesNotFit(json.dump());
         value = static_cast<std::uint64_t>(number);
     } else if (json.is_number_float()) {
         double number = json.get<double>();
@@ -103,15 +110,18 @@ JsonResult<std::uint64_t> readUnsignedInteger(const Json& json, std::uint64_t ma
     } else {
         return notANumber(json);
     }
-    if (value > maximum) return doesNotFit(json.dump());
+    if (value > maximum)
+        return doesNotFit(json.dump());
     return value;
 }
 
 JsonResult<double> readNumber(const Json& json) {
-    if (!json.is_number()) return notANumber(json);
+    if (!json.is_number())
+        return notANumber(json);
     double value = json.get<double>();
     // Text such as 1e999 parses to infinity, which no field can hold (nor be written back).
-    if (!std::isfinite(value)) return doesNotFit(json.dump());
+    if (!std::isfinite(value))
+        return doesNotFit(json.dump());
     return value;
 }
 
@@ -122,19 +132,22 @@ JsonResult<std::string> readString(const Json& json) {
     }
     const auto& text = json.get_ref<const std::string&>();
     // Values parsed from text were checked by the parser; values built in memory may not have been.
-    if (!isValidUtf8(text)) return jsonFailure(JsonErrorKind::dataCorrupted, "String is not valid UTF-8.");
+    if (!isValidUtf8(text))
+        return jsonFailure(JsonErrorKind::dataCorrupted, "String is not valid UTF-8.");
     return text;
 }
 
 JsonResult<Json> writeNumber(double value) {
     if (!std::isfinite(value)) {
-        return jsonFailure(JsonErrorKind::invalidValue, "Unable to encode " + std::to_string(value) + " directly in JSON.");
+        return jsonFailure(JsonErrorKind::invalidValue,
+                           "Unable to encode " + std::to_string(value) + " directly in JSON.");
     }
     return Json(value);
 }
 
 JsonResult<Json> writeString(std::string_view value) {
-    if (!isValidUtf8(value)) return jsonFailure(JsonErrorKind::invalidValue, "String is not valid UTF-8.");
+    if (!isValidUtf8(value))
+        return jsonFailure(JsonErrorKind::invalidValue, "String is not valid UTF-8.");
     return Json(std::string(value));
 }
 
@@ -142,17 +155,22 @@ JsonResult<Json> writeString(std::string_view value) {
 
 JsonResult<Bytes> JsonCoder<Bytes>::decode(const Json& json) {
     auto text = detail::readString(json);
-    if (!text) return std::unexpected(text.error());
+    if (!text)
+        return std::unexpected(text.error());
     auto bytes = decodeBase64(*text);
-    if (!bytes) return jsonFailure(JsonErrorKind::dataCorrupted, "Encountered Data is not valid Base64.");
+    if (!bytes)
+        return jsonFailure(JsonErrorKind::dataCorrupted, "Encountered Data is not valid Base64.");
     return std::move(*bytes);
 }
 
 JsonResult<Uuid> JsonCoder<Uuid>::decode(const Json& json) {
     auto text = detail::readString(json);
-    if (!text) return std::unexpected(text.error());
+    if (!text)
+        return std::unexpected(text.error());
     auto uuid = Uuid::parse(*text);
-    if (!uuid) return jsonFailure(JsonErrorKind::dataCorrupted, "Attempted to decode UUID from invalid UUID string.");
+    if (!uuid)
+        return jsonFailure(JsonErrorKind::dataCorrupted,
+                           "Attempted to decode UUID from invalid UUID string.");
     return *uuid;
 }
 
@@ -173,7 +191,8 @@ bool nestingWithin(std::string_view text, std::size_t limit) {
         } else if (c == '"') {
             inString = true;
         } else if (c == '[' || c == '{') {
-            if (++depth > limit) return false;
+            if (++depth > limit)
+                return false;
         } else if ((c == ']' || c == '}') && depth > 0) {
             --depth;
         }
@@ -185,10 +204,12 @@ bool nestingWithin(std::string_view text, std::size_t limit) {
 
 JsonResult<Json> parseJson(std::string_view text) {
     if (!nestingWithin(text, maximumJsonDepth)) {
-        return jsonFailure(JsonErrorKind::dataCorrupted, "The given data was not valid JSON: nested too deeply.");
+        return jsonFailure(JsonErrorKind::dataCorrupted,
+                           "The given data was not valid JSON: nested too deeply.");
     }
     Json json = Json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    if (json.is_discarded()) return jsonFailure(JsonErrorKind::dataCorrupted, "The given data was not valid JSON.");
+    if (json.is_discarded())
+        return jsonFailure(JsonErrorKind::dataCorrupted, "The given data was not valid JSON.");
     return json;
 }
 

@@ -101,7 +101,8 @@ inline std::unexpected<JsonError> jsonFailure(JsonErrorKind kind, std::string de
 
 // Puts `key` in front of the coding path of an error coming up from a nested value.
 inline std::unexpected<JsonError> jsonFailureAt(std::string_view key, JsonError error) {
-    error.codingPath = error.codingPath.empty() ? std::string(key) : std::string(key) + "." + error.codingPath;
+    error.codingPath =
+        error.codingPath.empty() ? std::string(key) : std::string(key) + "." + error.codingPath;
     return std::unexpected(std::move(error));
 }
 
@@ -117,10 +118,14 @@ template <typename T, typename = void>
 struct JsonCoder;  // specialise for a type with a form of its own
 
 template <typename T>
-concept HasJsonFields = requires { JsonFields<T>::fields(); };
+concept HasJsonFields = requires {
+    JsonFields<T>::fields();
+};
 
 template <typename E>
-concept HasJsonEnumCases = std::is_enum_v<E> && requires { JsonEnumCases<E>::cases; };
+concept HasJsonEnumCases = std::is_enum_v<E> && requires {
+    JsonEnumCases<E>::cases;
+};
 
 // ---- fields ----------------------------------------------------------------------------------------
 
@@ -192,12 +197,15 @@ struct JsonCoder<T, std::enable_if_t<detail::isPlainInteger<T>>> {
     static JsonResult<Json> encode(T value) { return Json(value); }
     static JsonResult<T> decode(const Json& json) {
         if constexpr (std::is_signed_v<T>) {
-            auto value = detail::readSignedInteger(json, std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
-            if (!value) return std::unexpected(value.error());
+            auto value =
+                detail::readSignedInteger(json, std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
+            if (!value)
+                return std::unexpected(value.error());
             return static_cast<T>(*value);
         } else {
             auto value = detail::readUnsignedInteger(json, std::numeric_limits<T>::max());
-            if (!value) return std::unexpected(value.error());
+            if (!value)
+                return std::unexpected(value.error());
             return static_cast<T>(*value);
         }
     }
@@ -208,7 +216,8 @@ struct JsonCoder<T, std::enable_if_t<std::is_floating_point_v<T>>> {
     static JsonResult<Json> encode(T value) { return detail::writeNumber(static_cast<double>(value)); }
     static JsonResult<T> decode(const Json& json) {
         auto value = detail::readNumber(json);
-        if (!value) return std::unexpected(value.error());
+        if (!value)
+            return std::unexpected(value.error());
         if constexpr (std::is_same_v<T, float>) {
             if (std::fabs(*value) > std::numeric_limits<float>::max()) {
                 return jsonFailure(JsonErrorKind::dataCorrupted, "Number does not fit in Float.");
@@ -238,10 +247,13 @@ struct JsonCoder<Uuid> {
 
 template <>
 struct JsonCoder<Date> {
-    static JsonResult<Json> encode(const Date& value) { return detail::writeNumber(value.secondsSinceReferenceDate); }
+    static JsonResult<Json> encode(const Date& value) {
+        return detail::writeNumber(value.secondsSinceReferenceDate);
+    }
     static JsonResult<Date> decode(const Json& json) {
         auto seconds = detail::readNumber(json);
-        if (!seconds) return std::unexpected(seconds.error());
+        if (!seconds)
+            return std::unexpected(seconds.error());
         return Date{*seconds};
     }
 };
@@ -259,21 +271,23 @@ struct JsonCoder<std::vector<T>, std::enable_if_t<!std::is_same_v<T, std::uint8_
         Json array = Json::array();
         for (const auto& value : values) {
             auto element = toJson(value);
-            if (!element) return jsonFailureAt("Index " + std::to_string(array.size()), element.error());
+            if (!element)
+                return jsonFailureAt("Index " + std::to_string(array.size()), element.error());
             array.push_back(std::move(*element));
         }
         return array;
     }
     static JsonResult<std::vector<T>> decode(const Json& json) {
         if (!json.is_array()) {
-            return jsonFailure(JsonErrorKind::typeMismatch,
-                               "Expected to decode Array but found " + detail::jsonTypeName(json) + " instead.");
+            return jsonFailure(JsonErrorKind::typeMismatch, "Expected to decode Array but found " +
+                                                                detail::jsonTypeName(json) + " instead.");
         }
         std::vector<T> values;
         values.reserve(json.size());
         for (std::size_t index = 0; index < json.size(); ++index) {
             auto element = fromJson<T>(json[index]);
-            if (!element) return jsonFailureAt("Index " + std::to_string(index), element.error());
+            if (!element)
+                return jsonFailureAt("Index " + std::to_string(index), element.error());
             values.push_back(std::move(*element));
         }
         return values;
@@ -285,9 +299,11 @@ struct JsonCoder<std::map<std::string, T>> {
     static JsonResult<Json> encode(const std::map<std::string, T>& values) {
         Json object = Json::object();
         for (const auto& [key, value] : values) {
-            if (!isValidUtf8(key)) return jsonFailure(JsonErrorKind::invalidValue, "Key is not valid UTF-8.");
+            if (!isValidUtf8(key))
+                return jsonFailure(JsonErrorKind::invalidValue, "Key is not valid UTF-8.");
             auto element = toJson(value);
-            if (!element) return jsonFailureAt(key, element.error());
+            if (!element)
+                return jsonFailureAt(key, element.error());
             object[key] = std::move(*element);
         }
         return object;
@@ -300,7 +316,8 @@ struct JsonCoder<std::map<std::string, T>> {
         std::map<std::string, T> values;
         for (const auto& [key, item] : json.items()) {
             auto element = fromJson<T>(item);
-            if (!element) return jsonFailureAt(key, element.error());
+            if (!element)
+                return jsonFailureAt(key, element.error());
             values.emplace(key, std::move(*element));
         }
         return values;
@@ -308,29 +325,35 @@ struct JsonCoder<std::map<std::string, T>> {
 };
 
 template <typename E>
-    requires HasJsonEnumCases<E>
+requires HasJsonEnumCases<E>
 struct JsonCoder<E> {
     using Raw = typename std::remove_cvref_t<decltype(JsonEnumCases<E>::cases[0].second)>;
 
     static JsonResult<Json> encode(E value) {
         for (const auto& [item, raw] : JsonEnumCases<E>::cases) {
-            if (item == value) return Json(raw);
+            if (item == value)
+                return Json(raw);
         }
         return jsonFailure(JsonErrorKind::invalidValue, "Value is not a case of the enumeration.");
     }
     static JsonResult<E> decode(const Json& json) {
         if constexpr (std::is_same_v<Raw, std::string_view>) {
             auto raw = detail::readString(json);
-            if (!raw) return std::unexpected(raw.error());
+            if (!raw)
+                return std::unexpected(raw.error());
             for (const auto& [item, name] : JsonEnumCases<E>::cases) {
-                if (name == *raw) return item;
+                if (name == *raw)
+                    return item;
             }
-            return jsonFailure(JsonErrorKind::dataCorrupted, "Cannot initialize enumeration from invalid String value " + *raw);
+            return jsonFailure(JsonErrorKind::dataCorrupted,
+                               "Cannot initialize enumeration from invalid String value " + *raw);
         } else {
             auto raw = fromJson<Raw>(json);
-            if (!raw) return std::unexpected(raw.error());
+            if (!raw)
+                return std::unexpected(raw.error());
             for (const auto& [item, number] : JsonEnumCases<E>::cases) {
-                if (number == *raw) return item;
+                if (number == *raw)
+                    return item;
             }
             return jsonFailure(JsonErrorKind::dataCorrupted,
                                "Cannot initialize enumeration from invalid value " + std::to_string(*raw));
@@ -340,16 +363,17 @@ struct JsonCoder<E> {
 
 // Looks up an enumeration's raw string value (for logs and texts built from raw values).
 template <typename E>
-    requires HasJsonEnumCases<E>
+requires HasJsonEnumCases<E>
 constexpr auto jsonRawValue(E value) {
     for (const auto& [item, raw] : JsonEnumCases<E>::cases) {
-        if (item == value) return raw;
+        if (item == value)
+            return raw;
     }
     return decltype(JsonEnumCases<E>::cases[0].second){};
 }
 
 template <typename T>
-    requires HasJsonFields<T>
+requires HasJsonFields<T>
 struct JsonCoder<T> {
     static JsonResult<Json> encode(const T& value) {
         Json object = Json::object();
@@ -359,7 +383,8 @@ struct JsonCoder<T> {
                 ((failure ? void() : encodeField(object, value, field, failure)), ...);
             },
             JsonFields<T>::fields());
-        if (failure) return std::unexpected(*failure);
+        if (failure)
+            return std::unexpected(*failure);
         return object;
     }
 
@@ -371,9 +396,12 @@ struct JsonCoder<T> {
         T value{};
         std::optional<JsonError> failure;
         std::apply(
-            [&](const auto&... field) { ((failure ? void() : decodeField(json, value, field, failure)), ...); },
+            [&](const auto&... field) {
+                ((failure ? void() : decodeField(json, value, field, failure)), ...);
+            },
             JsonFields<T>::fields());
-        if (failure) return std::unexpected(*failure);
+        if (failure)
+            return std::unexpected(*failure);
         return value;
     }
 
@@ -383,13 +411,16 @@ private:
                             std::optional<JsonError>& failure) {
         const Member& member = value.*(field.member);
         if constexpr (detail::IsOptional<Member>::value) {
-            if (!member) return;
+            if (!member)
+                return;
             auto encoded = toJson(*member);
-            if (!encoded) return void(failure = jsonFailureAt(field.key, encoded.error()).error());
+            if (!encoded)
+                return void(failure = jsonFailureAt(field.key, encoded.error()).error());
             object[std::string(field.key)] = std::move(*encoded);
         } else {
             auto encoded = toJson(member);
-            if (!encoded) return void(failure = jsonFailureAt(field.key, encoded.error()).error());
+            if (!encoded)
+                return void(failure = jsonFailureAt(field.key, encoded.error()).error());
             object[std::string(field.key)] = std::move(*encoded);
         }
     }
@@ -411,17 +442,20 @@ private:
                 std::string key(field.key);
                 failure = missing ? JsonError{JsonErrorKind::keyNotFound, key,
                                               "No value associated with key " + key + "."}
-                                  : JsonError{JsonErrorKind::valueNotFound, key, "Expected value but found null instead."};
+                                  : JsonError{JsonErrorKind::valueNotFound, key,
+                                              "Expected value but found null instead."};
                 return;
             }
         }
         if constexpr (detail::IsOptional<Member>::value) {
             auto decoded = fromJson<typename Member::value_type>(*found);
-            if (!decoded) return void(failure = jsonFailureAt(field.key, decoded.error()).error());
+            if (!decoded)
+                return void(failure = jsonFailureAt(field.key, decoded.error()).error());
             value.*(field.member) = std::move(*decoded);
         } else {
             auto decoded = fromJson<Member>(*found);
-            if (!decoded) return void(failure = jsonFailureAt(field.key, decoded.error()).error());
+            if (!decoded)
+                return void(failure = jsonFailureAt(field.key, decoded.error()).error());
             value.*(field.member) = std::move(*decoded);
         }
     }
@@ -448,14 +482,16 @@ std::string serializeJson(const Json& json);
 template <typename T>
 JsonResult<std::string> encodeJson(const T& value) {
     auto json = toJson(value);
-    if (!json) return std::unexpected(json.error());
+    if (!json)
+        return std::unexpected(json.error());
     return serializeJson(*json);
 }
 
 template <typename T>
 JsonResult<T> decodeJson(std::string_view text) {
     auto json = parseJson(text);
-    if (!json) return std::unexpected(json.error());
+    if (!json)
+        return std::unexpected(json.error());
     return fromJson<T>(*json);
 }
 
@@ -465,10 +501,12 @@ template <typename T>
 bool jsonValueEqual(const T& left, const T& right);
 
 template <typename T>
-    requires HasJsonFields<T>
+requires HasJsonFields<T>
 bool jsonFieldsEqual(const T& left, const T& right) {
     return std::apply(
-        [&](const auto&... field) { return (jsonValueEqual(left.*(field.member), right.*(field.member)) && ...); },
+        [&](const auto&... field) {
+            return (jsonValueEqual(left.*(field.member), right.*(field.member)) && ...);
+        },
         JsonFields<T>::fields());
 }
 
@@ -477,18 +515,23 @@ bool jsonValueEqual(const T& left, const T& right) {
     if constexpr (std::is_same_v<T, std::string>) {
         return canonicallyEquivalent(left, right);
     } else if constexpr (detail::IsOptional<T>::value) {
-        if (left.has_value() != right.has_value()) return false;
+        if (left.has_value() != right.has_value())
+            return false;
         return !left || jsonValueEqual(*left, *right);
     } else if constexpr (detail::IsVector<T>::value && !std::is_same_v<T, Bytes>) {
-        if (left.size() != right.size()) return false;
+        if (left.size() != right.size())
+            return false;
         for (std::size_t index = 0; index < left.size(); ++index) {
-            if (!jsonValueEqual(left[index], right[index])) return false;
+            if (!jsonValueEqual(left[index], right[index]))
+                return false;
         }
         return true;
     } else if constexpr (detail::IsStringMap<T>::value) {
-        if (left.size() != right.size()) return false;
+        if (left.size() != right.size())
+            return false;
         for (auto l = left.begin(), r = right.begin(); l != left.end(); ++l, ++r) {
-            if (!canonicallyEquivalent(l->first, r->first) || !jsonValueEqual(l->second, r->second)) return false;
+            if (!canonicallyEquivalent(l->first, r->first) || !jsonValueEqual(l->second, r->second))
+                return false;
         }
         return true;
     } else {
@@ -498,7 +541,7 @@ bool jsonValueEqual(const T& left, const T& right) {
 
 // Every record with a field list compares field by field, unless it defines an equality of its own.
 template <typename T>
-    requires HasJsonFields<T>
+requires HasJsonFields<T>
 bool operator==(const T& left, const T& right) {
     return jsonFieldsEqual(left, right);
 }

@@ -93,7 +93,7 @@ void Logger::log(LogLevel level, std::string message) const {
 }
 
 class ScopedLogCapture::Sink final : public LogSink {
-  public:
+public:
     void write(const LogRecord& record) override {
         std::lock_guard lock(mutex);
         records.push_back(record);

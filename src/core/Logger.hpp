@@ -28,7 +28,7 @@ struct LogRecord {
 
 // Where log records go. Sinks are called from any thread and must be thread-safe.
 class LogSink {
-  public:
+public:
     virtual ~LogSink() = default;
     virtual void write(const LogRecord& record) = 0;
 };
@@ -38,11 +38,11 @@ std::string formatLogLine(const LogRecord& record);
 
 // Writes each record as one formatted line to a stdio stream (stderr unless told otherwise).
 class StderrLogSink final : public LogSink {
-  public:
+public:
     explicit StderrLogSink(std::FILE* stream = stderr) : stream_(stream) {}
     void write(const LogRecord& record) override;
 
-  private:
+private:
     std::FILE* stream_;
     std::mutex mutex_;
 };
@@ -108,7 +108,7 @@ std::string makeLogMessage(const Args&... args) {
 //   logger.info("Paired with ", privateValue(peerName));
 // Each call formats its arguments into one message and hands it to the process-wide sink.
 class Logger {
-  public:
+public:
     explicit Logger(std::string_view category, std::string_view subsystem = "Quillbridge");
 
     const std::string& category() const { return category_; }
@@ -137,7 +137,7 @@ class Logger {
         log(LogLevel::fault, makeLogMessage(args...));
     }
 
-  private:
+private:
     std::string subsystem_;
     std::string category_;
 };
@@ -145,7 +145,7 @@ class Logger {
 // Test seam: while it lives, every log record is captured here instead of reaching the previous sink,
 // which it restores when destroyed.
 class ScopedLogCapture {
-  public:
+public:
     ScopedLogCapture();
     ~ScopedLogCapture();
     ScopedLogCapture(const ScopedLogCapture&) = delete;
@@ -156,7 +156,7 @@ class ScopedLogCapture {
     std::vector<std::string> messages(std::string_view category) const;
     void clear();
 
-  private:
+private:
     class Sink;
     std::shared_ptr<Sink> sink_;
     std::shared_ptr<LogSink> previous_;

@@ -14,7 +14,7 @@ namespace quillbridge {
 // event loop; tests implement it with a queue they drain themselves. enqueue() is called from any thread and
 // must run the work later, on the main thread, in the order enqueued.
 class MainThreadQueue {
-  public:
+public:
     virtual ~MainThreadQueue() = default;
     virtual void enqueue(std::move_only_function<void()> work) = 0;
 };
@@ -27,7 +27,7 @@ class MainThreadQueue {
 // io_context run by another thread; their completions are queued back to the main thread. Both the queue and
 // the service context must outlive all work submitted through the executor.
 class MainActorExecutor {
-  public:
+public:
     MainActorExecutor(std::shared_ptr<MainThreadQueue> queue, asio::execution_context& serviceContext)
         : queue_(std::move(queue)), serviceContext_(&serviceContext) {}
 
@@ -51,7 +51,7 @@ class MainActorExecutor {
         return !(a == b);
     }
 
-  private:
+private:
     std::shared_ptr<MainThreadQueue> queue_;
     asio::execution_context* serviceContext_;
 };

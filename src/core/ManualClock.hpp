@@ -27,7 +27,7 @@ namespace quillbridge {
 // or run_one(), or from another thread, while sleepers wait. Destroy the clock before the execution contexts
 // of its sleepers; sleepers still waiting then resume with operation_aborted.
 class ManualClock final : public Clock {
-  public:
+public:
     // An arbitrary fixed starting point, far enough from the epoch that code may subtract from it.
     static constexpr TimePoint defaultStart = TimePoint{std::chrono::hours{24}};
 
@@ -48,7 +48,7 @@ class ManualClock final : public Clock {
     // The earliest deadline in the queue, if any.
     std::optional<TimePoint> nextDeadline() const;
 
-  private:
+private:
     struct Shared;
     using Completion = PendingCompletion<asio::error_code>;
 

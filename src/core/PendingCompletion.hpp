@@ -24,7 +24,7 @@ namespace quillbridge {
 // complete() call (take the entry out of the queue under a lock; whoever takes it completes it).
 template <class... Args>
 class PendingCompletion {
-  public:
+public:
     PendingCompletion() = default;
 
     template <class Handler>
@@ -40,7 +40,7 @@ class PendingCompletion {
             impl->post(std::move(args)...);
     }
 
-  private:
+private:
     struct Base {
         virtual ~Base() = default;
         virtual void post(Args&&... args) = 0;

@@ -13,7 +13,8 @@ void fillSecureRandom(std::span<std::uint8_t> buffer) {
     while (filled < buffer.size()) {
         ssize_t count = getrandom(buffer.data() + filled, buffer.size() - filled, 0);
         if (count < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             std::fputs("secure random source failed\n", stderr);
             std::abort();
         }

@@ -41,7 +41,7 @@ namespace quillbridge {
 // A Task is not thread-safe as an object; cancel() may be called from any thread (the cancellation itself is
 // emitted on the task's executor). Spawn tasks on a strand (an Actor) unless the executor is single-threaded.
 class Task {
-  public:
+public:
     enum class Outcome { completed, cancelled, failed };
 
     // An empty task: not running, nothing to cancel.
@@ -81,7 +81,7 @@ class Task {
     // Cancelling the awaiting coroutine ends the wait with operation_aborted.
     asio::awaitable<void> join() const;
 
-  private:
+private:
     struct State;
     using Completion = PendingCompletion<asio::error_code>;
 

@@ -6,29 +6,37 @@ namespace quillbridge {
 namespace {
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-bool isDashPosition(std::size_t index) { return index == 8 || index == 13 || index == 18 || index == 23; }
+bool isDashPosition(std::size_t index) {
+    return index == 8 || index == 13 || index == 18 || index == 23;
+}
 
 }  // namespace
 
 std::optional<Uuid> Uuid::parse(std::string_view text) {
-    if (text.size() != 36) return std::nullopt;
+    if (text.size() != 36)
+        return std::nullopt;
     Uuid uuid;
     std::size_t byteIndex = 0;
     for (std::size_t index = 0; index < text.size();) {
         if (isDashPosition(index)) {
-            if (text[index] != '-') return std::nullopt;
+            if (text[index] != '-')
+                return std::nullopt;
             ++index;
             continue;
         }
         int high = hexValue(text[index]);
         int low = hexValue(text[index + 1]);
-        if (high < 0 || low < 0 || isDashPosition(index + 1)) return std::nullopt;
+        if (high < 0 || low < 0 || isDashPosition(index + 1))
+            return std::nullopt;
         uuid.bytes[byteIndex++] = static_cast<std::uint8_t>(high << 4 | low);
         index += 2;
     }
@@ -48,7 +56,8 @@ std::string Uuid::string() const {
     std::string text;
     text.reserve(36);
     for (std::size_t index = 0; index < bytes.size(); ++index) {
-        if (index == 4 || index == 6 || index == 8 || index == 10) text.push_back('-');
+        if (index == 4 || index == 6 || index == 8 || index == 10)
+            text.push_back('-');
         text.push_back(digits[bytes[index] >> 4]);
         text.push_back(digits[bytes[index] & 0x0f]);
     }

@@ -30,7 +30,8 @@ template <>
 struct std::hash<quillbridge::Uuid> {
     std::size_t operator()(const quillbridge::Uuid& uuid) const noexcept {
         std::size_t value = 0;
-        for (auto byte : uuid.bytes) value = value * 131 + byte;
+        for (auto byte : uuid.bytes)
+            value = value * 131 + byte;
         return value;
     }
 };

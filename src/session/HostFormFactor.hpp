@@ -20,7 +20,7 @@ struct PowerSourceDescription {
 
 // Reads the host's power sources.
 class PowerSourceReader {
-  public:
+public:
     virtual ~PowerSourceReader() = default;
     // Every power source, or nothing when no power-source information is available.
     virtual std::optional<std::vector<PowerSourceDescription>> powerSources() const = 0;

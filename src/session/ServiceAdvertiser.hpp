@@ -29,7 +29,7 @@ struct ServiceAdvertisement {
 // advertiser (hop onto your own executor instead). No handler runs once stop() has returned. An advertiser
 // is destroyed only from outside its handlers.
 class ServiceAdvertiser {
-  public:
+public:
     using StateHandler = std::function<void(const ServiceDiscoveryState&)>;
 
     virtual ~ServiceAdvertiser() = default;

@@ -44,7 +44,7 @@ struct ResolvedService {
 // browser (hop onto your own executor instead). No handler runs once stop() has returned. A browser is
 // destroyed only from outside its handlers.
 class ServiceBrowser {
-  public:
+public:
     using StateHandler = std::function<void(const ServiceDiscoveryState&)>;
     // The whole result set after each change (sorted, no duplicates; empty when everything went away).
     using ResultsHandler = std::function<void(const std::vector<ServiceBrowseResult>&)>;

@@ -14,13 +14,13 @@
 
 namespace quillbridge {
 
-// Control message `keyboardLayout` (host to headset): the Mac's current keyboard input source and the text
+// Control message `keyboardLayout` (host to headset): the host's current keyboard input source and the text
 // each key produces on it.
 // - `inputSourceID`, `localizedName` and `languages` are empty when the system gives none.
 // - `macKeyboardType` is absent when the system reports 0; `macPhysicalLayout` is its layout class
 //   (`unknown` when it is absent or of no known class).
 // - `effectiveKeyboardType` is the type the labels were translated with, derived from
-//   `effectivePreference`: `automatic` takes the Mac's type (1 when it reports 0), `ansi` 1, `iso` 4,
+//   `effectivePreference`: `automatic` takes the host's type (1 when it reports 0), `ansi` 1, `iso` 4,
 //   `jis` 18.
 // - `labels` holds one entry per key that produces text, in `RemoteKeyboardKey` order; a key whose eight
 //   labels are all absent has no entry.

@@ -7,7 +7,7 @@
 
 namespace quillbridge {
 
-// Control message `keyboardLockState` (host to headset): whether the Mac's Caps Lock is on, and, for input
+// Control message `keyboardLockState` (host to headset): whether the host's Caps Lock is on, and, for input
 // sources whose Caps Lock key switches between a Latin input source and another one, whether the Latin
 // side is selected (absent when no such switch applies).
 struct KeyboardLockStateMessage {

@@ -8,7 +8,7 @@
 
 namespace quillbridge {
 
-// Control message `textInput` (headset to host): text to be typed on the Mac as characters, independent of
+// Control message `textInput` (headset to host): text to be typed on the host as characters, independent of
 // keys. Any text decodes; the receiver takes 1 to `textInputMaximumByteCount` bytes of UTF-8 and refuses
 // an empty or longer text.
 struct TextInputMessage {

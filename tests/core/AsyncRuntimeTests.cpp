@@ -805,7 +805,7 @@ TEST(AsyncStreamTests, ProducerOnAnotherThread) {
 
 // The main thread's event loop, reduced to a queue that the test drains itself.
 class QueuedMainThread final : public MainThreadQueue {
-  public:
+public:
     void enqueue(std::move_only_function<void()> work) override {
         std::lock_guard lock(mutex_);
         work_.push_back(std::move(work));
@@ -830,7 +830,7 @@ class QueuedMainThread final : public MainThreadQueue {
 
     std::thread::id thread = std::this_thread::get_id();
 
-  private:
+private:
     std::mutex mutex_;
     std::deque<std::move_only_function<void()>> work_;
 };

@@ -43,7 +43,10 @@ struct JsonEnumCases<JsonTestLevel> {
 };
 template <>
 struct JsonFields<JsonTestInner> {
-    static auto fields() { return std::tuple{jsonField("label", &JsonTestInner::label), jsonField("weight", &JsonTestInner::weight)}; }
+    static auto fields() {
+        return std::tuple{jsonField("label", &JsonTestInner::label),
+                          jsonField("weight", &JsonTestInner::weight)};
+    }
 };
 template <>
 struct JsonFields<JsonTestSample> {
@@ -157,7 +160,8 @@ TEST(JsonTests, RefusesValuesThatDoNotFitTheirField) {
     }
     ASSERT_TRUE(fromJson<JsonTestSample>(baseSample()).has_value());
 
-    auto huge = decodeJson<JsonTestSample>(baseSample().dump().replace(baseSample().dump().find("0.5"), 3, "1e999"));
+    auto huge =
+        decodeJson<JsonTestSample>(baseSample().dump().replace(baseSample().dump().find("0.5"), 3, "1e999"));
     EXPECT_FALSE(huge.has_value()) << "a number beyond double's range is refused";
 }
 
@@ -177,7 +181,8 @@ TEST(JsonTests, MissingRequiredFieldAndNestedErrorsNameTheirPath) {
 }
 
 TEST(JsonTests, RefusesToEncodeNonFiniteNumbersAndInvalidText) {
-    for (double ratio : {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
+    for (double ratio :
+         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
         JsonTestSample sample = validSample();
         sample.ratio = ratio;
         auto text = encodeJson(sample);
@@ -193,15 +198,17 @@ TEST(JsonTests, RefusesToEncodeNonFiniteNumbersAndInvalidText) {
 }
 
 TEST(JsonTests, ParserRefusesMalformedText) {
-    for (std::string_view text : {"", "{", "{} {}", "{\"a\":1,}", "\"\xc3\x28\"", "[1] x",
-                                  "{\"name\":\"\xed\xa0\x80\"}"}) {
+    for (std::string_view text :
+         {"", "{", "{} {}", "{\"a\":1,}", "\"\xc3\x28\"", "[1] x", "{\"name\":\"\xed\xa0\x80\"}"}) {
         auto parsed = parseJson(text);
         ASSERT_FALSE(parsed.has_value()) << text;
         EXPECT_EQ(parsed.error().kind, JsonErrorKind::dataCorrupted);
     }
-    EXPECT_TRUE(parseJson(std::string(maximumJsonDepth, '[') + std::string(maximumJsonDepth, ']')).has_value());
+    EXPECT_TRUE(
+        parseJson(std::string(maximumJsonDepth, '[') + std::string(maximumJsonDepth, ']')).has_value());
     EXPECT_FALSE(parseJson(std::string(100000, '[') + std::string(100000, ']')).has_value());
-    EXPECT_TRUE(parseJson(R"({"s":"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["})").has_value());
+    EXPECT_TRUE(parseJson(R"({"s":"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["})")
+                    .has_value());
 }
 
 TEST(JsonTests, EqualityComparesTextByCanonicalEquivalence) {

@@ -25,7 +25,7 @@ namespace {
 
 // Sets or clears an environment variable for the lifetime of the object.
 class ScopedEnvironment {
-  public:
+public:
     ScopedEnvironment(const char* name, const char* value) : name_(name) {
         if (const char* old = std::getenv(name))
             previous_ = old;
@@ -43,7 +43,7 @@ class ScopedEnvironment {
         }
     }
 
-  private:
+private:
     const char* name_;
     std::optional<std::string> previous_;
 };

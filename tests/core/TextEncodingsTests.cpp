@@ -10,8 +10,13 @@ namespace {
 
 TEST(Base64Tests, StandardVectorsRoundTrip) {
     const std::pair<std::string_view, std::string_view> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (auto [plain, encoded] : vectors) {
         EXPECT_EQ(encodeBase64(asBytes(plain)), encoded);
@@ -20,7 +25,8 @@ TEST(Base64Tests, StandardVectorsRoundTrip) {
         EXPECT_EQ(asText(*decoded), plain);
     }
     Bytes all(256);
-    for (int index = 0; index < 256; ++index) all[index] = static_cast<std::uint8_t>(index);
+    for (int index = 0; index < 256; ++index)
+        all[index] = static_cast<std::uint8_t>(index);
     EXPECT_EQ(decodeBase64(encodeBase64(all)), all);
     EXPECT_EQ(encodeBase64(Bytes{0xfb, 0xff}), "+/8=");
 }
@@ -44,10 +50,11 @@ TEST(UuidTests, ReadsEitherCaseAndWritesUpperCase) {
 }
 
 TEST(UuidTests, RefusesMalformedText) {
-    for (std::string_view text : {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5",
-                                  "E621E1F8-C36C-495A-93FC-0C247A3E6E5FF", "E621E1F8-C36C-495A-93FC_0C247A3E6E5F",
-                                  "G621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F-8C36C-495A-93FC-0C247A3E6E5F",
-                                  "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}", " E621E1F8-C36C-495A-93FC-0C247A3E6E5"}) {
+    for (std::string_view text :
+         {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5",
+          "E621E1F8-C36C-495A-93FC-0C247A3E6E5FF", "E621E1F8-C36C-495A-93FC_0C247A3E6E5F",
+          "G621E1F8-C36C-495A-93FC-0C247A3E6E5F", "E621E1F-8C36C-495A-93FC-0C247A3E6E5F",
+          "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}", " E621E1F8-C36C-495A-93FC-0C247A3E6E5"}) {
         EXPECT_FALSE(Uuid::parse(text).has_value()) << text;
     }
 }
@@ -75,9 +82,9 @@ TEST(UnicodeTextTests, ValidatesUtf8AndComparesCanonically) {
     for (std::string_view bad : {"\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xff"}) {
         EXPECT_FALSE(isValidUtf8(bad));
     }
-    EXPECT_TRUE(canonicallyEquivalent("\xc3\x85", "A\xcc\x8a"));  // Å precomposed and decomposed
+    EXPECT_TRUE(canonicallyEquivalent("\xc3\x85", "A\xcc\x8a"));     // Å precomposed and decomposed
     EXPECT_TRUE(canonicallyEquivalent("\xe2\x84\xab", "\xc3\x85"));  // the Angstrom sign
-    EXPECT_FALSE(canonicallyEquivalent("\xef\xac\x81", "fi"));  // a ligature is only compatible
+    EXPECT_FALSE(canonicallyEquivalent("\xef\xac\x81", "fi"));       // a ligature is only compatible
     EXPECT_FALSE(canonicallyEquivalent("a", "A"));
 }
 

@@ -26,7 +26,7 @@ namespace quillbridge {
 class FakeServiceDiscovery;
 
 class FakeServiceAdvertiser final : public ServiceAdvertiser {
-  public:
+public:
     explicit FakeServiceAdvertiser(FakeServiceDiscovery& discovery) : discovery_(discovery) {}
     ~FakeServiceAdvertiser() override;
 
@@ -46,7 +46,7 @@ class FakeServiceAdvertiser final : public ServiceAdvertiser {
     int startCount() const { return startCount_; }
     int stopCount() const { return stopCount_; }
 
-  private:
+private:
     friend class FakeServiceDiscovery;
 
     FakeServiceDiscovery& discovery_;
@@ -59,7 +59,7 @@ class FakeServiceAdvertiser final : public ServiceAdvertiser {
 };
 
 class FakeServiceBrowser final : public ServiceBrowser {
-  public:
+public:
     explicit FakeServiceBrowser(FakeServiceDiscovery& discovery) : discovery_(discovery) {}
     ~FakeServiceBrowser() override;
 
@@ -80,7 +80,7 @@ class FakeServiceBrowser final : public ServiceBrowser {
     int startCount() const { return startCount_; }
     int stopCount() const { return stopCount_; }
 
-  private:
+private:
     friend class FakeServiceDiscovery;
     void refresh();
 
@@ -96,7 +96,7 @@ class FakeServiceBrowser final : public ServiceBrowser {
 };
 
 class FakeServiceDiscovery {
-  public:
+public:
     // The interface index that the host's own services are seen on.
     static constexpr int localInterfaceIndex = 1;
 
@@ -158,7 +158,7 @@ class FakeServiceDiscovery {
         return services;
     }
 
-  private:
+private:
     friend class FakeServiceAdvertiser;
     friend class FakeServiceBrowser;
 

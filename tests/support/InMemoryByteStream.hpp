@@ -19,7 +19,8 @@ public:
     asio::awaitable<ReceivedBytes> receive(std::size_t count) override {
         ++receiveCount;
         std::size_t available = incoming_.size() - position_;
-        if (available < count && failure_) throw std::system_error(*failure_);
+        if (available < count && failure_)
+            throw std::system_error(*failure_);
         std::size_t taken = std::min(count, available);
         ReceivedBytes received;
         received.content.assign(incoming_.begin() + static_cast<std::ptrdiff_t>(position_),

@@ -9,8 +9,10 @@ namespace quillbridge {
 
 // "found <hex>", "not found" or "error <status>": a secret-store read as text, for readable comparisons.
 inline std::string outcome(const SecretStore::ReadResult& result) {
-    if (!result) return "error " + std::to_string(secretStoreStatus(result.error()));
-    if (!*result) return "not found";
+    if (!result)
+        return "error " + std::to_string(secretStoreStatus(result.error()));
+    if (!*result)
+        return "not found";
     return "found " + toHex(**result);
 }
 

@@ -18,12 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         auto message = decodeJson<StreamControlMessage>(asText(body));
-        if (!message) continue;
+        if (!message)
+            continue;
         // Re-encoded text may be longer than what came in (1e9 is written out in full), so it is
         // compared unframed.
         auto text = encodeJson(*message);
-        if (!text) std::abort();
+        if (!text)
+            std::abort();
         auto reread = decodeJson<StreamControlMessage>(*text);
-        if (!reread || !(*reread == *message)) std::abort();
+        if (!reread || !(*reread == *message))
+            std::abort();
     }
 }

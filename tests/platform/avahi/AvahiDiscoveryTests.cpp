@@ -51,7 +51,7 @@ constexpr int avahiErrorNoDaemon = -26;
 
 // Collects what the handlers report, from the discovery threads, and lets the test wait for it.
 class DiscoveryRecorder {
-  public:
+public:
     ServiceAdvertiser::StateHandler stateHandler() {
         return [this](const ServiceDiscoveryState& state) {
             std::lock_guard lock(mutex_);
@@ -101,7 +101,7 @@ class DiscoveryRecorder {
         return std::ranges::any_of(results, [&](const auto& result) { return result.name == name; });
     }
 
-  private:
+private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<ServiceDiscoveryState> states_;
@@ -139,7 +139,7 @@ int runNetnsCommand(const std::string& command) {
 // The second host of the two-host tests: the publish helper on a namespace of its own, joined to ours by
 // a veth pair; its state lines come back through a pipe. Everything goes when this object does.
 class PeerHost {
-  public:
+public:
     PeerHost(const std::string& name, const std::string& type) {
         const char* script = std::getenv("QUILLBRIDGE_AVAHI_NETNS_SCRIPT");
         const char* helper = std::getenv("QUILLBRIDGE_AVAHI_PUBLISH_HELPER");
@@ -205,14 +205,14 @@ class PeerHost {
         }
     }
 
-  private:
+private:
     pid_t pid_ = -1;
     int output_ = -1;
     std::string buffer_;
 };
 
 class AvahiTestBase : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (!std::getenv("QUILLBRIDGE_AVAHI_NETNS_SCRIPT"))
             GTEST_SKIP() << "needs the private namespaces of run-in-netns.sh";
@@ -232,27 +232,27 @@ using AvahiDaemonRestartTests = AvahiTestBase;
 using AvahiErrorTests = AvahiTestBase;
 
 TEST_F(AvahiPublishingTests, PublishesAServiceThatBrowsingFindsResolvesAndLosesOnStop) {
-    auto published = advertisement("Quillbridge Test Mac");
+    auto published = advertisement("Quillbridge Test Host");
     DiscoveryRecorder advertiserEvents;
     AvahiServiceAdvertiser advertiser;
     advertiser.start(published, advertiserEvents.stateHandler());
     auto ready = advertiserEvents.waitForStatus(Status::ready);
     ASSERT_TRUE(ready.has_value());
-    EXPECT_EQ(ready->serviceName, "Quillbridge Test Mac");
+    EXPECT_EQ(ready->serviceName, "Quillbridge Test Host");
 
     DiscoveryRecorder browserEvents;
     AvahiServiceBrowser browser;
     browser.start(serviceType, browserEvents.stateHandler(), browserEvents.resultsHandler());
     ASSERT_TRUE(browserEvents.waitForStatus(Status::ready).has_value());
-    ASSERT_TRUE(browserEvents.waitForName("Quillbridge Test Mac"));
+    ASSERT_TRUE(browserEvents.waitForName("Quillbridge Test Host"));
 
-    auto result = resultNamed(browserEvents.results(), "Quillbridge Test Mac");
+    auto result = resultNamed(browserEvents.results(), "Quillbridge Test Host");
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->type, serviceType);
     EXPECT_EQ(result->domain, "local");
     auto resolved = resolveNow(browser, *result);
     ASSERT_TRUE(resolved.has_value()) << resolved.error().localizedDescription;
-    EXPECT_EQ(resolved->name, "Quillbridge Test Mac");
+    EXPECT_EQ(resolved->name, "Quillbridge Test Host");
     EXPECT_EQ(resolved->port, 49555);
     EXPECT_EQ(resolved->txtRecord, published.txtRecord);
     EXPECT_EQ(resolved->hostName, "quillbridge-test.local");
@@ -268,10 +268,10 @@ TEST_F(AvahiPublishingTests, PublishesAServiceThatBrowsingFindsResolvesAndLosesO
     // Withdrawing takes the service off the network.
     advertiser.stop();
     EXPECT_TRUE(browserEvents.waitForResults([](const auto& results) {
-        return !DiscoveryRecorder::containsName(results, "Quillbridge Test Mac");
+        return !DiscoveryRecorder::containsName(results, "Quillbridge Test Host");
     }));
     // Nothing more is reported after stop, and the states came once each.
-    EXPECT_EQ(advertiserEvents.states(), std::vector{ServiceDiscoveryState::ready("Quillbridge Test Mac")});
+    EXPECT_EQ(advertiserEvents.states(), std::vector{ServiceDiscoveryState::ready("Quillbridge Test Host")});
 
     browser.stop();
     auto stopped = resolveNow(browser, *result);
@@ -288,9 +288,9 @@ TEST_F(AvahiPublishingTests, AProbeBrowseStartedFirstSeesOurOwnAdvertisement) {
 
     DiscoveryRecorder advertiserEvents;
     AvahiServiceAdvertiser advertiser;
-    advertiser.start(advertisement("Quillbridge Probe Mac"), advertiserEvents.stateHandler());
+    advertiser.start(advertisement("Quillbridge Probe Host"), advertiserEvents.stateHandler());
     EXPECT_TRUE(probeEvents.waitForResults([](const auto& results) { return !results.empty(); }));
-    EXPECT_TRUE(DiscoveryRecorder::containsName(probeEvents.results(), "Quillbridge Probe Mac"));
+    EXPECT_TRUE(DiscoveryRecorder::containsName(probeEvents.results(), "Quillbridge Probe Host"));
     EXPECT_EQ(probeEvents.states(), std::vector{ServiceDiscoveryState::ready()});
 }
 

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 // A throw-away power-supply tree: one folder per source with its attribute files.
 class PowerSupplyTree {
-  public:
+public:
     PowerSupplyTree() {
         std::string pattern = (fs::temp_directory_path() / "quillbridge-power-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
@@ -55,7 +55,7 @@ class PowerSupplyTree {
     fs::path base;
     fs::path root;
 
-  private:
+private:
     static void write(const fs::path& file, const std::optional<std::string>& text) {
         if (text)
             std::ofstream(file) << *text;

@@ -10,7 +10,7 @@ namespace quillbridge {
 // A name that is taken, on this host or by another, is replaced by Avahi's alternative ("Name #2") and
 // published again; when the daemon restarts, the service is published again once it is back.
 class AvahiServiceAdvertiser final : public ServiceAdvertiser {
-  public:
+public:
     // Throws std::system_error when the event loop cannot be started.
     AvahiServiceAdvertiser();
     ~AvahiServiceAdvertiser() override;
@@ -18,7 +18,7 @@ class AvahiServiceAdvertiser final : public ServiceAdvertiser {
     void start(ServiceAdvertisement advertisement, StateHandler onStateUpdate) override;
     void stop() override;
 
-  private:
+private:
     class Implementation;
     std::unique_ptr<Implementation> implementation_;
 };

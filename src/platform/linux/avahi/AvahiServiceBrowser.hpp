@@ -10,7 +10,7 @@ namespace quillbridge {
 // Browses through the Avahi daemon (over the system bus), with an event loop thread of its own. When the
 // daemon goes away the results are dropped and the browse waits; it runs again once the daemon is back.
 class AvahiServiceBrowser final : public ServiceBrowser {
-  public:
+public:
     // Throws std::system_error when the event loop cannot be started.
     AvahiServiceBrowser();
     ~AvahiServiceBrowser() override;
@@ -19,7 +19,7 @@ class AvahiServiceBrowser final : public ServiceBrowser {
     void stop() override;
     void resolve(const ServiceBrowseResult& result, ResolveHandler onResolved) override;
 
-  private:
+private:
     class Implementation;
     std::unique_ptr<Implementation> implementation_;
 };

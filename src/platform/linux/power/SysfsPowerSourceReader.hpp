@@ -11,13 +11,13 @@ namespace quillbridge {
 // Reads the power sources from the kernel's power-supply class: one folder per source, its "type" and
 // "scope" attributes in files of those names.
 class SysfsPowerSourceReader final : public PowerSourceReader {
-  public:
+public:
     explicit SysfsPowerSourceReader(std::filesystem::path root = "/sys/class/power_supply");
 
     // Nothing when the folder cannot be listed; a source whose type cannot be read is left out.
     std::optional<std::vector<PowerSourceDescription>> powerSources() const override;
 
-  private:
+private:
     std::filesystem::path root;
 };
 

@@ -28,3 +28,23 @@ if(NOT QUILLBRIDGE_FUZZ)
   pkg_check_modules(AVAHI REQUIRED IMPORTED_TARGET avahi-client)
   pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
 endif()
+
+if(NOT QUILLBRIDGE_FUZZ)
+  # Media: encoders, pixel conversion, AAC-ELD.
+  pkg_check_modules(LIBAV REQUIRED IMPORTED_TARGET libavcodec libavutil)
+  # Debian's libyuv ships no pkg-config file.
+  find_path(LIBYUV_INCLUDE_DIR libyuv.h REQUIRED)
+  find_library(LIBYUV_LIBRARY yuv REQUIRED)
+  add_library(quillbridge_libyuv INTERFACE)
+  target_include_directories(quillbridge_libyuv SYSTEM INTERFACE ${LIBYUV_INCLUDE_DIR})
+  target_link_libraries(quillbridge_libyuv INTERFACE ${LIBYUV_LIBRARY})
+  pkg_check_modules(FDKAAC REQUIRED IMPORTED_TARGET fdk-aac)
+  # X11: capture, input, display and screen-saver observers, keyboard layouts.
+  pkg_check_modules(XCB REQUIRED IMPORTED_TARGET xcb xcb-shm xcb-randr xcb-damage xcb-xfixes xcb-xtest xcb-xkb
+                    xcb-dpms xcb-screensaver)
+  pkg_check_modules(XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon xkbcommon-x11 xkbregistry)
+  # System audio and mute.
+  pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+  # Desktop integration (clipboard, tray, windows).
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets)
+endif()

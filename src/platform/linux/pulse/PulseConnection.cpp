@@ -1,0 +1,115 @@
+#include "platform/linux/pulse/PulseConnection.hpp"
+
+#include <pulse/error.h>
+#include <pulse/timeval.h>
+
+namespace quillbridge {
+
+namespace {
+
+bool hasEnded(pa_context_state_t state) {
+    return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED;
+}
+
+}  // namespace
+
+void PulseConnection::contextStateChanged(pa_context*, void* userdata) {
+    // Wakes connect() and every wait(): they check the state themselves.
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
+}
+
+std::unique_ptr<PulseConnection> PulseConnection::connect(const std::string& applicationName,
+                                                          std::chrono::milliseconds timeout,
+                                                          std::string* error) {
+    auto fail = [error](std::string reason) -> std::unique_ptr<PulseConnection> {
+        if (error != nullptr) {
+            *error = std::move(reason);
+        }
+        return nullptr;
+    };
+    pa_threaded_mainloop* mainLoop = pa_threaded_mainloop_new();
+    if (mainLoop == nullptr) {
+        return fail("pa_threaded_mainloop_new failed");
+    }
+    pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(mainLoop), applicationName.c_str());
+    if (context == nullptr) {
+        pa_threaded_mainloop_free(mainLoop);
+        return fail("pa_context_new failed");
+    }
+    std::unique_ptr<PulseConnection> connection(new PulseConnection(mainLoop, context));
+    pa_context_set_state_callback(context, &PulseConnection::contextStateChanged, mainLoop);
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return fail(std::string("pa_context_connect failed: ") + pa_strerror(pa_context_errno(context)));
+    }
+    if (pa_threaded_mainloop_start(mainLoop) < 0) {
+        return fail("pa_threaded_mainloop_start failed");
+    }
+
+    // A time event on the loop wakes the wait below when the deadline passes without an answer.
+    Lock lock(*connection);
+    bool timedOut = false;
+    struct Deadline {
+        pa_threaded_mainloop* mainLoop;
+        bool* timedOut;
+    } deadline{mainLoop, &timedOut};
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainLoop);
+    timeval when{};
+    pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC);
+    pa_time_event* timer = api->time_new(
+        api, &when,
+        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+            auto* state = static_cast<Deadline*>(userdata);
+            *state->timedOut = true;
+            pa_threaded_mainloop_signal(state->mainLoop, 0);
+        },
+        &deadline);
+    for (;;) {
+        pa_context_state_t state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_READY) {
+            break;
+        }
+        if (hasEnded(state) || timedOut) {
+            std::string reason = timedOut ? "the sound server did not answer in time"
+                                          : std::string("cannot connect to the sound server: ") +
+                                                pa_strerror(pa_context_errno(context));
+            api->time_free(timer);
+            return fail(std::move(reason));
+        }
+        pa_threaded_mainloop_wait(mainLoop);
+    }
+    api->time_free(timer);
+    return connection;
+}
+
+PulseConnection::~PulseConnection() {
+    pa_threaded_mainloop_lock(mainLoop_);
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_threaded_mainloop_unlock(mainLoop_);
+    pa_threaded_mainloop_stop(mainLoop_);
+    pa_context_unref(context_);
+    pa_threaded_mainloop_free(mainLoop_);
+}
+
+bool PulseConnection::isReady() const {
+    return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+bool PulseConnection::wait(pa_operation* operation) const {
+    if (operation == nullptr) {
+        return false;
+    }
+    while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
+        if (hasEnded(pa_context_get_state(context_))) {
+            pa_operation_cancel(operation);
+            pa_operation_unref(operation);
+            return false;
+        }
+        pa_threaded_mainloop_wait(mainLoop_);
+    }
+    bool done = pa_operation_get_state(operation) == PA_OPERATION_DONE;
+    pa_operation_unref(operation);
+    return done;
+}
+
+}  // namespace quillbridge

@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Runs a command next to private desktop services, each in a private runtime and home folder, and stops
+# them all when the command ends, whatever happens. Start it once per test suite, not once per test.
+#
+#   run-desktop-services.sh [--x11] [--pulse] [--session-bus] [--system-bus] [--logind] [--upower] \
+#       -- COMMAND [ARGS...]
+#
+#   --x11          Xvfb 1920x1080x24 with RANDR (DISPLAY, QUILLBRIDGE_TEST_X11=1)
+#   --pulse        PulseAudio with two null sinks, "quillbridge_sink_a" (default) and "quillbridge_sink_b"
+#                  (PULSE_SERVER, QUILLBRIDGE_TEST_PULSE=1)
+#   --session-bus  a private session bus (DBUS_SESSION_BUS_ADDRESS)
+#   --system-bus   a private, permissive system bus (DBUS_SYSTEM_BUS_ADDRESS, QUILLBRIDGE_TEST_SYSTEM_BUS=1)
+#   --logind       python3-dbusmock's logind template on that system bus (QUILLBRIDGE_TEST_LOGIND=1)
+#   --upower       python3-dbusmock's upower template on that system bus (QUILLBRIDGE_TEST_UPOWER=1)
+#
+# Nothing here opens a network socket: X11 listens on a Unix socket only (-nolisten tcp), the buses and
+# the sound server on Unix sockets in the private runtime folder. Exit status 77 (skipped) when a service
+# cannot be had on this machine.
+set -euo pipefail
+export PATH=$PATH:/usr/sbin:/sbin
+
+want_x11=0 want_pulse=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
+while (($# > 0)); do
+    case $1 in
+        --x11) want_x11=1 ;;
+        --pulse) want_pulse=1 ;;
+        --session-bus) want_session_bus=1 ;;
+        --system-bus) want_system_bus=1 ;;
+        --logind) want_logind=1 want_system_bus=1 ;;
+        --upower) want_upower=1 want_system_bus=1 ;;
+        --) shift; break ;;
+        *) echo "run-desktop-services: unknown option $1" >&2; exit 2 ;;
+    esac
+    shift
+done
+(($# > 0)) || { echo "usage: run-desktop-services.sh [services] -- COMMAND [ARGS...]" >&2; exit 2; }
+
+skip() {
+    echo "SKIPPED: $*"
+    exit 77
+}
+need() {
+    command -v "$1" >/dev/null 2>&1 || skip "$1 is not installed (scripts/install-deps installs it)"
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillbridge-desktop.XXXXXX")
+chmod 700 "$work"
+mkdir -m 700 "$work/runtime" "$work/home" "$work/config" "$work/data" "$work/cache" "$work/state"
+pids=()
+cleanup() {
+    local status=$?
+    local pid
+    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.02; done
+        kill -KILL "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+export HOME=$work/home XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+export XDG_CACHE_HOME=$work/cache XDG_STATE_HOME=$work/state
+unset DBUS_SESSION_BUS_ADDRESS PULSE_SERVER DISPLAY
+
+# Waits until a command succeeds, at most $1 seconds.
+wait_until() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@" >/dev/null 2>&1; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.05
+    done
+}
+
+if ((want_x11)); then
+    need Xvfb
+    Xvfb -displayfd 3 -screen 0 1920x1080x24 +extension RANDR -nolisten tcp -noreset \
+        3>"$work/display" >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    wait_until 10 test -s "$work/display" || { cat "$work/xvfb.log" >&2; skip "Xvfb did not start"; }
+    export DISPLAY=:$(tr -dc '0-9' <"$work/display")
+    export QUILLBRIDGE_TEST_X11=1
+fi
+
+if ((want_session_bus)); then
+    need dbus-daemon
+    bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 --address="unix:path=$work/runtime/bus")
+    DBUS_SESSION_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
+    pids+=("$(printf '%s\n' "$bus" | sed -n 2p)")
+    export DBUS_SESSION_BUS_ADDRESS
+fi
+
+if ((want_system_bus)); then
+    need dbus-daemon
+    cat >"$work/system-bus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$work/runtime/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_requested_reply="true" send_type="method_return"/>
+    <allow send_requested_reply="true" send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+    <allow receive_type="signal"/>
+  </policy>
+</busconfig>
+CONF
+    bus=$(dbus-daemon --config-file="$work/system-bus.conf" --fork --print-address=1 --print-pid=1)
+    DBUS_SYSTEM_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
+    pids+=("$(printf '%s\n' "$bus" | sed -n 2p)")
+    export DBUS_SYSTEM_BUS_ADDRESS QUILLBRIDGE_TEST_SYSTEM_BUS=1
+fi
+
+# Starts a python3-dbusmock template on the private system bus and waits for its bus name.
+start_mock() {
+    local template=$1 name=$2
+    /usr/bin/python3 -c 'import dbusmock' 2>/dev/null || skip "python3-dbusmock is not installed"
+    /usr/bin/python3 -m dbusmock --system --template "$template" >"$work/mock-$template.log" 2>&1 &
+    pids+=($!)
+    wait_until 15 bash -c "gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner $name | grep -q true" ||
+        { cat "$work/mock-$template.log" >&2; echo "run-desktop-services: $template mock did not start" >&2; exit 1; }
+}
+((want_logind)) && { start_mock logind org.freedesktop.login1; export QUILLBRIDGE_TEST_LOGIND=1; }
+((want_upower)) && { start_mock upower org.freedesktop.UPower; export QUILLBRIDGE_TEST_UPOWER=1; }
+
+if ((want_pulse)); then
+    need pulseaudio
+    mkdir -m 700 -p "$work/runtime/pulse"
+    cat >"$work/pulse.pa" <<CONF
+load-module module-native-protocol-unix auth-anonymous=1 socket=$work/runtime/pulse/native
+load-module module-null-sink sink_name=quillbridge_sink_a rate=48000 sink_properties="device.description='Quillbridge Test Sink A'"
+load-module module-null-sink sink_name=quillbridge_sink_b rate=48000 sink_properties="device.description='Quillbridge Test Sink B'"
+set-default-sink quillbridge_sink_a
+CONF
+    pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit=yes -n -F "$work/pulse.pa" \
+        --log-target=stderr >"$work/pulse.log" 2>&1 &
+    pids+=($!)
+    export PULSE_SERVER=unix:$work/runtime/pulse/native
+    wait_until 15 pactl info || { cat "$work/pulse.log" >&2; skip "PulseAudio did not start"; }
+    export QUILLBRIDGE_TEST_PULSE=1
+fi
+
+status=0
+"$@" || status=$?
+exit $status

@@ -1,0 +1,48 @@
+#include "support/audio/ToneAnalysis.hpp"
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace quillbridge {
+
+double dominantFrequencyHertz(std::span<const float> samples, double sampleRate, double lowestHertz,
+                              double highestHertz, double stepHertz) {
+    const std::size_t count = samples.size();
+    std::vector<double> windowed(count);
+    for (std::size_t index = 0; index < count; ++index) {
+        const double window = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * index / (count - 1));
+        windowed[index] = samples[index] * window;
+    }
+    double bestFrequency = 0;
+    double bestPower = -1;
+    for (double frequency = lowestHertz; frequency <= highestHertz; frequency += stepHertz) {
+        // Goertzel's recurrence: the power of one frequency in a few multiplications per sample.
+        const double coefficient = 2 * std::cos(2 * std::numbers::pi * frequency / sampleRate);
+        double previous = 0;
+        double beforePrevious = 0;
+        for (double sample : windowed) {
+            const double current = sample + coefficient * previous - beforePrevious;
+            beforePrevious = previous;
+            previous = current;
+        }
+        const double power =
+            previous * previous + beforePrevious * beforePrevious - coefficient * previous * beforePrevious;
+        if (power > bestPower) {
+            bestPower = power;
+            bestFrequency = frequency;
+        }
+    }
+    return bestFrequency;
+}
+
+double rootMeanSquare(std::span<const float> samples) {
+    if (samples.empty())
+        return 0;
+    double sum = 0;
+    for (float sample : samples)
+        sum += double(sample) * sample;
+    return std::sqrt(sum / samples.size());
+}
+
+}  // namespace quillbridge

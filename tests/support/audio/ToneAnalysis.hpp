@@ -1,0 +1,15 @@
+#pragma once
+
+#include <span>
+
+namespace quillbridge {
+
+// The frequency, on a grid of `stepHertz` between `lowestHertz` and `highestHertz`, where the
+// Hann-windowed spectrum of `samples` is strongest.
+double dominantFrequencyHertz(std::span<const float> samples, double sampleRate, double lowestHertz = 50,
+                              double highestHertz = 8000, double stepHertz = 5);
+
+// The root mean square of the samples.
+double rootMeanSquare(std::span<const float> samples);
+
+}  // namespace quillbridge

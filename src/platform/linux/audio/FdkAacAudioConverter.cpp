@@ -73,6 +73,7 @@ std::unique_ptr<FdkAacAudioConverter> FdkAacAudioConverter::make(const AudioPCMF
         {AACENC_BITRATEMODE, constantBitRateMode},
         {AACENC_BITRATE, settings.bitRateBitsPerSecond},
         {AACENC_TRANSMUX, elementaryStreamTransport},
+        // Analysis by synthesis: better sound for some 20 µs more per chunk.
         {AACENC_AFTERBURNER, 1},
     };
     AACENC_InfoStruct info{};

@@ -103,6 +103,17 @@ FileKind refusalOfFileType(mode_t mode) {
     return S_ISDIR(mode) ? FileKind::unsupported : FileKind::unavailable;
 }
 
+// Runs a plain function on an executor and resumes the awaiting coroutine with its result.
+template <class Function>
+asio::awaitable<std::invoke_result_t<Function&>> runOn(const asio::any_io_executor& executor,
+                                                       Function function) {
+    using Result = std::invoke_result_t<Function&>;
+    auto body = [function = std::move(function)]() mutable -> asio::awaitable<Result> {
+        co_return function();
+    };
+    co_return co_await asio::co_spawn(executor, std::move(body), asio::use_awaitable);
+}
+
 }  // namespace
 
 RemoteClipboardController::RemoteClipboardController(const asio::any_io_executor& executor,
@@ -119,11 +130,13 @@ RemoteClipboardController::RemoteClipboardController(const asio::any_io_executor
       receivedFilesLocation_(std::move(receivedFilesLocation)) {}
 
 asio::awaitable<RemoteClipboardCaptureResult> RemoteClipboardController::captureClipboard() {
-    co_return co_await actor_.run([this]() -> asio::awaitable<RemoteClipboardCaptureResult> {
-        co_return co_await asio::co_spawn(
-            mainExecutor_, [this]() -> asio::awaitable<RemoteClipboardCaptureResult> { return snapshot(); },
-            asio::use_awaitable);
-    });
+    // Function objects are named before they are awaited: GCC 12 destroys a temporary with captures in a
+    // co_await expression twice.
+    auto onMain = [this]() { return snapshot(); };
+    auto onActor = [this, &onMain]() -> asio::awaitable<RemoteClipboardCaptureResult> {
+        co_return co_await asio::co_spawn(mainExecutor_, std::move(onMain), asio::use_awaitable);
+    };
+    co_return co_await actor_.run(std::move(onActor));
 }
 
 asio::awaitable<RemoteClipboardCaptureResult> RemoteClipboardController::snapshot() {
@@ -242,14 +255,10 @@ asio::awaitable<std::optional<RemoteClipboardFileCaptureResult>> RemoteClipboard
                      privateValue(*url));
         co_return RemoteClipboardFileCaptureResult::refused(FileKind::unavailable);
     }
-    const auto* detector = typeDetector_;
-    co_return co_await asio::co_spawn(
-        fileExecutor_,
-        [path = std::move(*path), byteLimit,
-         detector]() -> asio::awaitable<RemoteClipboardFileCaptureResult> {
-            co_return captureFile(path, byteLimit, detector);
-        },
-        asio::use_awaitable);
+    auto read = [path = std::move(*path), byteLimit, detector = typeDetector_]() {
+        return captureFile(path, byteLimit, detector);
+    };
+    co_return co_await runOn(fileExecutor_, std::move(read));
 }
 
 RemoteClipboardFileCaptureResult RemoteClipboardController::captureFile(
@@ -332,68 +341,53 @@ RemoteClipboardFileCaptureResult RemoteClipboardController::captureFile(
 
 asio::awaitable<bool> RemoteClipboardController::applyRemoteClipboard(ClipboardTransferPayload payload) {
     auto items = std::make_shared<const std::vector<ClipboardItem>>(std::move(payload).takeItems());
-    co_return co_await actor_.run([this, items]() -> asio::awaitable<bool> {
-        std::optional<ClipboardMaterializedFiles> files;
-        try {
-            auto location = receivedFilesLocation_;
-            files = co_await asio::co_spawn(
-                fileExecutor_,
-                [items, location]() -> asio::awaitable<std::optional<ClipboardMaterializedFiles>> {
-                    bool hasFiles = std::ranges::any_of(
-                        *items, [](const auto& item) { return item.fileMetadata().has_value(); });
-                    if (!hasFiles)
-                        co_return std::nullopt;
-                    auto parent = location();
-                    if (!parent)
-                        throw std::filesystem::filesystem_error(
-                            "No directory for received clipboard files",
-                            std::make_error_code(std::errc::no_such_file_or_directory));
-                    co_return ClipboardMaterializedFiles::materialize(*items, *parent);
-                },
-                asio::use_awaitable);
-        } catch (const std::system_error& error) {
-            if (error.code() == asio::error::operation_aborted)
-                throw;
-            logger.error("Cannot write the received clipboard files: ", error.what());
-            co_return false;
-        }
+    auto onActor = [this, items]() { return applyOnActor(items); };
+    co_return co_await actor_.run(std::move(onActor));
+}
 
-        auto write = co_await asio::co_spawn(
-            mainExecutor_,
-            [this, items, &files]() -> asio::awaitable<std::optional<std::uint64_t>> {
-                co_return writeToPasteboard(*items, files);
-            },
-            asio::use_awaitable);
+asio::awaitable<bool> RemoteClipboardController::applyOnActor(
+    std::shared_ptr<const std::vector<ClipboardItem>> items) {
+    std::optional<ClipboardMaterializedFiles> files;
+    try {
+        auto materialize =
+            [items, location = receivedFilesLocation_]() -> std::optional<ClipboardMaterializedFiles> {
+            bool hasFiles =
+                std::ranges::any_of(*items, [](const auto& item) { return item.fileMetadata().has_value(); });
+            if (!hasFiles)
+                return std::nullopt;
+            auto parent = location();
+            if (!parent)
+                throw std::filesystem::filesystem_error(
+                    "No directory for received clipboard files",
+                    std::make_error_code(std::errc::no_such_file_or_directory));
+            return ClipboardMaterializedFiles::materialize(*items, *parent);
+        };
+        files = co_await runOn(fileExecutor_, std::move(materialize));
+    } catch (const std::system_error& error) {
+        if (error.code() == asio::error::operation_aborted)
+            throw;
+        logger.error("Cannot write the received clipboard files: ", error.what());
+        co_return false;
+    }
 
-        if (!write) {
-            if (files) {
-                auto newFiles = *files;
-                co_await asio::co_spawn(
-                    fileExecutor_,
-                    [newFiles]() -> asio::awaitable<void> { co_return newFiles.removeDirectory(); },
-                    asio::use_awaitable);
-            }
-            co_return false;
-        }
+    auto writeOnMain = [this, items, &files]() { return writeToPasteboard(*items, files); };
+    auto write = co_await runOn(mainExecutor_, std::move(writeOnMain));
 
-        std::optional<ClipboardMaterializedFiles> obsolete;
-        if (*write > installedWrite_) {
-            installedWrite_ = *write;
-            obsolete = std::exchange(installedFiles_, std::move(files));
-        } else {
-            // A later apply has already replaced the clipboard and kept its own files: these are not needed.
-            obsolete = std::move(files);
-        }
-        if (obsolete) {
-            co_await asio::co_spawn(
-                fileExecutor_,
-                [obsolete = std::move(*obsolete)]() -> asio::awaitable<void> {
-                    co_return obsolete.removeDirectory();
-                },
-                asio::use_awaitable);
-        }
-        co_return true;
-    });
+    std::optional<ClipboardMaterializedFiles> obsolete;
+    if (!write) {
+        obsolete = std::move(files);
+    } else if (*write > installedWrite_) {
+        installedWrite_ = *write;
+        obsolete = std::exchange(installedFiles_, std::move(files));
+    } else {
+        // A later apply has already replaced the clipboard and kept its own files: these are not needed.
+        obsolete = std::move(files);
+    }
+    if (obsolete) {
+        auto remove = [obsolete = std::move(*obsolete)]() { obsolete.removeDirectory(); };
+        co_await runOn(fileExecutor_, std::move(remove));
+    }
+    co_return write.has_value();
 }
 
 std::optional<std::uint64_t> RemoteClipboardController::writeToPasteboard(

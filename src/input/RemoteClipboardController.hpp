@@ -65,6 +65,7 @@ public:
 
 private:
     asio::awaitable<RemoteClipboardCaptureResult> snapshot();
+    asio::awaitable<bool> applyOnActor(std::shared_ptr<const std::vector<ClipboardItem>> items);
     asio::awaitable<std::optional<RemoteClipboardFileCaptureResult>> captureFileItem(
         const DesktopClipboardItem& item, std::size_t byteLimit);
     // On the main actor: builds every item first and writes only when all of them could be built. The

@@ -1,0 +1,17 @@
+#include "platform/linux/qt/QtMainThreadQueue.hpp"
+
+#include <memory>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+namespace quillbridge {
+
+void QtMainThreadQueue::enqueue(std::move_only_function<void()> work) {
+    // Qt copies the functor it queues; share the move-only work instead.
+    auto shared = std::make_shared<std::move_only_function<void()>>(std::move(work));
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [shared] { (*shared)(); }, Qt::QueuedConnection);
+}
+
+}  // namespace quillbridge

@@ -18,6 +18,7 @@
 
 #include "core/Logger.hpp"
 #include "core/UnicodeText.hpp"
+#include "input/BoundedFileReader.hpp"
 #include "input/ClipboardURL.hpp"
 #include "wire/ClipboardFileMetadata.hpp"
 #include "wire/ClipboardLimits.hpp"
@@ -286,29 +287,13 @@ RemoteClipboardFileCaptureResult RemoteClipboardController::captureFile(
     if (status.st_size > 0 && static_cast<std::uintmax_t>(status.st_size) > limit)
         return RemoteClipboardFileCaptureResult::refused(FileKind::tooLarge);
 
-    // The reported size is only a hint: the file may grow while it is read. Read at most one byte more than
-    // the limit; that byte, when it comes, proves the file too large.
-    constexpr std::size_t chunk = 1 << 20;
-    Bytes contents;
-    std::size_t capacity = limit + 1;
-    for (;;) {
-        std::size_t used = contents.size();
-        if (used == capacity)
-            break;
-        std::size_t want = std::min(chunk, capacity - used);
-        contents.resize(used + want);
-        ssize_t count = ::read(file.get(), contents.data() + used, want);
-        if (count < 0) {
-            contents.resize(used);
-            if (errno == EINTR)
-                continue;
-            logger.error("Cannot read a copied file: ", std::generic_category().message(errno));
-            return RemoteClipboardFileCaptureResult::refused(FileKind::unavailable);
-        }
-        contents.resize(used + static_cast<std::size_t>(count));
-        if (count == 0)
-            break;
+    // The reported size is only a hint: the file may grow while it is read, and special files report 0.
+    auto read = BoundedFileReader::readAtMost(file.get(), limit);
+    if (!read) {
+        logger.error("Cannot read a copied file: ", std::generic_category().message(errno));
+        return RemoteClipboardFileCaptureResult::refused(FileKind::unavailable);
     }
+    Bytes contents = std::move(*read);
     if (contents.empty())
         return RemoteClipboardFileCaptureResult::refused(FileKind::unavailable);
     if (contents.size() > limit)

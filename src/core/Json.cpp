@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <unordered_set>
 
 namespace quillbridge {
 
@@ -295,8 +296,7 @@ public:
     bool end_array() { return close(); }
 
     bool key(string_t& name) {
-        const Json& object = *open_.back().value;
-        if (object.find(name) != object.end()) {
+        if (!isNewName(open_.back(), name)) {
             failure_ = JsonError{JsonErrorKind::dataCorrupted, pathTo(name),
                                  "The given data was not valid JSON: duplicate member name."};
             return false;
@@ -319,7 +319,23 @@ private:
     struct OpenContainer {
         Json* value;
         std::string name;  // the member name or "Index n" under which it sits in its parent
+        // The member names of a large object, so that a frame full of names costs no quadratic search.
+        std::unordered_set<std::string> names;
     };
+
+    // Small objects, nearly all of them, are searched; large ones keep a set of their names.
+    static constexpr std::size_t searchedObjectSize = 16;
+
+    static bool isNewName(OpenContainer& object, const std::string& name) {
+        const auto& members = object.value->get_ref<const Json::object_t&>();
+        if (members.size() < searchedObjectSize)
+            return object.value->find(name) == object.value->end();
+        if (object.names.empty()) {
+            for (const auto& member : members)
+                object.names.insert(member.first);
+        }
+        return object.names.insert(name).second;
+    }
 
     bool fail(std::string description) {
         if (!failure_)
@@ -352,7 +368,7 @@ private:
             name = parent.is_array() ? "Index " + std::to_string(parent.size()) : pendingKey_;
         }
         Json* placed = place(std::move(container));
-        open_.push_back(OpenContainer{placed, std::move(name)});
+        open_.push_back(OpenContainer{placed, std::move(name), {}});
         return true;
     }
 

@@ -229,6 +229,25 @@ TEST(JsonTests, ParserRefusesMalformedText) {
         EXPECT_EQ(parsed.error().kind, JsonErrorKind::dataCorrupted) << text;
         EXPECT_EQ(parsed.error().codingPath, path) << text;
     }
+    // Large objects too, whichever earlier member is repeated.
+    auto objectOfNames = [](int count, std::optional<int> repeatedName) {
+        std::string text = "{";
+        for (int index = 0; index < count; ++index)
+            text += "\"m" + std::to_string(index) + "\":0,";
+        if (repeatedName)
+            text += "\"m" + std::to_string(*repeatedName) + "\":1,";
+        text.back() = '}';
+        return text;
+    };
+    for (int count : {15, 16, 17, 40}) {
+        EXPECT_TRUE(parseJson(objectOfNames(count, std::nullopt)).has_value()) << count;
+        for (int repeatedName : {0, count / 2, count - 1}) {
+            auto parsed = parseJson(objectOfNames(count, repeatedName));
+            ASSERT_FALSE(parsed.has_value()) << count << " " << repeatedName;
+            EXPECT_EQ(parsed.error().codingPath, "m" + std::to_string(repeatedName));
+        }
+    }
+
     // One name in different objects is no repetition; the value comes out as it went in.
     std::string_view document =
         R"({"a":{"a":[{"a":1},{"a":-2}]},"b":{"a":3.5,"t":true,"f":false,"n":null,"s":"x\"y","e":[],"o":{}}})";

@@ -264,10 +264,10 @@ public:
     using string_t = Json::string_t;
     using binary_t = Json::binary_t;
 
-    bool null() { return place(Json(nullptr)) != nullptr; }
-    bool boolean(bool value) { return place(Json(value)) != nullptr; }
-    bool number_integer(number_integer_t value) { return place(Json(value)) != nullptr; }
-    bool number_unsigned(number_unsigned_t value) { return place(Json(value)) != nullptr; }
+    bool null() { return place(Json(nullptr)); }
+    bool boolean(bool value) { return place(Json(value)); }
+    bool number_integer(number_integer_t value) { return place(Json(value)); }
+    bool number_unsigned(number_unsigned_t value) { return place(Json(value)); }
 
     // Called for every number written with a fraction or an exponent, and for integers beyond 64 bits.
     // A number whose text is exactly an integer of 64 bits that a double also holds exactly is kept as
@@ -278,16 +278,16 @@ public:
         if (exact && exactlyRepresentableAsDouble(exact->magnitude)) {
             constexpr std::uint64_t int64MinimumMagnitude = std::uint64_t{1} << 63;
             if (!exact->negative)
-                return place(Json(exact->magnitude)) != nullptr;
+                return place(Json(exact->magnitude));
             if (exact->magnitude < int64MinimumMagnitude)
-                return place(Json(-static_cast<std::int64_t>(exact->magnitude))) != nullptr;
+                return place(Json(-static_cast<std::int64_t>(exact->magnitude)));
             if (exact->magnitude == int64MinimumMagnitude)
-                return place(Json(std::numeric_limits<std::int64_t>::min())) != nullptr;
+                return place(Json(std::numeric_limits<std::int64_t>::min()));
         }
-        return place(Json(value)) != nullptr;
+        return place(Json(value));
     }
 
-    bool string(string_t& value) { return place(Json(std::move(value))) != nullptr; }
+    bool string(string_t& value) { return place(Json(std::move(value))); }
     bool binary(binary_t&) { return fail("The given data was not valid JSON."); }
 
     bool start_object(std::size_t) { return open(Json::object()); }
@@ -344,19 +344,23 @@ private:
     }
 
     // Puts a value where the text has it: the root, the next array element, or the pending member.
-    Json* place(Json value) {
+    bool place(Json value) {
+        placeAndLocate(std::move(value));
+        return true;
+    }
+    Json& placeAndLocate(Json value) {
         if (open_.empty()) {
             root_ = std::move(value);
-            return &root_;
+            return root_;
         }
         Json& parent = *open_.back().value;
         if (parent.is_array()) {
             parent.push_back(std::move(value));
-            return &parent.back();
+            return parent.back();
         }
         auto& members = parent.get_ref<Json::object_t&>();
         members.emplace_back(std::move(pendingKey_), std::move(value));
-        return &members.back().second;
+        return members.back().second;
     }
 
     bool open(Json container) {
@@ -367,8 +371,8 @@ private:
             const Json& parent = *open_.back().value;
             name = parent.is_array() ? "Index " + std::to_string(parent.size()) : pendingKey_;
         }
-        Json* placed = place(std::move(container));
-        open_.push_back(OpenContainer{placed, std::move(name), {}});
+        Json& placed = placeAndLocate(std::move(container));
+        open_.push_back(OpenContainer{&placed, std::move(name), {}});
         return true;
     }
 

@@ -40,10 +40,10 @@ function(quillbridge_add_benchmark name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
 
-# quillbridge_add_fuzzer(NAME SOURCES ... [LIBS ...] [CORPUS dir] [SECONDS n]): one libFuzzer target,
-# run by CTest for a short fixed time over its seed corpus.
+# quillbridge_add_fuzzer(NAME SOURCES ... [LIBS ...] [CORPUS dir] [SECONDS n] [DICT file]): one libFuzzer
+# target, run by CTest for a short fixed time over its seed corpus (and with its dictionary, when given).
 function(quillbridge_add_fuzzer name)
-  cmake_parse_arguments(ARG "" "CORPUS;SECONDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "CORPUS;SECONDS;DICT" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_SECONDS)
     set(ARG_SECONDS 20)
   endif()
@@ -52,9 +52,13 @@ function(quillbridge_add_fuzzer name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set(work ${CMAKE_CURRENT_BINARY_DIR}/${name}-corpus)
+  set(dictionary "")
+  if(ARG_DICT)
+    set(dictionary "-dict='${ARG_DICT}'")
+  endif()
   add_test(NAME ${name}
            COMMAND ${CMAKE_COMMAND} -E env UBSAN_OPTIONS=halt_on_error=1
-                   sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${ARG_SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 '${work}' '${ARG_CORPUS}'"
+                   sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${ARG_SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ${dictionary} '${work}' '${ARG_CORPUS}'"
                    $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()

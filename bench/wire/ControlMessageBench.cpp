@@ -1,6 +1,7 @@
 // Control stream throughput: encoding and framing a message, and reading a frame back and decoding it,
 // for a mouse move (the most frequent message), a hello, a clipboard transfer request and a 60 KiB
-// message (a text input near the frame limit).
+// message (a text input near the frame limit); and the costliest text a peer can send for the reader's
+// checks of repeated names, one frame filled with distinct member names.
 #include <benchmark/benchmark.h>
 
 #include "support/InMemoryByteStream.hpp"
@@ -62,6 +63,29 @@ void BM_ReadAndDecode(benchmark::State& state) {
         static_cast<double>(state.iterations() * framesPerStream), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReadAndDecode)->DenseRange(0, 3);
+
+// A heartbeat whose object holds as many distinct members as a 65,536-byte frame allows ("k0":0, ...),
+// each of which the reader checks against the names before it.
+void BM_DecodeFrameOfDistinctMembers(benchmark::State& state) {
+    std::string body = R"({"heartbeat":{)";
+    std::size_t members = 0;
+    for (;;) {
+        std::string member = (members == 0 ? "" : ",") + ("\"k" + std::to_string(members) + "\":0");
+        if (body.size() + member.size() + 2 > ControlMessageFraming::maximumMessageLength)
+            break;
+        body += member;
+        ++members;
+    }
+    body += "}}";
+    if (!decodeJson<StreamControlMessage>(body))
+        state.SkipWithError("the frame does not decode");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(decodeJson<StreamControlMessage>(body));
+    state.counters["members"] = static_cast<double>(members);
+    state.counters["messages/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DecodeFrameOfDistinctMembers);
 
 }  // namespace
 }  // namespace quillbridge

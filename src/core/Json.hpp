@@ -14,14 +14,18 @@
 //         }
 //     };
 //
-// The rules:
+// The rules (parseJson below lists what it refuses in the text itself, duplicate member names among it):
 // - Output is compact; keys are written in the order of the field list; readers take keys in any order
 //   and ignore keys they do not know.
 // - A `std::optional` member is left out when absent and read as absent when missing or null.
 // - A member given a default with jsonField(key, member, defaultValue) reads the default when missing
 //   or null; every other member is required: missing gives keyNotFound, null gives valueNotFound.
-// - Integers are read exactly over their full width (nanosecond counts exceed 2^53), range-checked;
-//   an integral float such as 60.0 is accepted, 1.5 is refused. Booleans only from true and false.
+// - Integers are read exactly from their decimal text over their full width (nanosecond counts exceed
+//   2^53), never through a double, and range-checked: -9223372036854775809 and 18446744073709551616 are
+//   refused, not rounded into range. A number written with a fraction or an exponent is accepted when
+//   its value is exactly an integer that a double also holds exactly (60.0, 3e0, 1.5e1); 1.5 and
+//   9.007199254740993e15 are refused. A value built in memory as a double is never read as an integer.
+//   Booleans only from true and false.
 // - Floating-point values that are NaN or infinite refuse to encode.
 // - Strings must be valid UTF-8 both ways.
 // - Byte buffers are standard Base64 with padding; `Uuid` is its 36-character text, written upper-case
@@ -473,7 +477,13 @@ JsonResult<T> fromJson(const Json& json) {
     return JsonCoder<T>::decode(json);
 }
 
-// Parses JSON text strictly: valid UTF-8, no trailing content, nesting at most `maximumJsonDepth` deep.
+// Parses JSON text strictly and refuses, with a dataCorrupted error:
+// - text that is not valid UTF-8, or has content after the value;
+// - text containing a raw NUL byte anywhere (escaped as \u0000 inside a string it is fine);
+// - nesting deeper than `maximumJsonDepth`;
+// - an object with two members of the same name, at any level (the error's coding path names the
+//   repeated member). Our peers never write duplicates, and readers that resolve them differently are
+//   a known way to slip a message past one of them, so none is resolved here either.
 inline constexpr std::size_t maximumJsonDepth = 64;
 JsonResult<Json> parseJson(std::string_view text);
 // Compact text of a JSON value.

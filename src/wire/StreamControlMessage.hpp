@@ -55,154 +55,95 @@
 
 namespace quillbridge {
 
+// The cases of the control message in their declared order, one X(case, payload type) per case. A
+// case's name is its JSON key; the four cases without a payload carry `NoPayload`. The case enumeration,
+// the names and the payload variant of StreamControlMessage are all generated from this one list.
+#define QUILLBRIDGE_STREAM_CONTROL_MESSAGE_CASES(X)                      \
+    X(hello, SessionHelloMessage)                                        \
+    X(authenticate, AuthenticationChallengeMessage)                      \
+    X(authenticationResponse, AuthenticationResponseMessage)             \
+    X(authenticationResult, AuthenticationResultMessage)                 \
+    X(pairingStart, PairingStartMessage)                                 \
+    X(pairingChallenge, PairingChallengeMessage)                         \
+    X(pairingClientChallenge, PairingClientChallengeMessage)             \
+    X(pairingServerChallenge, PairingServerChallengeMessage)             \
+    X(pairingClientResponse, PairingClientResponseMessage)               \
+    X(pairingServerConfirmation, PairingServerConfirmationMessage)       \
+    X(pairingClientConfirmation, PairingClientConfirmationMessage)       \
+    X(pairingRoundRejected, PairingRoundRejectedMessage)                 \
+    X(pairingAccepted, PairingAcceptedMessage)                           \
+    X(pairingRejected, PairingFailureReason)                             \
+    X(videoFormat, VideoFormatDescriptionMessage)                        \
+    X(displayGeometry, DisplayGeometryMessage)                           \
+    X(streamConfiguration, StreamConfigurationMessage)                   \
+    X(requestKeyFrame, KeyFrameRequestMessage)                           \
+    X(certificateRotation, CertificateRotationMessage)                   \
+    X(receiverReport, StreamReceiverReportMessage)                       \
+    X(clockSynchronizationRequest, ClockSynchronizationRequestMessage)   \
+    X(clockSynchronizationResponse, ClockSynchronizationResponseMessage) \
+    X(clockSynchronizationResult, ClockSynchronizationResultMessage)     \
+    X(audioFormat, AudioStreamFormatAnnouncementMessage)                 \
+    X(personaCameraSharingState, PersonaCameraSharingStateMessage)       \
+    X(personaCameraRequest, PersonaCameraRequestMessage)                 \
+    X(personaCameraFormat, PersonaCameraFormatDescriptionMessage)        \
+    X(personaCameraReceiverReport, PersonaCameraReceiverReportMessage)   \
+    X(microphoneSharingState, MicrophoneSharingStateMessage)             \
+    X(microphoneRequest, MicrophoneRequestMessage)                       \
+    X(microphoneFormat, MicrophoneFormatMessage)                         \
+    X(microphoneReceiverReport, MicrophoneReceiverReportMessage)         \
+    X(receiverReady, NoPayload)                                          \
+    X(heartbeat, NoPayload)                                              \
+    X(sessionDisconnectRequest, NoPayload)                               \
+    X(sessionDisconnectAcknowledged, NoPayload)                          \
+    X(mouseClick, MouseClickMessage)                                     \
+    X(mouseMove, MouseMoveMessage)                                       \
+    X(mouseScroll, MouseScrollMessage)                                   \
+    X(mousePosition, MousePositionMessage)                               \
+    X(keyboardEvent, KeyboardEventMessage)                               \
+    X(keyboardTypePreference, KeyboardTypePreferenceMessage)             \
+    X(keyboardLayout, KeyboardLayoutSnapshot)                            \
+    X(keyboardLockState, KeyboardLockStateMessage)                       \
+    X(textInput, TextInputMessage)                                       \
+    X(systemAction, SystemActionMessage)                                 \
+    X(clipboardTransferRequest, ClipboardTransferRequestMessage)         \
+    X(clipboardTransferCancel, ClipboardTransferCancelMessage)           \
+    X(clipboardTransferResult, ClipboardTransferResultMessage)
+
+namespace detail {
+// std::variant of every type but the first: the case table expands to a list that starts with a comma.
+template <typename Unused, typename... Types>
+struct VariantOfRest {
+    using type = std::variant<Types...>;
+};
+}  // namespace detail
+
+#define QUILLBRIDGE_CASE_ENUMERATOR(name, type) name,
+#define QUILLBRIDGE_CASE_NAME(name, type) std::string_view(#name),
+#define QUILLBRIDGE_CASE_PAYLOAD(name, type) , type
+#define QUILLBRIDGE_CASE_COUNT(name, type) +1
+
 // One message of the control stream: one of 49 cases, each carrying at most one payload. Its JSON form
 // is {"case":{"_0":payload}}, or {"case":{}} for the four cases without a payload.
 struct StreamControlMessage {
-    // The cases in their declared order; a case's name is its JSON key.
-    enum class Case : std::uint8_t {
-        hello,
-        authenticate,
-        authenticationResponse,
-        authenticationResult,
-        pairingStart,
-        pairingChallenge,
-        pairingClientChallenge,
-        pairingServerChallenge,
-        pairingClientResponse,
-        pairingServerConfirmation,
-        pairingClientConfirmation,
-        pairingRoundRejected,
-        pairingAccepted,
-        pairingRejected,
-        videoFormat,
-        displayGeometry,
-        streamConfiguration,
-        requestKeyFrame,
-        certificateRotation,
-        receiverReport,
-        clockSynchronizationRequest,
-        clockSynchronizationResponse,
-        clockSynchronizationResult,
-        audioFormat,
-        personaCameraSharingState,
-        personaCameraRequest,
-        personaCameraFormat,
-        personaCameraReceiverReport,
-        microphoneSharingState,
-        microphoneRequest,
-        microphoneFormat,
-        microphoneReceiverReport,
-        receiverReady,
-        heartbeat,
-        sessionDisconnectRequest,
-        sessionDisconnectAcknowledged,
-        mouseClick,
-        mouseMove,
-        mouseScroll,
-        mousePosition,
-        keyboardEvent,
-        keyboardTypePreference,
-        keyboardLayout,
-        keyboardLockState,
-        textInput,
-        systemAction,
-        clipboardTransferRequest,
-        clipboardTransferCancel,
-        clipboardTransferResult
-    };
-    static constexpr std::size_t caseCount = 49;
-    static constexpr std::array<std::string_view, caseCount> caseNames{"hello",
-                                                                       "authenticate",
-                                                                       "authenticationResponse",
-                                                                       "authenticationResult",
-                                                                       "pairingStart",
-                                                                       "pairingChallenge",
-                                                                       "pairingClientChallenge",
-                                                                       "pairingServerChallenge",
-                                                                       "pairingClientResponse",
-                                                                       "pairingServerConfirmation",
-                                                                       "pairingClientConfirmation",
-                                                                       "pairingRoundRejected",
-                                                                       "pairingAccepted",
-                                                                       "pairingRejected",
-                                                                       "videoFormat",
-                                                                       "displayGeometry",
-                                                                       "streamConfiguration",
-                                                                       "requestKeyFrame",
-                                                                       "certificateRotation",
-                                                                       "receiverReport",
-                                                                       "clockSynchronizationRequest",
-                                                                       "clockSynchronizationResponse",
-                                                                       "clockSynchronizationResult",
-                                                                       "audioFormat",
-                                                                       "personaCameraSharingState",
-                                                                       "personaCameraRequest",
-                                                                       "personaCameraFormat",
-                                                                       "personaCameraReceiverReport",
-                                                                       "microphoneSharingState",
-                                                                       "microphoneRequest",
-                                                                       "microphoneFormat",
-                                                                       "microphoneReceiverReport",
-                                                                       "receiverReady",
-                                                                       "heartbeat",
-                                                                       "sessionDisconnectRequest",
-                                                                       "sessionDisconnectAcknowledged",
-                                                                       "mouseClick",
-                                                                       "mouseMove",
-                                                                       "mouseScroll",
-                                                                       "mousePosition",
-                                                                       "keyboardEvent",
-                                                                       "keyboardTypePreference",
-                                                                       "keyboardLayout",
-                                                                       "keyboardLockState",
-                                                                       "textInput",
-                                                                       "systemAction",
-                                                                       "clipboardTransferRequest",
-                                                                       "clipboardTransferCancel",
-                                                                       "clipboardTransferResult"};
-
     // The payload of the four cases that carry none.
     struct NoPayload {
         bool operator==(const NoPayload&) const = default;
     };
 
+    // The cases in their declared order; a case's name is its JSON key.
+    enum class Case : std::uint8_t { QUILLBRIDGE_STREAM_CONTROL_MESSAGE_CASES(QUILLBRIDGE_CASE_ENUMERATOR) };
+    static constexpr std::size_t caseCount =
+        0 QUILLBRIDGE_STREAM_CONTROL_MESSAGE_CASES(QUILLBRIDGE_CASE_COUNT);
+    static constexpr std::array<std::string_view, caseCount> caseNames{
+        QUILLBRIDGE_STREAM_CONTROL_MESSAGE_CASES(QUILLBRIDGE_CASE_NAME)};
+
     // One alternative per case, in case order, so that the variant's index is the case.
-    using Payload = std::variant<
-        SessionHelloMessage /* hello */, AuthenticationChallengeMessage /* authenticate */,
-        AuthenticationResponseMessage /* authenticationResponse */,
-        AuthenticationResultMessage /* authenticationResult */, PairingStartMessage /* pairingStart */,
-        PairingChallengeMessage /* pairingChallenge */,
-        PairingClientChallengeMessage /* pairingClientChallenge */,
-        PairingServerChallengeMessage /* pairingServerChallenge */,
-        PairingClientResponseMessage /* pairingClientResponse */,
-        PairingServerConfirmationMessage /* pairingServerConfirmation */,
-        PairingClientConfirmationMessage /* pairingClientConfirmation */,
-        PairingRoundRejectedMessage /* pairingRoundRejected */, PairingAcceptedMessage /* pairingAccepted */,
-        PairingFailureReason /* pairingRejected */, VideoFormatDescriptionMessage /* videoFormat */,
-        DisplayGeometryMessage /* displayGeometry */, StreamConfigurationMessage /* streamConfiguration */,
-        KeyFrameRequestMessage /* requestKeyFrame */, CertificateRotationMessage /* certificateRotation */,
-        StreamReceiverReportMessage /* receiverReport */,
-        ClockSynchronizationRequestMessage /* clockSynchronizationRequest */,
-        ClockSynchronizationResponseMessage /* clockSynchronizationResponse */,
-        ClockSynchronizationResultMessage /* clockSynchronizationResult */,
-        AudioStreamFormatAnnouncementMessage /* audioFormat */,
-        PersonaCameraSharingStateMessage /* personaCameraSharingState */,
-        PersonaCameraRequestMessage /* personaCameraRequest */,
-        PersonaCameraFormatDescriptionMessage /* personaCameraFormat */,
-        PersonaCameraReceiverReportMessage /* personaCameraReceiverReport */,
-        MicrophoneSharingStateMessage /* microphoneSharingState */,
-        MicrophoneRequestMessage /* microphoneRequest */, MicrophoneFormatMessage /* microphoneFormat */,
-        MicrophoneReceiverReportMessage /* microphoneReceiverReport */, NoPayload /* receiverReady */,
-        NoPayload /* heartbeat */, NoPayload /* sessionDisconnectRequest */,
-        NoPayload /* sessionDisconnectAcknowledged */, MouseClickMessage /* mouseClick */,
-        MouseMoveMessage /* mouseMove */, MouseScrollMessage /* mouseScroll */,
-        MousePositionMessage /* mousePosition */, KeyboardEventMessage /* keyboardEvent */,
-        KeyboardTypePreferenceMessage /* keyboardTypePreference */,
-        KeyboardLayoutSnapshot /* keyboardLayout */, KeyboardLockStateMessage /* keyboardLockState */,
-        TextInputMessage /* textInput */, SystemActionMessage /* systemAction */,
-        ClipboardTransferRequestMessage /* clipboardTransferRequest */,
-        ClipboardTransferCancelMessage /* clipboardTransferCancel */,
-        ClipboardTransferResultMessage /* clipboardTransferResult */>;
+    using Payload = typename detail::VariantOfRest<void QUILLBRIDGE_STREAM_CONTROL_MESSAGE_CASES(
+        QUILLBRIDGE_CASE_PAYLOAD)>::type;
+
+    static_assert(caseCount == 49);
+    static_assert(std::variant_size_v<Payload> == caseCount);
+    static_assert(static_cast<std::size_t>(Case::clipboardTransferResult) + 1 == caseCount);
 
     template <Case C>
     using PayloadType = std::variant_alternative_t<static_cast<std::size_t>(C), Payload>;
@@ -233,6 +174,11 @@ struct StreamControlMessage {
     // Same case and, for a payload case, equal payloads under the payload's own equality.
     bool operator==(const StreamControlMessage& other) const;
 };
+
+#undef QUILLBRIDGE_CASE_ENUMERATOR
+#undef QUILLBRIDGE_CASE_NAME
+#undef QUILLBRIDGE_CASE_PAYLOAD
+#undef QUILLBRIDGE_CASE_COUNT
 
 template <>
 struct JsonCoder<StreamControlMessage> {

@@ -135,6 +135,8 @@ TEST(JsonTests, RefusesValuesThatDoNotFitTheirField) {
         {"timeNanoseconds", Json(1.5), JsonErrorKind::dataCorrupted},
         {"timeNanoseconds", Json(-1), JsonErrorKind::dataCorrupted},
         {"timeNanoseconds", Json(18446744073709551616.0), JsonErrorKind::dataCorrupted},
+        // A double is never read as an integer (from text, 60.0 is kept as the integer it is).
+        {"timeNanoseconds", Json(60.0), JsonErrorKind::dataCorrupted},
         {"timeNanoseconds", Json("1"), JsonErrorKind::typeMismatch},
         {"smallNumber", Json(128), JsonErrorKind::dataCorrupted},
         {"smallNumber", Json(-129), JsonErrorKind::dataCorrupted},
@@ -207,6 +209,51 @@ TEST(JsonTests, ParserRefusesMalformedText) {
     EXPECT_TRUE(
         parseJson(std::string(maximumJsonDepth, '[') + std::string(maximumJsonDepth, ']')).has_value());
     EXPECT_FALSE(parseJson(std::string(100000, '[') + std::string(100000, ']')).has_value());
+
+    // What the parser itself would let through: a NUL byte ends its input, and a repeated name replaces
+    // the earlier member. Both are refused, at any depth; the error names the repeated member.
+    using namespace std::string_literals;
+    for (const std::string& text : {"[1]\0"s, "[1]\0]"s, "\0"s, "[\"a\0\"]"s}) {
+        auto parsed = parseJson(text);
+        ASSERT_FALSE(parsed.has_value()) << text.size();
+        EXPECT_EQ(parsed.error().kind, JsonErrorKind::dataCorrupted);
+    }
+    const std::pair<std::string_view, std::string_view> repeated[] = {
+        {R"({"a":1,"a":1})", "a"},
+        {R"({"a":{"b":[0,{"c":1,"d":2,"c":3}]}})", "a.b.Index 1.c"},
+        {R"([{"a":{}},{"b":{},"b":null}])", "Index 1.b"},
+    };
+    for (auto [text, path] : repeated) {
+        auto parsed = parseJson(text);
+        ASSERT_FALSE(parsed.has_value()) << text;
+        EXPECT_EQ(parsed.error().kind, JsonErrorKind::dataCorrupted) << text;
+        EXPECT_EQ(parsed.error().codingPath, path) << text;
+    }
+    // Large objects too, whichever earlier member is repeated.
+    auto objectOfNames = [](int count, std::optional<int> repeatedName) {
+        std::string text = "{";
+        for (int index = 0; index < count; ++index)
+            text += "\"m" + std::to_string(index) + "\":0,";
+        if (repeatedName)
+            text += "\"m" + std::to_string(*repeatedName) + "\":1,";
+        text.back() = '}';
+        return text;
+    };
+    for (int count : {15, 16, 17, 40}) {
+        EXPECT_TRUE(parseJson(objectOfNames(count, std::nullopt)).has_value()) << count;
+        for (int repeatedName : {0, count / 2, count - 1}) {
+            auto parsed = parseJson(objectOfNames(count, repeatedName));
+            ASSERT_FALSE(parsed.has_value()) << count << " " << repeatedName;
+            EXPECT_EQ(parsed.error().codingPath, "m" + std::to_string(repeatedName));
+        }
+    }
+
+    // One name in different objects is no repetition; the value comes out as it went in.
+    std::string_view document =
+        R"({"a":{"a":[{"a":1},{"a":-2}]},"b":{"a":3.5,"t":true,"f":false,"n":null,"s":"x\"y","e":[],"o":{}}})";
+    auto sameNameElsewhere = parseJson(document);
+    ASSERT_TRUE(sameNameElsewhere.has_value());
+    EXPECT_EQ(serializeJson(*sameNameElsewhere), document);
     EXPECT_TRUE(parseJson(R"({"s":"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["})")
                     .has_value());
 }

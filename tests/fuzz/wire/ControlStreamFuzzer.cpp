@@ -1,5 +1,7 @@
 // Feeds arbitrary bytes to the control stream reader and the control message decoder, as a peer could.
-// Every message that decodes must encode again and decode to an equal message.
+// Every message that decodes must encode again and decode to an equal message, and no text with a raw
+// NUL byte may decode.
+#include <algorithm>
 #include <cstdlib>
 
 #include "support/InMemoryByteStream.hpp"
@@ -20,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto message = decodeJson<StreamControlMessage>(asText(body));
         if (!message)
             continue;
+        if (std::find(body.begin(), body.end(), std::uint8_t{0}) != body.end())
+            std::abort();
         // Re-encoded text may be longer than what came in (1e9 is written out in full), so it is
         // compared unframed.
         auto text = encodeJson(*message);

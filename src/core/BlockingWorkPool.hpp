@@ -52,7 +52,9 @@ public:
 //
 // The queue is bounded: work beyond it is refused, never parked without limit. Destroying the pool stops it
 // taking work, lets the workers finish what is already queued, and joins them; so whatever a job refers to
-// must outlive the pool, or be owned by the job.
+// must outlive the pool, or be owned by the job. The same holds for the executors runBlocking() resumes
+// callers on: a worker still touches the caller's io_context right after handing it the result, so destroy
+// the pool before those contexts.
 class BlockingWorkPool {
 public:
     static constexpr std::size_t defaultThreadCount = 2;

@@ -57,8 +57,8 @@ private:
 };
 
 TEST(BlockingWorkPoolTests, RunsOnAWorkerAndResumesOnTheCallersStrandWithResultsAndExceptions) {
-    BlockingWorkPool pool;
     asio::io_context io;
+    BlockingWorkPool pool;  // joined before the context it resumes callers on goes away
     auto strand = asio::make_strand(io);
     const auto callerThread = std::this_thread::get_id();
     std::thread::id workerThread;
@@ -180,6 +180,7 @@ TEST(BlockingWorkPoolTests, FullQueueRefusesAndDestructionRunsWhatWasQueued) {
 
 TEST(BlockingWorkPoolTests, WorkersRunJobsSideBySide) {
     // Two jobs that each wait for the other can only both finish when two workers run them at once.
+    asio::io_context io;
     BlockingWorkPool pool(2);
     std::mutex mutex;
     std::condition_variable changed;
@@ -190,7 +191,6 @@ TEST(BlockingWorkPoolTests, WorkersRunJobsSideBySide) {
         changed.notify_all();
         return changed.wait_for(lock, 30s, [&] { return arrived == 2; });
     };
-    asio::io_context io;
     bool first = false;
     bool second = false;
     auto a = Task::spawn(io.get_executor(),

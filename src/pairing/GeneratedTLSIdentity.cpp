@@ -115,7 +115,49 @@ std::optional<Bytes> coordinate(ByteView exported) {
     return padded;
 }
 
+// The stored identity with its key as plain bytes: what the JSON layer reads and writes.
+struct StoredIdentityForm {
+    Bytes certificateDER;
+    Bytes privateKeyX963;
+    std::optional<Date> notValidAfter;
+
+    StoredIdentityForm() = default;
+    StoredIdentityForm(const StoredIdentityForm&) = delete;
+    StoredIdentityForm& operator=(const StoredIdentityForm&) = delete;
+    StoredIdentityForm(StoredIdentityForm&&) = default;
+    StoredIdentityForm& operator=(StoredIdentityForm&&) = delete;
+    ~StoredIdentityForm() { wipeBytes(privateKeyX963); }
+};
+
 }  // namespace
+
+template <>
+struct JsonFields<StoredIdentityForm> {
+    static auto fields() {
+        return std::tuple{jsonField("certificateDER", &StoredIdentityForm::certificateDER),
+                          jsonField("privateKeyX963", &StoredIdentityForm::privateKeyX963),
+                          jsonField("notValidAfter", &StoredIdentityForm::notValidAfter)};
+    }
+};
+
+JsonResult<Json> JsonCoder<GeneratedTLSIdentity::StoredIdentity>::encode(
+    const GeneratedTLSIdentity::StoredIdentity& value) {
+    StoredIdentityForm form;
+    form.certificateDER = value.certificateDER;
+    form.privateKeyX963 = value.privateKeyX963.exposedCopy();
+    form.notValidAfter = value.notValidAfter;
+    return toJson(form);
+}
+
+JsonResult<GeneratedTLSIdentity::StoredIdentity> JsonCoder<GeneratedTLSIdentity::StoredIdentity>::decode(
+    const Json& json) {
+    auto form = JsonCoder<StoredIdentityForm>::decode(json);
+    if (!form)
+        return std::unexpected(form.error());
+    return GeneratedTLSIdentity::StoredIdentity{std::move(form->certificateDER),
+                                                SecretBytes::consuming(std::move(form->privateKeyX963)),
+                                                form->notValidAfter};
+}
 
 std::string GeneratedTLSIdentity::secretAccount(const Uuid& localPeerID) {
     return "local." + localPeerID.string() + "-v2";
@@ -201,7 +243,7 @@ std::optional<TLSIdentity> GeneratedTLSIdentity::tlsIdentity(const StoredIdentit
     if (certificateKey != key->publicKey().rawRepresentation())
         return std::nullopt;
 
-    return TLSIdentity{stored.certificateDER, stored.privateKeyX963};
+    return TLSIdentity{stored.certificateDER, stored.privateKeyX963.copy()};
 }
 
 std::optional<GeneratedTLSIdentity::StoredIdentity> GeneratedTLSIdentity::loadStoredIdentity(
@@ -209,7 +251,7 @@ std::optional<GeneratedTLSIdentity::StoredIdentity> GeneratedTLSIdentity::loadSt
     auto item = secrets.read(secretService, account);
     if (!item || !*item)
         return std::nullopt;
-    auto decoded = decodeJson<StoredIdentity>(asText(**item));
+    auto decoded = decodeJson<StoredIdentity>((*item)->text());
     if (!decoded)
         return std::nullopt;
     return std::move(*decoded);
@@ -220,7 +262,9 @@ bool GeneratedTLSIdentity::persist(SecretStore& secrets, const std::string& acco
     auto json = encodeJson(identity);
     if (!json)
         return false;
-    return secrets.write(secretService, account, asBytes(*json)).has_value();
+    // The text holds the private key: it is wiped as soon as it has been handed over.
+    SecretBytes text = SecretBytes::consuming(std::move(*json));
+    return secrets.write(secretService, account, text).has_value();
 }
 
 std::optional<GeneratedTLSIdentity::StoredIdentity> GeneratedTLSIdentity::generate(const Uuid& localPeerID) {

@@ -10,6 +10,7 @@
 #include "core/Bytes.hpp"
 #include "core/Date.hpp"
 #include "core/Json.hpp"
+#include "core/SecretBytes.hpp"
 #include "core/Uuid.hpp"
 #include "pairing/SecretStore.hpp"
 #include "pairing/TLSIdentity.hpp"
@@ -29,7 +30,7 @@ public:
     // certificate's expiry (always set when generated; optional when read).
     struct StoredIdentity {
         Bytes certificateDER;
-        Bytes privateKeyX963;
+        SecretBytes privateKeyX963;
         std::optional<Date> notValidAfter;
     };
 
@@ -79,14 +80,12 @@ private:
     static std::optional<StoredIdentity> generate(const Uuid& localPeerID);
 };
 
+// The stored form as JSON: {"certificateDER": Base64, "privateKeyX963": Base64, "notValidAfter": date}. The
+// plain copies of the key that the JSON layer needs on the way are wiped before these return.
 template <>
-struct JsonFields<GeneratedTLSIdentity::StoredIdentity> {
-    static auto fields() {
-        using Stored = GeneratedTLSIdentity::StoredIdentity;
-        return std::tuple{jsonField("certificateDER", &Stored::certificateDER),
-                          jsonField("privateKeyX963", &Stored::privateKeyX963),
-                          jsonField("notValidAfter", &Stored::notValidAfter)};
-    }
+struct JsonCoder<GeneratedTLSIdentity::StoredIdentity> {
+    static JsonResult<Json> encode(const GeneratedTLSIdentity::StoredIdentity& value);
+    static JsonResult<GeneratedTLSIdentity::StoredIdentity> decode(const Json& json);
 };
 
 }  // namespace quillbridge

@@ -21,7 +21,7 @@ std::expected<HostPairingExchange::Begun, HostPairingExchange::BeginFailure> Hos
     const PairingStartMessage& start, const std::optional<SessionHelloMessage>& hello,
     const LocalDeviceIdentity& localIdentity, const P256SigningKey& signingPrivateKey,
     const std::optional<Bytes>& pairedSigningPublicKey, const std::optional<Bytes>& localCertificateDER,
-    const std::optional<Bytes>& peerCertificateDER, Date now) {
+    const std::optional<Bytes>& peerCertificateDER, Date now, RandomSources randomSources) {
     if (!hello || !hello->wantsPairing || hello->peerID != start.peerID) {
         return std::unexpected(BeginFailure::failed);
     }
@@ -36,33 +36,41 @@ std::expected<HostPairingExchange::Begun, HostPairingExchange::BeginFailure> Hos
         return std::unexpected(BeginFailure::identityChanged);
     }
 
+    Bytes nonce(pairingNonceByteCount);
+    if (randomSources.bytes) {
+        randomSources.bytes(nonce);
+    } else {
+        nonce = randomData(pairingNonceByteCount);
+    }
     PairingChallengeMessage challenge{
         .attemptID = start.attemptID,
         .controlProtocolVersion = *version,
         .peerID = localIdentity.id,
         .displayName = localIdentity.name,
         .signingPublicKey = signingPrivateKey.publicKey().rawRepresentation(),
-        .nonce = randomData(pairingNonceByteCount),
+        .nonce = std::move(nonce),
     };
     auto transcriptHash = pairingTranscriptHash(start, challenge, *peerCertificateDER, *localCertificateDER);
     if (!transcriptHash)
         return std::unexpected(BeginFailure::failed);
 
-    std::unique_ptr<HostPairingExchange> exchange(
-        new HostPairingExchange(now.addingSeconds(attemptLifetimeSeconds), start, std::move(*transcriptHash),
-                                localIdentity, signingPrivateKey, *peerCertificateDER));
+    std::unique_ptr<HostPairingExchange> exchange(new HostPairingExchange(
+        now.addingSeconds(attemptLifetimeSeconds), start, std::move(*transcriptHash), localIdentity,
+        signingPrivateKey, *peerCertificateDER, std::move(randomSources.scalar)));
     return Begun{std::move(exchange), std::move(challenge)};
 }
 
 HostPairingExchange::HostPairingExchange(Date expiresAt, PairingStartMessage start, Bytes transcriptHash,
                                          LocalDeviceIdentity localIdentity,
-                                         const P256SigningKey& signingPrivateKey, Bytes peerCertificateDER)
+                                         const P256SigningKey& signingPrivateKey, Bytes peerCertificateDER,
+                                         SPAKE2Round::ScalarSource scalarSource)
     : expiresAt_(expiresAt),
       start_(std::move(start)),
       transcriptHash_(std::move(transcriptHash)),
       localIdentity_(std::move(localIdentity)),
       signingPrivateKey_(signingPrivateKey),
       peerCertificateDER_(std::move(peerCertificateDER)),
+      scalarSource_(std::move(scalarSource)),
       protocolState_(start_.attemptID),
       phase_(AwaitingClientChallenge{}) {}
 
@@ -93,36 +101,75 @@ std::optional<HostPairingExchange::PromptInfo> HostPairingExchange::receiveClien
 }
 
 HostPairingExchange::CodeSubmissionOutcome HostPairingExchange::submitCode(std::string_view code, Date now) {
+    auto computation = prepareCodeSubmission(code, now);
+    if (!computation)
+        return CodeSubmissionOutcome::ignored();
+    return completeCodeSubmission(computation->run(), now);
+}
+
+std::optional<HostPairingExchange::CodeComputation> HostPairingExchange::prepareCodeSubmission(
+    std::string_view code, Date now) const {
     const auto* clientRound = std::get_if<ClientRound>(&phase_);
     if (!clientRound)
-        return CodeSubmissionOutcome::ignored();
+        return std::nullopt;
     if (!isBeforeDeadline(now))
-        return CodeSubmissionOutcome::ignored();
+        return std::nullopt;
     if (!isSixAsciiDigits(code))
-        return CodeSubmissionOutcome::ignored();
+        return std::nullopt;
     const auto& challenge = clientRound->message;
     auto additionalData = spakeAdditionalData(transcriptHash_, challenge.roundID, challenge.salt);
     if (!additionalData)
-        return CodeSubmissionOutcome::ignored();
+        return std::nullopt;
 
-    Bytes clientIdentity = spakeIdentity(PairingRole::visionPro, start_.peerID);
-    Bytes serverIdentity = spakeIdentity(PairingRole::mac, localIdentity_.id);
-    auto round =
-        SPAKE2Round::create(SPAKE2Round::Role::server, code, challenge.salt, clientIdentity, serverIdentity);
+    CodeComputation computation;
+    computation.roundID = challenge.roundID;
+    computation.code = SecretBytes(asBytes(code));
+    computation.salt = challenge.salt;
+    computation.clientIdentity = spakeIdentity(PairingRole::visionPro, start_.peerID);
+    computation.serverIdentity = spakeIdentity(PairingRole::mac, localIdentity_.id);
+    computation.clientPublicValue = challenge.publicValue;
+    computation.additionalData = std::move(*additionalData);
+    computation.scalarSource = scalarSource_;
+    return computation;
+}
+
+HostPairingExchange::CodeComputation::Result HostPairingExchange::CodeComputation::run() const {
+    Result result;
+    result.roundID = roundID;
+    auto round = scalarSource ? SPAKE2Round::create(SPAKE2Round::Role::server, code.text(), salt,
+                                                    clientIdentity, serverIdentity, scalarSource)
+                              : SPAKE2Round::create(SPAKE2Round::Role::server, code.text(), salt,
+                                                    clientIdentity, serverIdentity);
     if (!round)
+        return result;
+    auto confirmations = (*round)->finish(clientPublicValue, additionalData);
+    if (!confirmations)
+        return result;
+    result.succeeded = true;
+    result.publicValue = (*round)->outboundPublicValue();
+    result.pakeResult = std::move(*confirmations);
+    return result;
+}
+
+HostPairingExchange::CodeSubmissionOutcome HostPairingExchange::completeCodeSubmission(
+    CodeComputation::Result result, Date now) {
+    // The exchange may have moved on while the computation ran: only the round it was made for takes it.
+    const auto* clientRound = std::get_if<ClientRound>(&phase_);
+    if (!clientRound || clientRound->message.roundID != result.roundID)
+        return CodeSubmissionOutcome::ignored();
+    if (!isBeforeDeadline(now))
+        return CodeSubmissionOutcome::ignored();
+    if (!result.succeeded)
         return CodeSubmissionOutcome::failed();
-    auto result = (*round)->finish(challenge.publicValue, *additionalData);
-    if (!result)
-        return CodeSubmissionOutcome::failed();
-    if (!protocolState_.submitCode(challenge.roundID))
+    if (!protocolState_.submitCode(result.roundID))
         return CodeSubmissionOutcome::ignored();
 
     PairingServerChallengeMessage reply{
         .attemptID = start_.attemptID,
-        .roundID = challenge.roundID,
-        .publicValue = (*round)->outboundPublicValue(),
+        .roundID = result.roundID,
+        .publicValue = result.publicValue,
     };
-    phase_ = HostRound{*clientRound, (*round)->outboundPublicValue(), std::move(*result)};
+    phase_ = HostRound{*clientRound, std::move(result.publicValue), std::move(result.pakeResult)};
     return {CodeSubmissionOutcome::Kind::sendServerChallenge, std::move(reply)};
 }
 

@@ -1,14 +1,18 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "core/Bytes.hpp"
 #include "core/Date.hpp"
+#include "core/SecretBytes.hpp"
 #include "core/Uuid.hpp"
 #include "pairing/P256SigningKey.hpp"
 #include "pairing/PairingHostStateMachine.hpp"
@@ -88,17 +92,52 @@ public:
         PairingChallengeMessage challenge;  // to send
     };
 
+    // Where an attempt draws its randomness: the challenge nonce, and this side's SPAKE2 scalar of each
+    // round. An empty source means the secure generator (the default); fixed sources make an attempt
+    // reproducible in tests. Each source must be safe to call from the worker that runs a code computation.
+    struct RandomSources {
+        std::function<void(std::span<std::uint8_t>)> bytes;
+        SPAKE2Round::ScalarSource scalar;
+    };
+
+    // The slow half of a code submission (Argon2id and the SPAKE2 step), holding its own copies of what it
+    // needs: it can run on a blocking-work worker while the exchange stays with its owner, and nothing
+    // breaks if the exchange is gone when it ends.
+    class CodeComputation {
+    public:
+        struct Result {
+            Uuid roundID;
+            bool succeeded = false;
+            Bytes publicValue;
+            SPAKE2Round::Result pakeResult;
+        };
+
+        // Blocks the calling thread for tens of milliseconds and allocates 64 MiB: run it with runBlocking.
+        Result run() const;
+
+    private:
+        friend class HostPairingExchange;
+        CodeComputation() = default;
+
+        Uuid roundID;
+        SecretBytes code;
+        Bytes salt;
+        Bytes clientIdentity;
+        Bytes serverIdentity;
+        Bytes clientPublicValue;
+        Bytes additionalData;
+        SPAKE2Round::ScalarSource scalarSource;
+    };
+
     // Accepts a start and creates the attempt. `hello` is the session's hello from the headset;
     // `pairedSigningPublicKey` the key stored for `start.peerID`, if the headset is paired already;
     // `localCertificateDER` the host's TLS certificate and `peerCertificateDER` the one the headset
     // presented on this connection. The attempt expires 60 s after `now`.
-    static std::expected<Begun, BeginFailure> begin(const PairingStartMessage& start,
-                                                    const std::optional<SessionHelloMessage>& hello,
-                                                    const LocalDeviceIdentity& localIdentity,
-                                                    const P256SigningKey& signingPrivateKey,
-                                                    const std::optional<Bytes>& pairedSigningPublicKey,
-                                                    const std::optional<Bytes>& localCertificateDER,
-                                                    const std::optional<Bytes>& peerCertificateDER, Date now);
+    static std::expected<Begun, BeginFailure> begin(
+        const PairingStartMessage& start, const std::optional<SessionHelloMessage>& hello,
+        const LocalDeviceIdentity& localIdentity, const P256SigningKey& signingPrivateKey,
+        const std::optional<Bytes>& pairedSigningPublicKey, const std::optional<Bytes>& localCertificateDER,
+        const std::optional<Bytes>& peerCertificateDER, Date now, RandomSources randomSources = {});
 
     HostPairingExchange(const HostPairingExchange&) = delete;
     HostPairingExchange& operator=(const HostPairingExchange&) = delete;
@@ -114,6 +153,19 @@ public:
     // network or the user interface: run it on a worker reserved for blocking work and await it from the
     // owner's executor, making no other call on this exchange until it returns.
     CodeSubmissionOutcome submitCode(std::string_view code, Date now);
+
+    // The same in three steps, so that the slow part runs off the owner's executor:
+    //
+    //     auto computation = exchange->prepareCodeSubmission(code, clock.now());   // on the owner
+    //     if (!computation) ...ignored...
+    //     auto result = co_await runBlocking(pool, [c = std::move(*computation)] { return c.run(); });
+    //     auto outcome = exchange->completeCodeSubmission(std::move(result), clock.now());  // on the owner
+    //
+    // prepare gives nothing when submitCode would ignore the code. complete checks that the round the
+    // computation was made for is still the open one and the attempt has not expired; otherwise the result is
+    // ignored. Other calls on the exchange may be made while the computation runs.
+    std::optional<CodeComputation> prepareCodeSubmission(std::string_view code, Date now) const;
+    CodeSubmissionOutcome completeCodeSubmission(CodeComputation::Result result, Date now);
 
     // Returns the host's signed confirmation; nothing when the message does not fit (refuse with "failed").
     // The headset's confirmation is only kept here; it is compared when its confirmation message arrives.
@@ -152,7 +204,7 @@ private:
 
     HostPairingExchange(Date expiresAt, PairingStartMessage start, Bytes transcriptHash,
                         LocalDeviceIdentity localIdentity, const P256SigningKey& signingPrivateKey,
-                        Bytes peerCertificateDER);
+                        Bytes peerCertificateDER, SPAKE2Round::ScalarSource scalarSource);
 
     bool isBeforeDeadline(Date now) const { return now < expiresAt_; }
 
@@ -162,6 +214,7 @@ private:
     const LocalDeviceIdentity localIdentity_;
     const P256SigningKey signingPrivateKey_;
     const Bytes peerCertificateDER_;
+    const SPAKE2Round::ScalarSource scalarSource_;
     PairingHostStateMachine protocolState_;
     Phase phase_;
 };

@@ -93,9 +93,11 @@ std::optional<P256SigningKey> P256SigningKey::fromX963Representation(ByteView x9
     return key;
 }
 
-Bytes P256SigningKey::x963Representation() const {
-    Bytes encoded = publicKey_.x963Representation();
-    encoded.insert(encoded.end(), scalar_.begin(), scalar_.end());
+SecretBytes P256SigningKey::x963Representation() const {
+    SecretBytes encoded;
+    encoded.reserve(97);
+    encoded.append(publicKey_.x963Representation());
+    encoded.append(scalar_);
     return encoded;
 }
 

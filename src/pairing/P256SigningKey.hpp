@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "core/Bytes.hpp"
+#include "core/SecretBytes.hpp"
 #include "pairing/P256PublicKey.hpp"
 
 namespace quillbridge {
@@ -25,8 +26,10 @@ public:
     P256SigningKey& operator=(const P256SigningKey& other) = default;
     ~P256SigningKey();
 
-    Bytes rawRepresentation() const { return Bytes(scalar_.begin(), scalar_.end()); }
-    Bytes x963Representation() const;
+    // The scalar (32 bytes, big-endian) and the X9.63 form (0x04, X, Y, scalar): both secret, wiped when
+    // dropped.
+    SecretBytes rawRepresentation() const { return SecretBytes(ByteView(scalar_)); }
+    SecretBytes x963Representation() const;
     const P256PublicKey& publicKey() const { return publicKey_; }
 
     // ECDSA over the SHA-256 digest of `message`, DER-encoded (SEQUENCE { INTEGER r, INTEGER s }, at most

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "core/Bytes.hpp"
+#include "core/SecretBytes.hpp"
 
 namespace quillbridge {
 
@@ -33,9 +34,9 @@ public:
     // The largest secret any caller stores is a JSON identity of a few kilobytes.
     static constexpr std::size_t maximumSecretByteCount = 1 << 20;
 
-    // Found: the bytes. Not found: nothing (only when the store is sure the item does not exist).
-    // Anything else: an error.
-    using ReadResult = std::expected<std::optional<Bytes>, SecretStoreError>;
+    // Found: the bytes, wiped when the caller drops them. Not found: nothing (only when the store is sure the
+    // item does not exist). Anything else: an error.
+    using ReadResult = std::expected<std::optional<SecretBytes>, SecretStoreError>;
     using WriteResult = std::expected<void, SecretStoreError>;
 
     virtual ~SecretStore() = default;

@@ -29,7 +29,39 @@ bool related(const ClipboardUniformType& left, const ClipboardUniformType& right
     return left.conforms(right) || right.conforms(left);
 }
 
+// The longest prefix of valid UTF-8 text that is at most `maximumByteCount` bytes and ends at a character
+// boundary.
+std::string_view utf8Prefix(std::string_view text, std::size_t maximumByteCount) {
+    if (text.size() <= maximumByteCount)
+        return text;
+    std::size_t cut = maximumByteCount;
+    // Continuation bytes (10xxxxxx) never start a character.
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return text.substr(0, cut);
+}
+
 }  // namespace
+
+std::string ClipboardFileMetadata::localFilename() const {
+    return shortenedFilename(suggestedFilename_, maximumLocalFilenameByteCount);
+}
+
+std::string ClipboardFileMetadata::shortenedFilename(std::string_view filename,
+                                                     std::size_t maximumByteCount) {
+    if (filename.size() <= maximumByteCount)
+        return std::string(filename);
+    auto extension = pathExtension(filename);
+    std::size_t suffixByteCount = extension.empty() ? 0 : extension.size() + 1;
+    if (suffixByteCount > 0 && suffixByteCount < maximumByteCount) {
+        auto stem = utf8Prefix(filename.substr(0, filename.size() - suffixByteCount),
+                               maximumByteCount - suffixByteCount);
+        // An empty stem would turn the file into a hidden one named after its extension.
+        if (!stem.empty())
+            return std::string(stem) + std::string(filename.substr(filename.size() - suffixByteCount));
+    }
+    return std::string(utf8Prefix(filename, maximumByteCount));
+}
 
 std::optional<ClipboardFileMetadata> ClipboardFileMetadata::make(std::string suggestedFilename,
                                                                  std::string contentTypeIdentifier) {

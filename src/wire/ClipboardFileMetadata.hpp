@@ -30,6 +30,18 @@ public:
         std::optional<std::string_view> proposedFilename);
 
     const std::string& suggestedFilename() const { return suggestedFilename_; }
+
+    // The longest file name Linux file systems take (NAME_MAX), in bytes.
+    static constexpr std::size_t maximumLocalFilenameByteCount = 255;
+    // The name the item's file is written under on this system: the suggested name, shortened as
+    // shortenedFilename() does when it is longer than 255 bytes (names of up to 1,024 bytes are valid on
+    // the wire).
+    std::string localFilename() const;
+    // A valid UTF-8 file name cut to at most `maximumByteCount` bytes at a character boundary. Its extension
+    // (what follows its last dot, as long as that dot neither starts nor ends the name) is kept whole when
+    // that leaves at least one character before it; otherwise the name is simply cut. A name that fits is
+    // returned as it is. `maximumByteCount` must be at least 4 (one character of any length).
+    static std::string shortenedFilename(std::string_view filename, std::size_t maximumByteCount);
     const std::string& contentTypeIdentifier() const { return contentTypeIdentifier_; }
 
     // Strings compare by canonical equivalence.

@@ -132,9 +132,10 @@ std::optional<ClipboardMaterializedFiles> ClipboardMaterializedFiles::materializ
             auto itemName = "item-" + std::to_string(index);
             auto itemPath = files.directoryURL / itemName;
             auto itemDirectory = makeDirectory(directory.get(), itemName.c_str(), itemPath);
-            auto filePath = itemPath / metadata->suggestedFilename();
-            writeAtomically(itemDirectory.get(), metadata->suggestedFilename(), representation->data(),
-                            filePath);
+            // Suggested names may be longer than Linux takes: the file gets the shortened form.
+            auto filename = metadata->localFilename();
+            auto filePath = itemPath / filename;
+            writeAtomically(itemDirectory.get(), filename, representation->data(), filePath);
             files.fileURLsByItemIndex.emplace(index, std::move(filePath));
         }
     } catch (...) {

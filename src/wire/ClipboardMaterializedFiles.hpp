@@ -15,7 +15,8 @@ namespace quillbridge {
 //
 //     QuillbridgeClipboard-<new UUID>/       one per materialisation, mode 0700
 //         item-<index>/                      one per item with file metadata, mode 0700
-//             <suggestedFilename>            the bytes of the item's content representation, mode 0600
+//             <localFilename>                the bytes of the item's content representation, mode 0600
+//                                            (the suggested name, shortened to 255 bytes when longer)
 //
 // The directory is owner-only because the temporary directory (/tmp) is shared between users. A file
 // name has passed ClipboardFileMetadata's rules (no "/", not "." or ".."), so it never lands outside its

@@ -66,7 +66,7 @@ GeneratedTLSIdentity::StoredIdentity exampleIdentity() {
     auto stored = GeneratedTLSIdentity::makeStoredIdentity(GeneratedTLSIdentity::commonName(exampleID), names,
                                                            exampleDate);
     EXPECT_TRUE(stored);
-    return *stored;
+    return std::move(*stored);
 }
 
 // The serial number INTEGER: certificate SEQUENCE, tbsCertificate SEQUENCE, [0] version, then the serial.
@@ -218,7 +218,7 @@ protected:
         auto decoded = decodeJson<GeneratedTLSIdentity::StoredIdentity>(asText(*item));
         if (!decoded)
             return std::nullopt;
-        return *decoded;
+        return std::move(*decoded);
     }
     void storeItem(std::string json) {
         secrets.setItem(GeneratedTLSIdentity::secretService, GeneratedTLSIdentity::secretAccount(exampleID),
@@ -266,7 +266,8 @@ TEST_F(GeneratedTLSIdentityStoreTests, ReusesExpiredItemsAndItemsWithoutExpiry) 
 TEST_F(GeneratedTLSIdentityStoreTests, ReplacesItemsThatDoNotGiveAUsableIdentity) {
     auto good = exampleIdentity();
     auto otherKey = P256SigningKey::generate().x963Representation();
-    auto nonMinimalSerial = good;
+    GeneratedTLSIdentity::StoredIdentity nonMinimalSerial{good.certificateDER, good.privateKeyX963.copy(),
+                                                          good.notValidAfter};
     ByteView serial = serialElement(nonMinimalSerial.certificateDER);
     auto offset = static_cast<std::size_t>(serial.data() - nonMinimalSerial.certificateDER.data()) + 2;
     nonMinimalSerial.certificateDER[offset] = 0x00;

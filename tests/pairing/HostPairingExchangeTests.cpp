@@ -6,8 +6,11 @@
 
 #include <sodium.h>
 
+#include "core/BlockingWorkPool.hpp"
+
 #include "pairing/HostPairingExchange.hpp"
 #include "pairing/PairingTranscript.hpp"
+#include "support/RunAwaitable.hpp"
 #include "support/pairing/ClientPairingExchange.hpp"
 
 namespace quillbridge {
@@ -538,6 +541,42 @@ TEST_F(HostPairingExchangeTest, OnlySixAsciiDigitsAreTakenAsTheCode) {
     auto reply = headset->receiveServerConfirmation(*serverConfirmation);
     ASSERT_TRUE(reply && std::holds_alternative<PairingClientConfirmationMessage>(*reply));
     EXPECT_TRUE(host->receiveClientConfirmation(std::get<PairingClientConfirmationMessage>(*reply), at(2)));
+}
+
+TEST_F(HostPairingExchangeTest, ACodeComputedOnAWorkerCountsOnlyForItsOpenRoundBeforeTheDeadline) {
+    beginAttempt();
+    auto clientChallenge = *headset->openRound(rightCode);
+    ASSERT_TRUE(host->receiveClientChallenge(clientChallenge, at(1)));
+    EXPECT_FALSE(host->prepareCodeSubmission("12345", at(1)));
+    EXPECT_FALSE(host->prepareCodeSubmission(rightCode, at(60)));
+    auto computation = host->prepareCodeSubmission(rightCode, at(1));
+    ASSERT_TRUE(computation);
+
+    BlockingWorkPool pool(1);
+    auto work = [computation = std::move(*computation)] { return computation.run(); };
+    auto result = runAwaitable(runBlocking(pool, std::move(work)));
+    ASSERT_TRUE(result.succeeded);
+    EXPECT_EQ(host->protocolState().state(), HostState::awaitingCode(clientChallenge.roundID))
+        << "nothing changes until the result is handed back";
+
+    auto otherRound = result;
+    otherRound.roundID = Uuid::random();
+    EXPECT_EQ(host->completeCodeSubmission(otherRound, at(2)).kind, Kind::ignored);
+    EXPECT_EQ(host->completeCodeSubmission(result, at(60)).kind, Kind::ignored);
+    auto failed = result;
+    failed.succeeded = false;
+    EXPECT_EQ(host->completeCodeSubmission(failed, at(2)).kind, Kind::failed);
+
+    auto outcome = host->completeCodeSubmission(result, at(2));
+    ASSERT_EQ(outcome.kind, Kind::sendServerChallenge);
+    EXPECT_EQ(host->completeCodeSubmission(result, at(2)).kind, Kind::ignored) << "a second result";
+    auto response = headset->receiveServerChallenge(*outcome.serverChallenge);
+    ASSERT_TRUE(response);
+    auto serverConfirmation = host->receiveClientResponse(*response, at(3));
+    ASSERT_TRUE(serverConfirmation);
+    auto reply = headset->receiveServerConfirmation(*serverConfirmation);
+    ASSERT_TRUE(reply && std::holds_alternative<PairingClientConfirmationMessage>(*reply));
+    EXPECT_TRUE(host->receiveClientConfirmation(std::get<PairingClientConfirmationMessage>(*reply), at(4)));
 }
 
 }  // namespace

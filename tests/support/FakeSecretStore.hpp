@@ -20,8 +20,8 @@ public:
             return std::unexpected(*readFailure);
         auto found = items_.find(Key(service, account));
         if (found == items_.end())
-            return std::optional<Bytes>{};
-        return std::optional<Bytes>{found->second};
+            return std::optional<SecretBytes>{};
+        return std::optional<SecretBytes>{SecretBytes(ByteView(found->second))};
     }
 
     WriteResult write(std::string_view service, std::string_view account, ByteView secret) override {

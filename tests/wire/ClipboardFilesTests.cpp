@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -134,6 +136,72 @@ TEST_F(ClipboardFilesTests, NamesThatLookDangerousStayInsideTheirItemDirectory) 
     }
 }
 
+// Whether every byte sequence in the text is a whole UTF-8 character.
+bool isWholeUtf8(std::string_view text) {
+    for (std::size_t index = 0; index < text.size();) {
+        auto lead = static_cast<unsigned char>(text[index]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || index + length > text.size())
+            return false;
+        for (std::size_t next = index + 1; next < index + length; ++next) {
+            if ((static_cast<unsigned char>(text[next]) & 0xC0) != 0x80)
+                return false;
+        }
+        index += length;
+    }
+    return true;
+}
+
+std::string repeated(std::string_view piece, std::size_t count) {
+    std::string text;
+    for (std::size_t index = 0; index < count; ++index)
+        text += piece;
+    return text;
+}
+
+TEST(ClipboardFilenameTests, LongNamesAreShortenedAtACharacterBoundaryKeepingTheirExtension) {
+    const std::string e = "\xc3\xa9";            // é, 2 bytes
+    const std::string cat = "\xf0\x9f\x90\x88";  // 🐈, 4 bytes
+    struct Case {
+        const char* name;
+        std::string filename;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"255 bytes fit", repeated("a", 251) + ".txt", repeated("a", 251) + ".txt"},
+        {"256 bytes lose one stem byte", repeated("a", 252) + ".txt", repeated("a", 251) + ".txt"},
+        {"2-byte characters are not split", repeated(e, 200) + ".pdf", repeated(e, 125) + ".pdf"},
+        {"4-byte characters are not split", "x" + repeated(cat, 100) + ".jpeg",
+         "x" + repeated(cat, 62) + ".jpeg"},
+        {"no extension", repeated(e, 128) + "z", repeated(e, 127)},
+        {"a leading dot is no extension", "." + repeated("b", 300), "." + repeated("b", 254)},
+        {"a trailing dot is no extension", repeated("c", 300) + ".", repeated("c", 255)},
+        {"only the last extension counts", repeated("d", 300) + ".tar.gz", repeated("d", 252) + ".gz"},
+        {"an extension that leaves no stem is cut with the rest", "n." + repeated("e", 300),
+         "n." + repeated("e", 253)},
+        {"the longest name the wire carries", repeated(cat, 255) + ".mov", repeated(cat, 62) + ".mov"},
+    };
+    for (const auto& c : cases) {
+        auto shortened = ClipboardFileMetadata::shortenedFilename(c.filename, 255);
+        EXPECT_EQ(shortened, c.expected) << c.name;
+        EXPECT_LE(shortened.size(), 255u) << c.name;
+        EXPECT_TRUE(isWholeUtf8(shortened)) << c.name;
+    }
+}
+
+TEST_F(ClipboardFilesTests, ANameTooLongForLinuxIsWrittenShortened) {
+    const std::string longName = repeated("\xc3\xa9", 300) + ".png";  // 604 bytes
+    std::vector<ClipboardItem> items{fileItem(longName, "public.png", "PNG bytes")};
+    ASSERT_EQ(items[0].fileMetadata()->suggestedFilename(), longName) << "the wire form is kept as sent";
+    auto files = ClipboardMaterializedFiles::materialize(items, base_);
+    ASSERT_TRUE(files.has_value());
+    const auto& path = files->fileURLsByItemIndex.at(0);
+    const std::string expected = repeated("\xc3\xa9", 125) + ".png";
+    EXPECT_EQ(path.filename().string(), expected);
+    EXPECT_EQ(entries(files->directoryURL / "item-0"), std::set<std::string>{expected});
+    EXPECT_EQ(readFile(path), "PNG bytes");
+}
+
 TEST_F(ClipboardFilesTests, NothingIsCreatedForAClipboardWithoutFiles) {
     std::vector<ClipboardItem> items{textItem("a"), textItem("b")};
     EXPECT_FALSE(ClipboardMaterializedFiles::materialize(items, base_).has_value());
@@ -141,15 +209,37 @@ TEST_F(ClipboardFilesTests, NothingIsCreatedForAClipboardWithoutFiles) {
     EXPECT_TRUE(entries(base_).empty());
 }
 
+// While it lives, files of this process may not grow beyond a few bytes: a longer write fails with EFBIG
+// (SIGXFSZ is ignored meanwhile).
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~ScopedFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+
+private:
+    rlimit previous_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
 TEST_F(ClipboardFilesTests, AFailedWriteRemovesEverythingAlreadyWritten) {
-    // Item 0 is written; item 2's name is valid on the wire but longer than a Linux file name may be.
+    // Item 0 is written; item 2 is larger than the file system lets this process write.
     std::vector<ClipboardItem> items{fileItem("first.txt", "public.data", "1"), textItem("t"),
-                                     fileItem(std::string(300, 'n'), "public.data", "2")};
+                                     fileItem("second.txt", "public.data", "more than four bytes")};
     try {
+        ScopedFileSizeLimit limit(4);
         ClipboardMaterializedFiles::materialize(items, base_);
-        FAIL() << "materialised a name the file system refuses";
+        FAIL() << "materialised a file the file system refused";
     } catch (const fs::filesystem_error& error) {
-        EXPECT_EQ(error.code(), std::errc::filename_too_long);
+        EXPECT_EQ(error.code(), std::errc::file_too_large);
     }
     EXPECT_TRUE(entries(base_).empty());
 }

@@ -25,7 +25,7 @@ TEST(GnuTLSCredentials, TakesAMatchingP256IdentityAndRefusesBrokenOnes) {
     std::copy(other.privateKeyX963.end() - 32, other.privateKeyX963.end(),
               wrongScalar.privateKeyX963.end() - 32);
     auto keyOfAnotherCertificate = identity;
-    keyOfAnotherCertificate.privateKeyX963 = other.privateKeyX963;
+    keyOfAnotherCertificate.privateKeyX963 = other.privateKeyX963.copy();
     auto garbageCertificate = identity;
     garbageCertificate.certificateDER = {0x30, 0x03, 0x02, 0x01, 0x01};
     auto noCertificate = identity;

@@ -76,7 +76,7 @@ TEST_F(LinuxSecretStoreTests, IdentityAndSigningKeySurviveARestart) {
         localPeerID = peers.localPeerID();
         auto key = peers.loadOrCreateSigningKey();
         ASSERT_TRUE(key);
-        signingKey = key->rawRepresentation();
+        signingKey = key->rawRepresentation().exposedCopy();
         auto identity = GeneratedTLSIdentity::loadOrCreate(*secrets, localPeerID);
         ASSERT_TRUE(identity);
         certificate = identity->certificateDER;

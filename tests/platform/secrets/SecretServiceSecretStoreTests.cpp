@@ -80,7 +80,7 @@ TEST_F(SecretServiceSecretStoreTests, TheHostChoosesTheSecretServiceAndKeepsItsK
         PairedPeerStore peers(defaults, *secrets, PairingRole::mac);
         auto key = peers.loadOrCreateSigningKey();
         ASSERT_TRUE(key);
-        signingKey = key->rawRepresentation();
+        signingKey = key->rawRepresentation().exposedCopy();
         auto identity = GeneratedTLSIdentity::loadOrCreate(*secrets, localPeerID);
         ASSERT_TRUE(identity);
         certificate = identity->certificateDER;

@@ -44,10 +44,11 @@ TLSIdentity makeTestTLSIdentity(std::string_view commonName) {
     gnutls_ecc_curve_t curve;
     gnutls_datum_t x{}, y{}, k{};
     check(gnutls_x509_privkey_export_ecc_raw(key, &curve, &x, &y, &k), "export_ecc_raw");
-    identity.privateKeyX963.push_back(0x04);
-    appendCoordinate(identity.privateKeyX963, x);
-    appendCoordinate(identity.privateKeyX963, y);
-    appendCoordinate(identity.privateKeyX963, k);
+    Bytes privateKey{0x04};
+    appendCoordinate(privateKey, x);
+    appendCoordinate(privateKey, y);
+    appendCoordinate(privateKey, k);
+    identity.privateKeyX963 = SecretBytes::consuming(std::move(privateKey));
     gnutls_free(x.data);
     gnutls_free(y.data);
     gnutls_free(k.data);

@@ -123,25 +123,39 @@ bool FileDefaultsStore::setValue(std::string_view key, DefaultsValue value) {
     }
     if (!isValidUtf8(key))
         return false;
-    std::lock_guard lock(mutex_);
-    Json changed = document_;
+    std::lock_guard writeLock(writeMutex_);
+    Json changed = currentDocument();
     changed[std::string(key)] = encodeValue(value);
     if (!persist(changed))
         return false;
-    document_ = std::move(changed);
+    replaceDocument(std::move(changed));
     return true;
 }
 
 bool FileDefaultsStore::removeValue(std::string_view key) {
-    std::lock_guard lock(mutex_);
-    if (!document_.contains(key))
+    std::lock_guard writeLock(writeMutex_);
+    Json changed = currentDocument();
+    if (!changed.contains(key))
         return true;
-    Json changed = document_;
     changed.erase(std::string(key));
     if (!persist(changed))
         return false;
-    document_ = std::move(changed);
+    replaceDocument(std::move(changed));
     return true;
+}
+
+Json FileDefaultsStore::currentDocument() const {
+    std::lock_guard lock(mutex_);
+    return document_;
+}
+
+void FileDefaultsStore::replaceDocument(Json document) {
+    Json previous;
+    {
+        std::lock_guard lock(mutex_);
+        previous = std::exchange(document_, std::move(document));
+    }
+    // The old document is freed outside the lock.
 }
 
 bool FileDefaultsStore::persist(const Json& document) {

@@ -16,6 +16,9 @@ namespace quillbridge {
 //
 // One store per file and process: the store keeps the file's content in memory and does not notice
 // changes made to the file behind its back.
+//
+// Writes block on the disk (write, fsync, rename): make them through a BlockingWorkPool, never on a strand.
+// Reads never wait for a write in progress: they see the previous value until the new one is durable.
 class FileDefaultsStore final : public DefaultsStore {
 public:
     // A file larger than this is not read (it is set aside like an unreadable one).
@@ -36,8 +39,13 @@ public:
 
 private:
     bool persist(const Json& document);
+    Json currentDocument() const;
+    void replaceDocument(Json document);
 
     std::filesystem::path file_;
+    // Held by a writer for the whole change, file included: writes are made one at a time, in order.
+    std::mutex writeMutex_;
+    // Guards document_ only while it is read or replaced, never across file operations.
     mutable std::mutex mutex_;
     Json document_;
 };

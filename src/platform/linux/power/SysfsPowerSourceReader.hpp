@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "session/HostFormFactor.hpp"
+#include "session/PowerSourceReader.hpp"
 
 namespace quillbridge {
 

@@ -34,7 +34,7 @@ std::expected<std::shared_ptr<GnuTLSCredentials>, std::string> GnuTLSCredentials
 
 std::expected<std::shared_ptr<GnuTLSCredentials>, std::string> GnuTLSCredentials::fromIdentity(
     const TLSIdentity& identity) {
-    const Bytes& key = identity.privateKeyX963;
+    ByteView key = identity.privateKeyX963;
     if (key.size() != x963PrivateKeyLength || key[0] != 0x04) {
         return std::unexpected("The TLS private key is not a P-256 key in X9.63 form");
     }

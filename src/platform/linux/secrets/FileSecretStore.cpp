@@ -69,7 +69,9 @@ SecretStore::ReadResult FileSecretStore::read(std::string_view service, std::str
         }
         return std::unexpected(SecretStoreError::ioFailure);
     }
-    return std::move(*content);
+    if (!*content)
+        return std::optional<SecretBytes>{};
+    return std::optional<SecretBytes>{SecretBytes::consuming(std::move(**content))};
 }
 
 SecretStore::WriteResult FileSecretStore::write(std::string_view service, std::string_view account,

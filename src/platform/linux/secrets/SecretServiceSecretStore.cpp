@@ -257,7 +257,7 @@ SecretStore::ReadResult SecretServiceSecretStore::read(std::string_view service,
         if (length > maximumSecretByteCount)
             return std::unexpected(SecretStoreError::invalidItem);
         auto* begin = reinterpret_cast<const std::uint8_t*>(bytes);
-        return std::optional<Bytes>{Bytes(begin, begin + length)};
+        return std::optional<SecretBytes>{SecretBytes(ByteView(begin, length))};
     }
     if (sawLocked)
         return std::unexpected(SecretStoreError::interactionRequired);
@@ -270,7 +270,7 @@ SecretStore::ReadResult SecretServiceSecretStore::read(std::string_view service,
         return std::unexpected(SecretStoreError::unavailable);
     }
     if (*path == "/")
-        return std::optional<Bytes>{};
+        return std::optional<SecretBytes>{};
     auto locked = isCollectionLocked(proxy, *path);
     if (!locked) {
         logger().error("Secret Service collection state unavailable: ", locked.error());
@@ -278,7 +278,7 @@ SecretStore::ReadResult SecretServiceSecretStore::read(std::string_view service,
     }
     if (*locked)
         return std::unexpected(SecretStoreError::interactionRequired);
-    return std::optional<Bytes>{};
+    return std::optional<SecretBytes>{};
 }
 
 SecretStore::WriteResult SecretServiceSecretStore::write(std::string_view service, std::string_view account,

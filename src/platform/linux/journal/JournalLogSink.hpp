@@ -5,7 +5,7 @@
 namespace quillbridge {
 
 // Sends log records to the systemd journal with the fields MESSAGE, PRIORITY, SYSLOG_IDENTIFIER=quillbridge,
-// QUILLBRIDGE_SUBSYSTEM and QUILLBRIDGE_CATEGORY. Only the normal build links it (not the fuzz build).
+// QUILLBRIDGE_SUBSYSTEM and QUILLBRIDGE_CATEGORY: the Linux destination behind the Logger's sink seam.
 class JournalLogSink final : public LogSink {
 public:
     void write(const LogRecord& record) override;

@@ -1,4 +1,4 @@
-#include "core/journal/JournalLogSink.hpp"
+#include "platform/linux/journal/JournalLogSink.hpp"
 
 #include <sys/stat.h>
 #include <syslog.h>

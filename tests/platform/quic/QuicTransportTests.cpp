@@ -1,4 +1,5 @@
 #include <chrono>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,6 +67,10 @@ TEST_F(QuicTransportFixture, HandshakeOverIPv6AndIPv4ExchangesCertificatesAndIsR
     };
     for (const Case& c : {Case{"::1", "::1"}, Case{"::", "127.0.0.1"}, Case{"127.0.0.1", "127.0.0.1"}}) {
         SCOPED_TRACE(std::string(c.bind) + " <- " + c.connectTo);
+        if (std::string_view(c.bind).starts_with(':') && !hasIPv6Loopback()) {
+            std::cout << "Skipped binding " << c.bind << ": this host has no IPv6 loopback\n";
+            continue;
+        }
         validatorCalls = 0;
         auto listener = listen(listenerParameters(c.bind));
         QuicTestClient::Options options;
@@ -686,7 +691,7 @@ TEST(QuicTransportShutdown, DestroyingTheTransportEndsEveryWaitAndClosesItsConne
     QuicTestClient headset;
     QuicListenerParameters parameters;
     parameters.port = 0;
-    parameters.bindAddress = "::1";
+    parameters.bindAddress = testLoopbackAddress();
     parameters.identity = makeTestTLSIdentity("Host");
     auto listener = runWithTimeout(host->listen(parameters), 5s);
     auto [server, client] = runWithTimeout(connectPair(*listener, headset), 10s);

@@ -179,6 +179,9 @@ ngtcp2_transport_params QuicConnectionEngine::makeTransportParameters() const {
     params.max_idle_timeout =
         static_cast<ngtcp2_duration>(configuration_.idleTimeout.count()) * NGTCP2_MILLISECONDS;
     params.max_datagram_frame_size = configuration_.maximumDatagramFrameSize;
+    if (configuration_.maximumUdpPayloadSize != 0) {
+        params.max_udp_payload_size = configuration_.maximumUdpPayloadSize;
+    }
     params.active_connection_id_limit = 7;
     return params;
 }

@@ -37,6 +37,8 @@ struct QuicConnectionConfiguration {
     std::string alpn;
     std::chrono::milliseconds idleTimeout{15000};
     std::size_t maximumDatagramFrameSize = 1200;
+    // The largest UDP payload this side takes, as told to the peer; 0 leaves QUIC's default.
+    std::size_t maximumUdpPayloadSize = 0;
     std::shared_ptr<GnuTLSCredentials> credentials;
     // Decides on the peer's leaf certificate; a client without one accepts any server certificate.
     QuicCertificateValidator certificateValidator;

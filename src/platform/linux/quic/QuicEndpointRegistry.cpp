@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <asio/error.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/v6_only.hpp>
 
@@ -54,6 +55,9 @@ std::shared_ptr<QuicEndpoint> QuicEndpointRegistry::serverEndpoint(const std::st
         error.clear();
     }
     socket.bind(local, error);
+    if (error == asio::error::address_in_use) {
+        error = make_error_code(QuicError::addressInUse);
+    }
     if (error) {
         return nullptr;
     }

@@ -84,7 +84,10 @@ public:
     virtual asio::awaitable<void> sendDatagram(Bytes datagram) = 0;
     // The next datagram from the peer. Throws std::system_error when the connection has ended.
     virtual asio::awaitable<Bytes> receiveDatagram() = 0;
-    // The largest datagram that can currently be sent whole (0 when the peer does not take datagrams).
+    // The largest datagram that can currently be sent whole (0 when the peer does not take datagrams, or
+    // once the connection ended). It starts at what a 1,200-byte packet carries and grows when path MTU
+    // discovery finds a larger path, up to the peer's DATAGRAM frame limit: senders read it for each
+    // datagram rather than keep it.
     virtual std::size_t maximumDatagramSize() const = 0;
 
     // The DER of the peer's leaf TLS certificate (empty when it sent none).

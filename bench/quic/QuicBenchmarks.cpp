@@ -17,6 +17,7 @@
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "support/quic/QuicTestClient.hpp"
 #include "support/quic/RunWithTimeout.hpp"
+#include "support/quic/TestLoopback.hpp"
 #include "support/quic/TestTLSIdentity.hpp"
 
 namespace quillbridge {
@@ -36,7 +37,7 @@ struct Setup {
     Setup() {
         QuicListenerParameters parameters;
         parameters.port = 0;
-        parameters.bindAddress = "::1";
+        parameters.bindAddress = testLoopbackAddress();
         parameters.identity = makeTestTLSIdentity("Bench Host");
         parameters.certificateValidator = [](ByteView) { return true; };
         listener = runWithTimeout(host.listen(parameters), 5s);

@@ -53,7 +53,8 @@ struct QuicConnectionStatistics {
 
 // One QUIC connection. Every member may be called from any thread; awaited operations complete on the
 // awaiting coroutine's executor and end with asio::error::operation_aborted when it is cancelled.
-// Releasing the last reference closes the connection (application code 0) unless it has ended already.
+// Releasing the last reference closes the connection (application code 0) unless it has ended already; the
+// peer sees it closed, the released side's state handler hears nothing more.
 class QuicConnection {
 public:
     using StateHandler = std::function<void(const QuicConnectionState&)>;
@@ -61,7 +62,11 @@ public:
     virtual ~QuicConnection() = default;
 
     // Calls the handler on the executor with the current state at once, and with every later change.
-    // A new handler replaces the previous one.
+    // A new handler replaces the previous one; an empty one removes it. A handler that was replaced or
+    // removed, or whose connection was released, is never called again, not even with a change that was
+    // already on its way: the check is made on the executor, so an owner that replaces or releases from
+    // that executor is never called after it did. A close() by the owner is still reported (`cancelled`)
+    // to the handler installed then.
     virtual void setStateHandler(asio::any_io_executor executor, StateHandler handler) = 0;
     virtual QuicConnectionState state() const = 0;
     virtual QuicConnectionCloseInfo closeInfo() const = 0;
@@ -79,7 +84,10 @@ public:
     virtual asio::awaitable<void> sendDatagram(Bytes datagram) = 0;
     // The next datagram from the peer. Throws std::system_error when the connection has ended.
     virtual asio::awaitable<Bytes> receiveDatagram() = 0;
-    // The largest datagram that can currently be sent whole (0 when the peer does not take datagrams).
+    // The largest datagram that can currently be sent whole (0 when the peer does not take datagrams, or
+    // once the connection ended). It starts at what a 1,200-byte packet carries and grows when path MTU
+    // discovery finds a larger path, up to the peer's DATAGRAM frame limit: senders read it for each
+    // datagram rather than keep it.
     virtual std::size_t maximumDatagramSize() const = 0;
 
     // The DER of the peer's leaf TLS certificate (empty when it sent none).

@@ -36,8 +36,16 @@ asio::awaitable<Bytes> receiveField(ByteStreamReader& stream, std::size_t byteCo
     co_return std::move(received.content);
 }
 
+// Waits for the end of the peer's direction right after the bytes taken so far. A QUIC peer may end a stream
+// with its last bytes or, in a later frame, with an empty one: both are the same end. A further byte is not.
+asio::awaitable<void> receiveEndOfStream(ByteStreamReader& stream) {
+    auto received = co_await stream.receive(1);
+    if (!received.content.empty() || !received.endOfStream)
+        throwInvalidPayload();
+}
+
 // Receives one representation's data in slices. Only the slice that completes the data of the body's last
-// representation may (and must) end the stream.
+// representation may end the stream, and the stream must end right after it.
 asio::awaitable<Bytes> receiveData(ByteStreamReader& stream, std::size_t byteCount, bool endsBody,
                                    const asio::cancellation_state& cancellation) {
     Bytes data;
@@ -49,14 +57,16 @@ asio::awaitable<Bytes> receiveData(ByteStreamReader& stream, std::size_t byteCou
         auto received = co_await stream.receive(sliceByteCount);
         if (received.content.size() != sliceByteCount)
             throwInvalidPayload();
-        bool completes = sliceByteCount == remaining;
-        if (received.endOfStream != (endsBody && completes))
+        bool endsStream = endsBody && sliceByteCount == remaining;
+        if (received.endOfStream && !endsStream)
             throwInvalidPayload();
         std::size_t needed = data.size() + sliceByteCount;
         if (data.capacity() < needed)
             data.reserve(std::min(byteCount, std::max(needed, 2 * data.capacity())));
         appendBytes(data, received.content);
         remaining -= sliceByteCount;
+        if (endsStream && !received.endOfStream)
+            co_await receiveEndOfStream(stream);
     }
     co_return data;
 }
@@ -270,8 +280,11 @@ asio::awaitable<void> ClipboardPayloadStreamCodec::receiveBytes(std::uint64_t by
                 throwInvalidPayload();
             co_return;
         }
-        if (remaining == 0)
-            throwInvalidPayload();  // the peer must end the stream with the last byte
+        if (remaining == 0) {
+            // The peer must end the stream with the last byte or right after it.
+            co_await receiveEndOfStream(stream);
+            co_return;
+        }
     }
 }
 
@@ -284,11 +297,11 @@ asio::awaitable<void> ClipboardPayloadStreamCodec::sendTransferResult(ClipboardT
 asio::awaitable<ClipboardTransferResultCode> ClipboardPayloadStreamCodec::receiveTransferResult(
     ByteStreamReader& stream) {
     auto received = co_await stream.receive(1);
-    if (!received.endOfStream)
-        throwInvalidPayload();
     auto code = clipboardTransferResultCodeFromStreamData(received.content);
     if (!code)
         throwInvalidPayload();
+    if (!received.endOfStream)
+        co_await receiveEndOfStream(stream);
     co_return *code;
 }
 

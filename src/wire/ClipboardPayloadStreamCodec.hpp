@@ -28,9 +28,9 @@ namespace quillbridge {
 // ends write(), read() and receiveBytes() with asio::error::operation_aborted at their next checkpoint
 // (before each item, each representation and each data slice) at the latest.
 //
-// The reader needs the stream to report the peer's end of stream together with the last bytes of the body
-// (as it does when the peer ends its direction in the send of its last bytes); a body whose end mark
-// only comes afterwards is refused.
+// The peer's end of stream must come with the last byte of the body (or of the result byte) or on its own
+// right after it, as a QUIC peer may send it in a later, empty frame: the readers then wait for it. A byte
+// after the last one, or an end before it, is refused.
 struct ClipboardPayloadStreamCodec {
     // Writes the body of `payload`; its last data slice ends this side's direction of the stream.
     static asio::awaitable<void> write(const ClipboardTransferPayload& payload, ByteStreamWriter& stream);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <initializer_list>
@@ -194,11 +195,29 @@ public:
         return {host, headset};
     }
 
+    // Releasing an end closes it as the real transport does: the peer sees `closedByPeer`, the released
+    // end's handler hears nothing more.
+    ~FakeQuicConnection() override {
+        {
+            std::lock_guard lock(mutex_);
+            ++*handlerGeneration_;
+            handler_ = nullptr;
+            executor_.reset();
+        }
+        close(0);
+    }
+
     void setStateHandler(asio::any_io_executor executor, StateHandler handler) override {
         std::lock_guard lock(mutex_);
+        installedGeneration_ = ++*handlerGeneration_;
+        if (!handler) {
+            handler_ = nullptr;
+            executor_.reset();
+            return;
+        }
         executor_ = std::move(executor);
         handler_ = std::move(handler);
-        asio::post(*executor_, [handler = handler_, state = state_] { handler(state); });
+        postState(state_);
     }
     QuicConnectionState state() const override {
         std::lock_guard lock(mutex_);
@@ -268,7 +287,13 @@ public:
         }
         co_return std::move(*datagram);
     }
-    std::size_t maximumDatagramSize() const override { return 1197; }
+    // What the real transport reports on a fresh path (1,200-byte UDP payloads, the host's 18-byte
+    // connection IDs) until path MTU discovery raises it; setMaximumDatagramSize() stands for that growth.
+    static constexpr std::size_t freshPathMaximumDatagramSize = 1158;
+    std::size_t maximumDatagramSize() const override {
+        std::lock_guard lock(maximumDatagramSizeMutex_);
+        return maximumDatagramSize_;
+    }
     Bytes peerCertificateDER() const override { return peerCertificate_; }
     QuicConnectionStatistics statistics() const override {
         std::lock_guard lock(mutex_);
@@ -295,6 +320,11 @@ public:
             peer->end(QuicConnectionState{QuicConnectionState::Kind::failed, error}, {});
         }
     }
+    // The path grew (or shrank): datagrams up to this size go out from now on.
+    void setMaximumDatagramSize(std::size_t size) {
+        std::lock_guard lock(maximumDatagramSizeMutex_);
+        maximumDatagramSize_ = size;
+    }
     std::vector<Bytes> sentDatagrams() const {
         std::lock_guard lock(mutex_);
         return sentDatagrams_;
@@ -320,10 +350,22 @@ private:
             }
         }
         pipes_.clear();
-        if (executor_ && handler_) {
-            asio::post(*executor_, [handler = handler_, state] { handler(state); });
-        }
+        postState(state);
         return true;
+    }
+
+    // With mutex_ held. Like the real transport, the call checks on the executor that the handler is still
+    // the installed one.
+    void postState(const QuicConnectionState& state) {
+        if (!executor_ || !handler_) {
+            return;
+        }
+        asio::post(*executor_, [handler = handler_, state, current = handlerGeneration_,
+                                generation = installedGeneration_] {
+            if (current->load() == generation) {
+                handler(state);
+            }
+        });
     }
 
     void addPipes(std::initializer_list<std::shared_ptr<FakeQuicStream::Pipe>> pipes) {
@@ -350,6 +392,11 @@ private:
     std::vector<Bytes> sentDatagrams_;
     std::optional<asio::any_io_executor> executor_;
     StateHandler handler_;
+    const std::shared_ptr<std::atomic<std::uint64_t>> handlerGeneration_ =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
+    std::uint64_t installedGeneration_ = 0;
+    mutable std::mutex maximumDatagramSizeMutex_;
+    std::size_t maximumDatagramSize_ = freshPathMaximumDatagramSize;
     std::uint64_t nextBidirectionalIndex_ = 0;
     std::uint64_t nextUnidirectionalIndex_ = 0;
 };

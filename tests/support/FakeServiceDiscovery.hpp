@@ -230,8 +230,10 @@ inline void FakeServiceAdvertiser::reportState(const ServiceDiscoveryState& stat
         publishedName_.reset();
     }
     discovery_.refreshBrowsers();
-    if (onStateUpdate_)
-        onStateUpdate_(delivered);
+    // A copy: the handler stays alive for its call even when it is replaced or dropped meanwhile.
+    auto onStateUpdate = onStateUpdate_;
+    if (onStateUpdate)
+        onStateUpdate(delivered);
 }
 
 inline FakeServiceBrowser::~FakeServiceBrowser() {

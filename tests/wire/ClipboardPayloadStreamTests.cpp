@@ -22,9 +22,10 @@
 namespace quillbridge {
 namespace {
 
-// A stream whose peer has sent `incoming` and, when `peerEnds`, ended its direction after it. A receive
-// that would have to wait for bytes the peer never sends fails instead of hanging. Records every receive
-// request and every send, and can run a hook before each (to cancel the caller mid-way).
+// A stream whose peer has sent `incoming` and, when `peerEnds`, ended its direction after it (with the last
+// bytes, or on its own in the next receive when `endArrivesAlone`). A receive that would have to wait for
+// bytes the peer never sends fails instead of hanging. Records every receive request and every send, and
+// can run a hook before each (to cancel the caller mid-way).
 class ScriptedStream : public ByteStreamReader, public ByteStreamWriter {
 public:
     struct Sent {
@@ -52,7 +53,8 @@ public:
         received.content.assign(incoming_.begin() + static_cast<std::ptrdiff_t>(position_),
                                 incoming_.begin() + static_cast<std::ptrdiff_t>(position_ + taken));
         position_ += taken;
-        received.endOfStream = peerEnds_ && position_ == incoming_.size();
+        received.endOfStream =
+            peerEnds_ && position_ == incoming_.size() && !(endArrivesAlone && !received.content.empty());
         co_return received;
     }
 
@@ -77,6 +79,7 @@ public:
     std::vector<std::size_t> requests;
     std::vector<Sent> sends;
     bool ended = false;
+    bool endArrivesAlone = false;
     std::optional<std::error_code> failure;
     std::function<void(std::size_t)> beforeReceive;
     std::function<void(std::size_t)> beforeSend;
@@ -399,7 +402,9 @@ std::vector<RefusalCase> refusalCases() {
         add("byte count ending before an item header", two, 1 + 2 + 8, 1 + 2 + 8 + 1);
         auto file = Body().u8(1).item(1, 1).metadata("a.png", "t").representation("t", "x");
         add("byte count ending inside the metadata lengths", file, 3, 3 + 3);
-        add("no end of stream on the final slice", body, body.size(), {}, false);
+        auto withExtraByte = body;
+        withExtraByte.u8(0);
+        add("a byte after the final slice", withExtraByte, body.size() + 1, body.size());
         auto truncated = body;
         truncated.bytes.resize(3);
         add("end of stream between fields", truncated, 3, body.size());
@@ -478,9 +483,8 @@ TEST(ClipboardPayloadStreamTests, DiscardingTakesExactlyTheBodyEndingTheStream) 
         std::size_t receives;
     };
     const Case cases[] = {
-        {"10 bytes without end of stream", Bytes(10), false, 10, 1},
         {"end of stream after 9 bytes", Bytes(9), true, 10, 1},
-        {"more bytes than announced", Bytes(11), true, 10, 1},
+        {"more bytes than announced", Bytes(11), true, 10, 2},
         {"nothing but the end of stream", Bytes(), true, 10, 1},
         {"byte count 0", Bytes(1), true, 0, 0},
         {"byte count over the bound", Bytes(1), true, ClipboardLimits::maximumPayloadBodyByteCount + 1, 0},
@@ -517,8 +521,7 @@ TEST(ClipboardPayloadStreamTests, ResultByteEndsTheStream) {
     const Case cases[] = {
         {"byte 0", Bytes(1, 0), true},
         {"byte 7", Bytes(1, 7), true},
-        {"no end of stream", Bytes(2, 5), true},
-        {"no end of stream at all", Bytes(1, 5), false},
+        {"a second byte", Bytes(2, 5), true},
         {"nothing", Bytes(), true},
     };
     for (const auto& testCase : cases) {
@@ -526,6 +529,49 @@ TEST(ClipboardPayloadStreamTests, ResultByteEndsTheStream) {
         ScriptedStream stream(testCase.incoming, testCase.peerEnds);
         auto failure = failureOf([&] { run(ClipboardPayloadStreamCodec::receiveTransferResult(stream)); });
         EXPECT_TRUE(isInvalidPayload(failure)) << describe(failure);
+    }
+}
+
+// ---- end of stream on its own ---------------------------------------------------------------------
+
+// A QUIC peer may end its direction in an empty frame after its last bytes: every reader takes that end as
+// if it had come with them, and waits for it (here the stream cannot wait and fails instead of hanging).
+TEST(ClipboardPayloadStreamTests, ReadersTakeAnEndOfStreamThatArrivesAloneAfterTheLastByte) {
+    auto body = sampleBody();
+    struct Case {
+        std::string name;
+        Bytes incoming;
+        std::function<void(ScriptedStream&)> read;
+    };
+    const Case cases[] = {
+        {"body", body.bytes,
+         [&](ScriptedStream& stream) {
+             auto payload = run(ClipboardPayloadStreamCodec::read(stream, body.size()));
+             EXPECT_EQ(payload.items(), samplePayload().items());
+         }},
+        {"discarded body", Bytes(10, 1),
+         [](ScriptedStream& stream) { run(ClipboardPayloadStreamCodec::receiveBytes(10, stream)); }},
+        {"result byte", Bytes(1, 5),
+         [](ScriptedStream& stream) {
+             EXPECT_EQ(run(ClipboardPayloadStreamCodec::receiveTransferResult(stream)),
+                       ClipboardTransferResultCode::cancelled);
+         }},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        ScriptedStream alone(testCase.incoming);
+        alone.endArrivesAlone = true;
+        auto failure = failureOf([&] { testCase.read(alone); });
+        EXPECT_FALSE(failure) << describe(failure);
+        EXPECT_EQ(alone.consumed(), testCase.incoming.size());
+        ASSERT_FALSE(alone.requests.empty());
+        EXPECT_EQ(alone.requests.back(), 1u);  // the receive that saw the end
+
+        ScriptedStream neverEnds(testCase.incoming, false);
+        failure = failureOf([&] { testCase.read(neverEnds); });
+        EXPECT_FALSE(isInvalidPayload(failure)) << "refused before the end could arrive";
+        EXPECT_TRUE(failure) << "accepted without the end of stream";
+        EXPECT_EQ(neverEnds.consumed(), testCase.incoming.size());
     }
 }
 

@@ -2,14 +2,21 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include <gtest/gtest.h>
+#include <asio/experimental/awaitable_operators.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
 
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "support/quic/QuicTestClient.hpp"
 #include "support/quic/RunWithTimeout.hpp"
+#include "support/quic/TestLoopback.hpp"
 #include "support/quic/TestTLSIdentity.hpp"
 
 namespace quillbridge {
@@ -19,7 +26,7 @@ using namespace std::chrono_literals;
 // A host transport and a headset client on loopback; the host's validator records what it saw.
 class QuicTransportFixture : public ::testing::Test {
 protected:
-    QuicListenerParameters listenerParameters(std::string bindAddress = "::1") {
+    QuicListenerParameters listenerParameters(std::string bindAddress = testLoopbackAddress()) {
         QuicListenerParameters parameters;
         parameters.port = 0;
         parameters.bindAddress = std::move(bindAddress);
@@ -53,6 +60,32 @@ protected:
     int validatorCalls = 0;
     Bytes validatedCertificate;
 };
+
+using QuicConnectionPair = std::pair<std::shared_ptr<QuicConnection>, std::shared_ptr<QuicConnection>>;
+
+// One new connection: the host's end (from the listener) and the headset's end.
+inline asio::awaitable<QuicConnectionPair> acceptAndConnect(QuicListener& listener, QuicTestClient& client,
+                                                            QuicTestClient::Options options = {}) {
+    using namespace asio::experimental::awaitable_operators;
+    auto [server, headset] = co_await (listener.accept() && client.connect(listener.localPort(), options));
+    co_return QuicConnectionPair{server, headset};
+}
+
+// Waits until the condition holds, looking every few milliseconds; false when it still did not hold after
+// `bound` (generous: a condition that should hold never makes a test wait that long).
+inline asio::awaitable<bool> waitUntil(std::function<bool()> condition,
+                                       std::chrono::milliseconds bound = 5s) {
+    asio::steady_timer timer(co_await asio::this_coro::executor);
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            co_return false;
+        }
+        timer.expires_after(5ms);
+        co_await timer.async_wait(asio::use_awaitable);
+    }
+    co_return true;
+}
 
 // Deterministic test data: byte i of a transfer is a function of i.
 inline std::uint8_t patternByte(std::uint64_t index) {

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <iostream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,6 +67,10 @@ TEST_F(QuicTransportFixture, HandshakeOverIPv6AndIPv4ExchangesCertificatesAndIsR
     };
     for (const Case& c : {Case{"::1", "::1"}, Case{"::", "127.0.0.1"}, Case{"127.0.0.1", "127.0.0.1"}}) {
         SCOPED_TRACE(std::string(c.bind) + " <- " + c.connectTo);
+        if (std::string_view(c.bind).starts_with(':') && !hasIPv6Loopback()) {
+            std::cout << "Skipped binding " << c.bind << ": this host has no IPv6 loopback\n";
+            continue;
+        }
         validatorCalls = 0;
         auto listener = listen(listenerParameters(c.bind));
         QuicTestClient::Options options;
@@ -379,9 +384,12 @@ TEST_F(QuicTransportFixture, AStreamBlockedByFlowControlDoesNotHoldUpTheOthers) 
 TEST_F(QuicTransportFixture, DatagramsFlowBothWaysAndAnOversizedOneIsDroppedAndCounted) {
     auto listener = listen(listenerParameters());
     auto [server, client] = run(connectPair(*listener, headset));
+    EXPECT_GE(server->maximumDatagramSize(), 1100u);
+    // The size grows while path MTU discovery runs; on loopback it ends at the peer's limit, DATAGRAM
+    // frames of at most 1200 bytes. Sizes are judged once it stopped changing.
+    EXPECT_TRUE(run(waitUntil([&] { return server->maximumDatagramSize() == 1197u; })))
+        << server->maximumDatagramSize();
     const auto maximum = server->maximumDatagramSize();
-    EXPECT_GE(maximum, 1100u);
-    EXPECT_LE(maximum, 1197u);  // the peer takes DATAGRAM frames of at most 1200 bytes
     run([](std::shared_ptr<QuicConnection> server, std::shared_ptr<QuicConnection> client,
            std::size_t maximum) -> asio::awaitable<void> {
         co_await client->sendDatagram(toBytes("up"sv));
@@ -686,7 +694,7 @@ TEST(QuicTransportShutdown, DestroyingTheTransportEndsEveryWaitAndClosesItsConne
     QuicTestClient headset;
     QuicListenerParameters parameters;
     parameters.port = 0;
-    parameters.bindAddress = "::1";
+    parameters.bindAddress = testLoopbackAddress();
     parameters.identity = makeTestTLSIdentity("Host");
     auto listener = runWithTimeout(host->listen(parameters), 5s);
     auto [server, client] = runWithTimeout(connectPair(*listener, headset), 10s);

@@ -13,16 +13,20 @@
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "support/quic/TestLoopback.hpp"
+
 namespace quillbridge {
 
 class LossyUdpRelay::Impl {
 public:
+    static asio::ip::address loopback() { return asio::ip::make_address(testLoopbackAddress()); }
+
     Impl(std::uint16_t serverPort, Options options)
         : options_(options),
           random_(options.seed),
-          clientSide_(context_, asio::ip::udp::endpoint(asio::ip::address_v6::loopback(), 0)),
-          serverSide_(context_, asio::ip::udp::endpoint(asio::ip::address_v6::loopback(), 0)),
-          server_(asio::ip::address_v6::loopback(), serverPort),
+          clientSide_(context_, asio::ip::udp::endpoint(loopback(), 0)),
+          serverSide_(context_, asio::ip::udp::endpoint(loopback(), 0)),
+          server_(loopback(), serverPort),
           timer_(context_) {
         receiveFromClient();
         receiveFromServer();

@@ -9,9 +9,9 @@
 
 namespace quillbridge {
 
-// A UDP relay on [::1] between one client and a server port that loses and delays datagrams, in both
-// directions, with a fixed random seed. It stands in for a lossy network where netem is not available, and
-// can be pointed at another server in mid-connection (a restarted host).
+// A UDP relay on the test loopback address between one client and a server port that loses and delays
+// datagrams, in both directions, with a fixed random seed. It stands in for a lossy network where netem is
+// not available, and can be pointed at another server in mid-connection (a restarted host).
 class LossyUdpRelay {
 public:
     struct Options {

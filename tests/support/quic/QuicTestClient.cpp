@@ -23,6 +23,7 @@ asio::awaitable<std::shared_ptr<QuicConnection>> QuicTestClient::connect(std::ui
     }
     parameters.idleTimeout = options.idleTimeout;
     parameters.maximumDatagramFrameSize = options.maximumDatagramFrameSize;
+    parameters.maximumUdpPayloadSize = options.maximumUdpPayloadSize;
     if (!options.expectedServerCertificateDER.empty()) {
         parameters.serverCertificateValidator = [expected =
                                                      options.expectedServerCertificateDER](ByteView leaf) {

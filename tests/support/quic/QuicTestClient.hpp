@@ -10,6 +10,7 @@
 #include "pairing/TLSIdentity.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/QuicTransport.hpp"
+#include "support/quic/TestLoopback.hpp"
 
 namespace quillbridge {
 
@@ -18,12 +19,15 @@ namespace quillbridge {
 class QuicTestClient {
 public:
     struct Options {
-        std::string host = "::1";
+        // The test loopback: ::1, or 127.0.0.1 where IPv6 is switched off.
+        std::string host = testLoopbackAddress();
         // Empty: the ClientHello carries no ALPN.
         std::string alpn = "quillbridge-spatial-stream";
         bool presentsCertificate = true;
         std::chrono::milliseconds idleTimeout{15000};
         std::size_t maximumDatagramFrameSize = 1200;
+        // The largest UDP payload the headset says it takes (0: QUIC's default, as large as UDP allows).
+        std::size_t maximumUdpPayloadSize = 0;
         // When set, the server's certificate must be exactly this one.
         Bytes expectedServerCertificateDER;
     };

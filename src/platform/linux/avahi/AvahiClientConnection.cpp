@@ -49,7 +49,12 @@ void AvahiTimer::fired(AvahiTimeout* timeout, void* userdata) {
     auto* timer = static_cast<AvahiTimer*>(userdata);
     // A fired timeout stays disarmed until scheduled again.
     timer->poll_->timeout_update(timeout, nullptr);
-    timer->action_();
+    // Called from C: nothing may be thrown back. The actions run their work through runAvahiCallback; this
+    // is the last net.
+    try {
+        timer->action_();
+    } catch (...) {
+    }
 }
 
 AvahiClientConnection::Lock::Lock(const AvahiClientConnection& connection) : poll_(connection.threadedPoll_) {
@@ -81,7 +86,7 @@ AvahiClientConnection::AvahiClientConnection(Observer& observer) : observer_(obs
     try {
         connectTimer_ = std::make_unique<AvahiTimer>(poll(), [this] {
             CallbackScope scope(*this);
-            connect();
+            runAvahiCallback([this] { connect(); });
         });
     } catch (...) {
         avahi_threaded_poll_free(threadedPoll_);
@@ -163,7 +168,14 @@ void AvahiClientConnection::connect() {
 void AvahiClientConnection::clientChanged(AvahiClient* client, AvahiClientState state, void* userdata) {
     auto* connection = static_cast<AvahiClientConnection*>(userdata);
     CallbackScope scope(*connection);
-    connection->handleClientState(client, state);
+    connection->runAvahiCallback([&] { connection->handleClientState(client, state); });
+}
+
+void AvahiClientConnection::logCallbackFailure(const char* what) const noexcept {
+    try {
+        logger_.fault("A service discovery callback failed: ", what);
+    } catch (...) {
+    }
 }
 
 void AvahiClientConnection::handleClientState(AvahiClient* client, AvahiClientState state) {

@@ -117,7 +117,21 @@ public:
         }
     }
 
+    // Runs the body of a callback that Avahi calls from C, where nothing may be thrown: what escapes it (an
+    // allocation that failed, say) is logged as "A service discovery callback failed" and dropped.
+    template <typename Call>
+    void runAvahiCallback(Call&& call) const noexcept {
+        try {
+            std::forward<Call>(call)();
+        } catch (const std::exception& error) {
+            logCallbackFailure(error.what());
+        } catch (...) {
+            logCallbackFailure("unknown exception");
+        }
+    }
+
 private:
+    void logCallbackFailure(const char* what) const noexcept;
     static void clientChanged(AvahiClient* client, AvahiClientState state, void* userdata);
     void connect();
     void handleClientState(AvahiClient* client, AvahiClientState state);

@@ -179,7 +179,7 @@ private:
     static void groupChanged(AvahiEntryGroup* group, AvahiEntryGroupState state, void* userdata) {
         auto* implementation = static_cast<Implementation*>(userdata);
         AvahiClientConnection::CallbackScope scope(implementation->connection_);
-        implementation->handleGroupState(group, state);
+        implementation->connection_.runAvahiCallback([&] { implementation->handleGroupState(group, state); });
     }
 
     void handleGroupState(AvahiEntryGroup* group, AvahiEntryGroupState state) {

@@ -56,7 +56,7 @@ public:
         AvahiClientConnection::Lock lock(connection_);
         failureTimer_ = std::make_unique<AvahiTimer>(connection_.poll(), [this] {
             AvahiClientConnection::CallbackScope scope(connection_);
-            deliverFailures();
+            connection_.runAvahiCallback([this] { deliverFailures(); });
         });
     }
 
@@ -181,7 +181,9 @@ private:
                             AvahiLookupResultFlags, void* userdata) {
         auto* implementation = static_cast<Implementation*>(userdata);
         AvahiClientConnection::CallbackScope scope(implementation->connection_);
-        implementation->handleBrowseEvent(browser, interfaceIndex, protocol, event, name, type, domain);
+        implementation->connection_.runAvahiCallback([&] {
+            implementation->handleBrowseEvent(browser, interfaceIndex, protocol, event, name, type, domain);
+        });
     }
 
     void handleBrowseEvent(AvahiBrowseObject* browser, AvahiIfIndex interfaceIndex, AvahiProtocol protocol,
@@ -233,6 +235,15 @@ private:
         auto* resolution = static_cast<Resolution*>(userdata);
         Implementation* implementation = resolution->owner;
         AvahiClientConnection::CallbackScope scope(implementation->connection_);
+        implementation->connection_.runAvahiCallback([&] {
+            implementation->handleResolved(resolution, resolver, event, name, type, domain, hostName, address,
+                                           port, txt);
+        });
+    }
+
+    void handleResolved(Resolution* resolution, AvahiServiceResolver* resolver, AvahiResolverEvent event,
+                        const char* name, const char* type, const char* domain, const char* hostName,
+                        const AvahiAddress* address, std::uint16_t port, AvahiStringList* txt) {
         std::expected<ResolvedService, ServiceDiscoveryError> outcome;
         if (event == AVAHI_RESOLVER_FOUND) {
             ResolvedService service{
@@ -248,7 +259,7 @@ private:
             outcome = std::unexpected(
                 makeAvahiError(avahi_client_errno(avahi_service_resolver_get_client(resolver))));
         }
-        implementation->finishResolution(resolution, std::move(outcome));
+        finishResolution(resolution, std::move(outcome));
     }
 
     void finishResolution(Resolution* resolution,

@@ -84,6 +84,7 @@ asio::awaitable<std::shared_ptr<QuicConnection>> LinuxQuicTransport::connect(
     configuration.alpn = parameters.alpn;
     configuration.idleTimeout = parameters.idleTimeout;
     configuration.maximumDatagramFrameSize = parameters.maximumDatagramFrameSize;
+    configuration.maximumUdpPayloadSize = parameters.maximumUdpPayloadSize;
     configuration.credentials =
         credentialsOrThrow(parameters.identity ? GnuTLSCredentials::fromIdentity(*parameters.identity)
                                                : GnuTLSCredentials::withoutIdentity());

@@ -30,6 +30,8 @@ struct QuicClientParameters {
     QuicCertificateValidator serverCertificateValidator;
     std::chrono::milliseconds idleTimeout{15000};
     std::size_t maximumDatagramFrameSize = 1200;
+    // The largest UDP payload this side takes, as told to the peer; 0 leaves QUIC's default.
+    std::size_t maximumUdpPayloadSize = 0;
 };
 
 // The QUIC transport on Linux: ngtcp2 with GnuTLS on UDP sockets, run by one engine thread of its own.

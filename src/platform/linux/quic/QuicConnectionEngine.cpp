@@ -61,6 +61,35 @@ std::size_t varintLength(std::uint64_t value) {
     return value < 64 ? 1 : value < 16384 ? 2 : value < 1073741824 ? 4 : 8;
 }
 
+void logCallbackFailure(const char* what) noexcept {
+    try {
+        logger.error("A QUIC callback failed: ", what);
+    } catch (...) {
+    }
+}
+
+// Nothing may be thrown through ngtcp2 or GnuTLS: they call back from C. A callback that throws (an
+// allocation that failed, a validator that threw) fails its connection instead, with `failure`.
+template <auto Callback, auto failure>
+struct CallbackGuard;
+
+template <typename Result, typename... Arguments, Result (*Callback)(Arguments...), auto failure>
+struct CallbackGuard<Callback, failure> {
+    static Result call(Arguments... arguments) noexcept {
+        try {
+            return Callback(arguments...);
+        } catch (const std::exception& error) {
+            logCallbackFailure(error.what());
+        } catch (...) {
+            logCallbackFailure("unknown exception");
+        }
+        return static_cast<Result>(failure);
+    }
+};
+
+template <auto Callback>
+constexpr auto guardedQuicCallback = &CallbackGuard<Callback, NGTCP2_ERR_CALLBACK_FAILURE>::call;
+
 }  // namespace
 
 QuicConnectionEngine::QuicConnectionEngine(QuicEndpoint& endpoint, std::weak_ptr<QuicRuntime> runtime,
@@ -94,7 +123,7 @@ ngtcp2_callbacks QuicConnectionEngine::makeCallbacks(bool isServer) {
     } else {
         callbacks.client_initial = ngtcp2_crypto_client_initial_cb;
         callbacks.recv_retry = ngtcp2_crypto_recv_retry_cb;
-        callbacks.handshake_confirmed = &QuicConnectionEngine::onHandshakeConfirmed;
+        callbacks.handshake_confirmed = guardedQuicCallback<&QuicConnectionEngine::onHandshakeConfirmed>;
     }
     callbacks.recv_crypto_data = ngtcp2_crypto_recv_crypto_data_cb;
     callbacks.encrypt = ngtcp2_crypto_encrypt_cb;
@@ -105,21 +134,23 @@ ngtcp2_callbacks QuicConnectionEngine::makeCallbacks(bool isServer) {
     callbacks.delete_crypto_cipher_ctx = ngtcp2_crypto_delete_crypto_cipher_ctx_cb;
     callbacks.get_path_challenge_data = ngtcp2_crypto_get_path_challenge_data_cb;
     callbacks.version_negotiation = ngtcp2_crypto_version_negotiation_cb;
-    callbacks.handshake_completed = &QuicConnectionEngine::onHandshakeCompleted;
-    callbacks.recv_stream_data = &QuicConnectionEngine::onReceiveStreamData;
-    callbacks.acked_stream_data_offset = &QuicConnectionEngine::onAcknowledgedStreamData;
-    callbacks.stream_open = &QuicConnectionEngine::onStreamOpen;
-    callbacks.stream_close = &QuicConnectionEngine::onStreamClose;
-    callbacks.stream_reset = &QuicConnectionEngine::onStreamReset;
-    callbacks.extend_max_local_streams_bidi = &QuicConnectionEngine::onExtendMaxLocalStreams;
-    callbacks.extend_max_local_streams_uni = &QuicConnectionEngine::onExtendMaxLocalStreams;
-    callbacks.extend_max_stream_data = &QuicConnectionEngine::onExtendMaxStreamData;
+    callbacks.handshake_completed = guardedQuicCallback<&QuicConnectionEngine::onHandshakeCompleted>;
+    callbacks.recv_stream_data = guardedQuicCallback<&QuicConnectionEngine::onReceiveStreamData>;
+    callbacks.acked_stream_data_offset = guardedQuicCallback<&QuicConnectionEngine::onAcknowledgedStreamData>;
+    callbacks.stream_open = guardedQuicCallback<&QuicConnectionEngine::onStreamOpen>;
+    callbacks.stream_close = guardedQuicCallback<&QuicConnectionEngine::onStreamClose>;
+    callbacks.stream_reset = guardedQuicCallback<&QuicConnectionEngine::onStreamReset>;
+    callbacks.extend_max_local_streams_bidi =
+        guardedQuicCallback<&QuicConnectionEngine::onExtendMaxLocalStreams>;
+    callbacks.extend_max_local_streams_uni =
+        guardedQuicCallback<&QuicConnectionEngine::onExtendMaxLocalStreams>;
+    callbacks.extend_max_stream_data = guardedQuicCallback<&QuicConnectionEngine::onExtendMaxStreamData>;
     callbacks.rand = &QuicConnectionEngine::onRandom;
-    callbacks.get_new_connection_id = &QuicConnectionEngine::onNewConnectionID;
-    callbacks.remove_connection_id = &QuicConnectionEngine::onRemoveConnectionID;
-    callbacks.recv_datagram = &QuicConnectionEngine::onReceiveDatagram;
-    callbacks.lost_datagram = &QuicConnectionEngine::onLostDatagram;
-    callbacks.recv_stateless_reset = &QuicConnectionEngine::onStatelessReset;
+    callbacks.get_new_connection_id = guardedQuicCallback<&QuicConnectionEngine::onNewConnectionID>;
+    callbacks.remove_connection_id = guardedQuicCallback<&QuicConnectionEngine::onRemoveConnectionID>;
+    callbacks.recv_datagram = guardedQuicCallback<&QuicConnectionEngine::onReceiveDatagram>;
+    callbacks.lost_datagram = guardedQuicCallback<&QuicConnectionEngine::onLostDatagram>;
+    callbacks.recv_stateless_reset = guardedQuicCallback<&QuicConnectionEngine::onStatelessReset>;
     return callbacks;
 }
 
@@ -148,6 +179,9 @@ ngtcp2_transport_params QuicConnectionEngine::makeTransportParameters() const {
     params.max_idle_timeout =
         static_cast<ngtcp2_duration>(configuration_.idleTimeout.count()) * NGTCP2_MILLISECONDS;
     params.max_datagram_frame_size = configuration_.maximumDatagramFrameSize;
+    if (configuration_.maximumUdpPayloadSize != 0) {
+        params.max_udp_payload_size = configuration_.maximumUdpPayloadSize;
+    }
     params.active_connection_id_limit = 7;
     return params;
 }
@@ -171,8 +205,9 @@ std::error_code QuicConnectionEngine::startTLS() {
         return make_error_code(QuicError::handshakeFailed);
     }
     // The verify function replaces GnuTLS's own chain validation; it hands the leaf to the validator.
-    gnutls_certificate_set_verify_function(configuration_.credentials->get(),
-                                           &QuicConnectionEngine::verifyPeerCertificate);
+    gnutls_certificate_set_verify_function(
+        configuration_.credentials->get(),
+        &CallbackGuard<&QuicConnectionEngine::verifyPeerCertificate, GNUTLS_E_CERTIFICATE_ERROR>::call);
     if (!configuration_.alpn.empty()) {
         const gnutls_datum_t protocol{reinterpret_cast<unsigned char*>(configuration_.alpn.data()),
                                       static_cast<unsigned int>(configuration_.alpn.size())};
@@ -185,8 +220,9 @@ std::error_code QuicConnectionEngine::startTLS() {
     if (configuration_.isServer) {
         gnutls_certificate_server_set_request(tls_, GNUTLS_CERT_REQUIRE);
         // GNUTLS_ALPN_MANDATORY refuses another protocol but lets a ClientHello without ALPN through.
-        gnutls_handshake_set_hook_function(tls_, GNUTLS_HANDSHAKE_CLIENT_HELLO, GNUTLS_HOOK_POST,
-                                           &QuicConnectionEngine::checkClientHello);
+        gnutls_handshake_set_hook_function(
+            tls_, GNUTLS_HANDSHAKE_CLIENT_HELLO, GNUTLS_HOOK_POST,
+            &CallbackGuard<&QuicConnectionEngine::checkClientHello, GNUTLS_E_INTERNAL_ERROR>::call);
     }
     gnutls_session_set_ptr(tls_, &connectionReference_);
     ngtcp2_conn_set_tls_native_handle(connection_, tls_);
@@ -993,6 +1029,12 @@ void QuicConnectionEngine::handlePacket(const ngtcp2_path& path, const std::uint
         handleLibraryError(rv);
         return;
     }
+    if (phase_ == Phase::ready && !handshakeCompletedPending_) {
+        // An acknowledged probe of path MTU discovery grows the datagrams that fit.
+        const std::size_t maximumDatagram = computeMaximumDatagramSize();
+        std::lock_guard lock(snapshotMutex_);
+        maximumDatagramSizeSnapshot_ = maximumDatagram;
+    }
     if (handshakeCompletedPending_) {
         handshakeCompletedPending_ = false;
         publishStatistics();
@@ -1055,12 +1097,17 @@ bool QuicConnectionEngine::flushBatch(std::size_t& batchLength, std::size_t segm
 
 void QuicConnectionEngine::writeLoop() {
     const ngtcp2_tstamp timestamp = now();
-    const std::size_t maximumPayload = ngtcp2_conn_get_path_max_tx_udp_payload_size(connection_);
+    // Packets are as large as the path allows so far, but each write gets room for the largest packet this
+    // side may ever send: path MTU discovery's probes are larger than the path's current size, and a probe
+    // that does not fit is never sent, so the path would never grow.
+    const std::size_t pathPayload = ngtcp2_conn_get_path_max_tx_udp_payload_size(connection_);
+    const std::size_t maximumPayload =
+        std::max(ngtcp2_conn_get_max_tx_udp_payload_size(connection_), pathPayload);
     const std::size_t quantum = ngtcp2_conn_get_send_quantum(connection_);
     const std::size_t maximumPackets =
-        std::clamp<std::size_t>(quantum / maximumPayload, 1, maximumPacketsPerWrite);
-    if (sendBuffer_.size() < maximumPackets * maximumPayload) {
-        sendBuffer_.resize(maximumPacketsPerWrite * std::max<std::size_t>(maximumPayload, 1500));
+        std::clamp<std::size_t>(quantum / pathPayload, 1, maximumPacketsPerWrite);
+    if (sendBuffer_.size() < maximumPacketsPerWrite * maximumPayload) {
+        sendBuffer_.resize(maximumPacketsPerWrite * maximumPayload);
     }
     dropStaleDatagrams(timestamp);
     ++writeRound_;
@@ -1378,6 +1425,9 @@ void QuicConnectionEngine::shutDownForTransport() {
 }
 
 void QuicConnectionEngine::releaseHandle() {
+    // The user is gone: its handler is dropped before the close, so the close reaches nobody.
+    stateHandler_ = nullptr;
+    stateExecutor_.reset();
     if (phase_ == Phase::ready || phase_ == Phase::handshaking) {
         close(0);
     }
@@ -1491,11 +1541,26 @@ void QuicConnectionEngine::notifyState() {
     if (!stateExecutor_ || !stateHandler_) {
         return;
     }
-    asio::post(*stateExecutor_, [handler = stateHandler_, state = state()] { handler(state); });
+    // Checked again on the user's executor: the handler may have been replaced or released meanwhile.
+    asio::post(*stateExecutor_, [handler = stateHandler_, state = state(), current = stateHandlerGeneration_,
+                                 generation = installedStateHandlerGeneration_] {
+        if (current->load() == generation) {
+            handler(state);
+        }
+    });
 }
 
 void QuicConnectionEngine::setStateHandler(asio::any_io_executor executor,
-                                           QuicConnection::StateHandler handler) {
+                                           QuicConnection::StateHandler handler, std::uint64_t generation) {
+    if (generation != stateHandlerGeneration_->load()) {
+        return;  // replaced or released before it got here
+    }
+    installedStateHandlerGeneration_ = generation;
+    if (!handler) {
+        stateHandler_ = nullptr;
+        stateExecutor_.reset();
+        return;
+    }
     stateExecutor_ = std::move(executor);
     stateHandler_ = std::move(handler);
     notifyState();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,8 @@ struct QuicConnectionConfiguration {
     std::string alpn;
     std::chrono::milliseconds idleTimeout{15000};
     std::size_t maximumDatagramFrameSize = 1200;
+    // The largest UDP payload this side takes, as told to the peer; 0 leaves QUIC's default.
+    std::size_t maximumUdpPayloadSize = 0;
     std::shared_ptr<GnuTLSCredentials> credentials;
     // Decides on the peer's leaf certificate; a client without one accepts any server certificate.
     QuicCertificateValidator certificateValidator;
@@ -86,7 +89,16 @@ public:
     void receiveDatagram(QuicCompletion<Bytes> completion);
     void close(std::uint64_t applicationErrorCode);
     void releaseHandle();
-    void setStateHandler(asio::any_io_executor executor, QuicConnection::StateHandler handler);
+    // Installs the handler under the generation its handle drew from stateHandlerGeneration(); an empty
+    // handler removes it.
+    void setStateHandler(asio::any_io_executor executor, QuicConnection::StateHandler handler,
+                         std::uint64_t generation);
+    // The generation of the state handler the user installed last, raised by the handle (on the user's
+    // thread) whenever it replaces, clears or lets go of the handler. A posted call runs only while its
+    // generation is still the current one, so none reaches a handler that was dropped.
+    const std::shared_ptr<std::atomic<std::uint64_t>>& stateHandlerGeneration() const {
+        return stateHandlerGeneration_;
+    }
 
     // Snapshots, from any thread.
     QuicConnectionState state() const;
@@ -225,6 +237,9 @@ private:
     QuicCompletion<std::shared_ptr<QuicConnection>> connectCompletion_;
     std::optional<asio::any_io_executor> stateExecutor_;
     QuicConnection::StateHandler stateHandler_;
+    std::uint64_t installedStateHandlerGeneration_ = 0;
+    const std::shared_ptr<std::atomic<std::uint64_t>> stateHandlerGeneration_ =
+        std::make_shared<std::atomic<std::uint64_t>>(0);
 
     mutable std::mutex snapshotMutex_;
     QuicConnectionState stateSnapshot_;

@@ -1,5 +1,8 @@
 #include "platform/linux/quic/QuicEndpointRegistry.hpp"
 
+#include <algorithm>
+
+#include <asio/error.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/v6_only.hpp>
 
@@ -7,21 +10,25 @@
 
 namespace quillbridge {
 
-std::shared_ptr<QuicEndpoint> QuicEndpointRegistry::makeEndpoint(asio::ip::udp::socket socket) {
-    auto endpoint = std::make_shared<QuicEndpoint>(runtime_, std::move(socket), statelessResetSecret_,
-                                                   [this](QuicEndpoint& idle) { retire(idle); });
-    endpoint->start();
-    return endpoint;
+std::shared_ptr<QuicEndpoint> QuicEndpointRegistry::makeEndpoint(asio::ip::udp::socket socket,
+                                                                 std::error_code& error) {
+    // Runs on the engine thread, where nothing may throw: a socket that cannot be set up is an error.
+    try {
+        auto endpoint = std::make_shared<QuicEndpoint>(runtime_, std::move(socket), statelessResetSecret_,
+                                                       [this](QuicEndpoint& idle) { retire(idle); });
+        endpoint->start();
+        return endpoint;
+    } catch (const std::system_error& failure) {
+        error = failure.code();
+    } catch (const std::bad_alloc&) {
+        error = std::make_error_code(std::errc::not_enough_memory);
+    }
+    return nullptr;
 }
 
 std::shared_ptr<QuicEndpoint> QuicEndpointRegistry::serverEndpoint(const std::string& address,
                                                                    std::uint16_t port,
                                                                    std::error_code& error) {
-    if (port != 0) {
-        if (auto found = serverEndpoints_.find(port); found != serverEndpoints_.end()) {
-            return found->second;
-        }
-    }
     auto runtime = runtime_.lock();
     if (!runtime) {
         error = make_error_code(QuicError::transportShutDown);
@@ -31,8 +38,13 @@ std::shared_ptr<QuicEndpoint> QuicEndpointRegistry::serverEndpoint(const std::st
     if (error) {
         return nullptr;
     }
-    asio::ip::udp::socket socket(runtime->context());
     const asio::ip::udp::endpoint local(ip, port);
+    if (port != 0) {
+        if (auto found = serverEndpoints_.find(local); found != serverEndpoints_.end()) {
+            return found->second;
+        }
+    }
+    asio::ip::udp::socket socket(runtime->context());
     socket.open(local.protocol(), error);
     if (error) {
         return nullptr;
@@ -43,11 +55,17 @@ std::shared_ptr<QuicEndpoint> QuicEndpointRegistry::serverEndpoint(const std::st
         error.clear();
     }
     socket.bind(local, error);
+    if (error == asio::error::address_in_use) {
+        error = make_error_code(QuicError::addressInUse);
+    }
     if (error) {
         return nullptr;
     }
-    auto endpoint = makeEndpoint(std::move(socket));
-    serverEndpoints_[endpoint->localPort()] = endpoint;
+    auto endpoint = makeEndpoint(std::move(socket), error);
+    if (!endpoint) {
+        return nullptr;
+    }
+    serverEndpoints_[asio::ip::udp::endpoint(ip, endpoint->localPort())] = endpoint;
     return endpoint;
 }
 
@@ -66,7 +84,10 @@ std::shared_ptr<QuicEndpoint> QuicEndpointRegistry::clientEndpoint(bool ipv6, st
     if (error) {
         return nullptr;
     }
-    auto endpoint = makeEndpoint(std::move(socket));
+    auto endpoint = makeEndpoint(std::move(socket), error);
+    if (!endpoint) {
+        return nullptr;
+    }
     clientEndpoints_.insert(endpoint);
     return endpoint;
 }
@@ -75,8 +96,9 @@ void QuicEndpointRegistry::retire(QuicEndpoint& endpoint) {
     // Closed at once, so that the port can be bound again right away. Callers up the stack hold their own
     // reference to the endpoint.
     std::shared_ptr<QuicEndpoint> retired;
-    if (auto found = serverEndpoints_.find(endpoint.localPort());
-        found != serverEndpoints_.end() && found->second.get() == &endpoint) {
+    if (auto found = std::find_if(serverEndpoints_.begin(), serverEndpoints_.end(),
+                                  [&](const auto& entry) { return entry.second.get() == &endpoint; });
+        found != serverEndpoints_.end()) {
         retired = found->second;
         serverEndpoints_.erase(found);
     } else {

@@ -58,14 +58,17 @@ QuicConnectionHandle::QuicConnectionHandle(std::shared_ptr<QuicRuntime> runtime,
     : runtime_(std::move(runtime)), engine_(std::move(engine)) {}
 
 QuicConnectionHandle::~QuicConnectionHandle() {
+    // From here on no state handler call runs, not even one posted already.
+    ++*engine_->stateHandlerGeneration();
     runtime_->post([engine = std::move(engine_)] { engine->releaseHandle(); });
 }
 
 void QuicConnectionHandle::setStateHandler(asio::any_io_executor executor, StateHandler handler) {
-    runtime_->post(
-        [engine = engine_, executor = std::move(executor), handler = std::move(handler)]() mutable {
-            engine->setStateHandler(std::move(executor), std::move(handler));
-        });
+    const auto generation = ++*engine_->stateHandlerGeneration();
+    runtime_->post([engine = engine_, executor = std::move(executor), handler = std::move(handler),
+                    generation]() mutable {
+        engine->setStateHandler(std::move(executor), std::move(handler), generation);
+    });
 }
 
 QuicConnectionState QuicConnectionHandle::state() const {

@@ -5,12 +5,31 @@
 
 #include <asio/executor_work_guard.hpp>
 
+#include "core/Logger.hpp"
+
 namespace quillbridge {
+
+namespace {
+
+const Logger logger{"QuicTransport"};
+
+}  // namespace
 
 QuicRuntime::QuicRuntime() {
     thread_ = std::thread([this] {
         auto guard = asio::make_work_guard(context_);
-        context_.run();
+        // A handler that throws must not end the thread (and with it the process): the failure is logged
+        // and the loop goes on. The engine catches what it expects where it happens; this is the last net.
+        for (;;) {
+            try {
+                context_.run();
+                return;
+            } catch (const std::exception& error) {
+                logger.fault("The QUIC engine thread caught an exception: ", error.what());
+            } catch (...) {
+                logger.fault("The QUIC engine thread caught an exception");
+            }
+        }
     });
 }
 

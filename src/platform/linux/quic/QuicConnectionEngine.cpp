@@ -7,6 +7,7 @@
 #include <asio/error.hpp>
 #include <asio/post.hpp>
 
+#include "core/LogRateLimiter.hpp"
 #include "core/Logger.hpp"
 #include "core/SecureRandom.hpp"
 #include "platform/linux/quic/QuicEndpoint.hpp"
@@ -17,6 +18,9 @@ namespace quillbridge {
 namespace {
 
 const Logger logger{"QuicTransport"};
+// A peer decides how often these happen.
+LogRateLimiter refusedCertificateLog{logger, "Refused certificates"};
+LogRateLimiter connectionErrorLog{logger, "QUIC connection errors"};
 
 // TLS 1.3 only, without the middlebox compatibility mode that QUIC forbids.
 constexpr const char* tlsPriorities =
@@ -193,8 +197,8 @@ std::error_code QuicConnectionEngine::startTLS() {
     return {};
 }
 
-std::error_code QuicConnectionEngine::startServer(const ngtcp2_pkt_hd& initialHeader,
-                                                  const ngtcp2_path& path) {
+std::error_code QuicConnectionEngine::startServer(const ngtcp2_pkt_hd& initialHeader, const ngtcp2_path& path,
+                                                  const ngtcp2_cid* retryOriginalDestinationID) {
     ngtcp2_cid sourceID;
     sourceID.datalen = connectionIDLength;
     fillSecureRandom(std::span(sourceID.data, connectionIDLength));
@@ -202,6 +206,13 @@ std::error_code QuicConnectionEngine::startServer(const ngtcp2_pkt_hd& initialHe
     auto settings = makeSettings();
     auto params = makeTransportParameters();
     params.original_dcid = initialHeader.dcid;
+    if (retryOriginalDestinationID != nullptr) {
+        // The address is validated: the client's Initials after the Retry go to the Retry's source ID.
+        params.original_dcid = *retryOriginalDestinationID;
+        params.retry_scid = initialHeader.dcid;
+        params.retry_scid_present = 1;
+        settings.token = initialHeader.token;
+    }
     params.stateless_reset_token_present = 1;
     endpoint_->statelessResetToken(ByteView(sourceID.data, sourceID.datalen), params.stateless_reset_token);
 
@@ -282,12 +293,12 @@ bool QuicConnectionEngine::acceptPeerCertificate(gnutls_session_t session) {
     unsigned int count = 0;
     const gnutls_datum_t* chain = gnutls_certificate_get_peers(session, &count);
     if (chain == nullptr || count == 0 || chain[0].size == 0) {
-        logger.debug("Refused a handshake without a peer certificate");
+        refusedCertificateLog.debug("Refused a handshake without a peer certificate");
         return false;
     }
     Bytes leaf(chain[0].data, chain[0].data + chain[0].size);
     if (configuration_.certificateValidator && !configuration_.certificateValidator(leaf)) {
-        logger.debug("The certificate validator refused a handshake");
+        refusedCertificateLog.debug("The certificate validator refused a handshake");
         return false;
     }
     std::lock_guard lock(snapshotMutex_);
@@ -1327,7 +1338,7 @@ void QuicConnectionEngine::handleLibraryError(int error) {
     } else {
         ngtcp2_connection_close_error_set_transport_error_liberr(&closeError, error, nullptr, 0);
     }
-    logger.debug("QUIC connection error: ", ngtcp2_strerror(error));
+    connectionErrorLog.debug("QUIC connection error: ", ngtcp2_strerror(error));
     sendConnectionClose(closeError);
     enterTerminal(Phase::closing, QuicConnectionState::Kind::failed,
                   make_error_code(handshaking || error == NGTCP2_ERR_CRYPTO ? QuicError::handshakeFailed

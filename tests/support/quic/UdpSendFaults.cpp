@@ -35,7 +35,8 @@ bool isSegmented(const msghdr* message) {
 
 // Whether this send on the socket is to fail with EAGAIN (and takes one from the count if so).
 bool takeBlock(int socket) {
-    if (socket != blockedSocket.load()) {
+    const int target = blockedSocket.load();
+    if (target != socket && target != UdpSendFaults::anySocket) {
         return false;
     }
     int left = blocksLeft.load();

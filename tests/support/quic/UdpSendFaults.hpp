@@ -12,8 +12,9 @@ public:
     static void refuseSegmentedSends(bool refuse);
     static int refusedSegmentedSends();
 
-    // Sends on the socket fail with EAGAIN, as on a full send buffer: the next `count` of them, or all of
-    // them while `count` is negative.
+    // Sends on the socket (on every socket for anySocket) fail with EAGAIN, as on a full send buffer: the
+    // next `count` of them, or all of them while `count` is negative.
+    static constexpr int anySocket = -2;
     static void blockSends(int socket, int count);
     static void unblockSends();
     static int blockedSends();

@@ -1290,9 +1290,11 @@ void QuicConnectionEngine::handleLibraryError(int error) {
     const bool handshaking = phase_ == Phase::handshaking;
     switch (error) {
         case NGTCP2_ERR_IDLE_CLOSE:
-            // Nothing is sent after an idle time-out.
-            enterTerminal(Phase::finished, QuicConnectionState::Kind::failed,
-                          make_error_code(QuicError::idleTimeout));
+            // Nothing is sent after an idle time-out. One that ends a handshake means the peer never
+            // answered it.
+            enterTerminal(
+                Phase::finished, QuicConnectionState::Kind::failed,
+                make_error_code(handshaking ? QuicError::handshakeTimeout : QuicError::idleTimeout));
             finish();
             return;
         case NGTCP2_ERR_HANDSHAKE_TIMEOUT:

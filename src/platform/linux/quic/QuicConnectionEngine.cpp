@@ -73,6 +73,7 @@ QuicConnectionEngine::QuicConnectionEngine(QuicEndpoint& endpoint, std::weak_ptr
     connectionReference_.get_conn = &QuicConnectionEngine::connectionFromReference;
     connectionReference_.user_data = this;
     ngtcp2_path_storage_zero(&path_);
+    ngtcp2_path_storage_zero(&batchPath_);
 }
 
 QuicConnectionEngine::~QuicConnectionEngine() {
@@ -1057,7 +1058,7 @@ void QuicConnectionEngine::writePackets() {
 bool QuicConnectionEngine::flushBatch(std::size_t& batchLength, std::size_t segmentSize,
                                       std::size_t& packetCount) {
     if (batchLength > 0 && endpoint_ != nullptr) {
-        endpoint_->sendPackets(path_.path.remote, sendBuffer_.data(), batchLength, segmentSize);
+        endpoint_->sendPackets(batchPath_.path.remote, sendBuffer_.data(), batchLength, segmentSize);
     }
     batchLength = 0;
     packetCount = 0;
@@ -1205,13 +1206,25 @@ void QuicConnectionEngine::writeLoop() {
         datagramTriedInPacket = false;
         const auto size = static_cast<std::size_t>(written);
         ++totalPackets;
+        if (packetCount > 0 && !ngtcp2_path_eq(&pathStorage.path, &batchPath_.path)) {
+            // A packet for another path (the peer's address changed, or a probe of its new one): the packets
+            // before it go first, to their own address.
+            std::vector<std::uint8_t> packet(destination, destination + size);
+            if (!flushBatch(batchLength, segmentSize, packetCount)) {
+                ngtcp2_path_copy(&batchPath_.path, &pathStorage.path);
+                endpoint_->sendPackets(batchPath_.path.remote, packet.data(), packet.size(), packet.size());
+                break;
+            }
+            std::memcpy(sendBuffer_.data(), packet.data(), size);
+        }
         if (packetCount == 0) {
+            ngtcp2_path_copy(&batchPath_.path, &pathStorage.path);
             segmentSize = size;
         } else if (size > segmentSize) {
             // A larger packet cannot follow in the same segmented send: send the others first.
             std::vector<std::uint8_t> packet(destination, destination + size);
             if (!flushBatch(batchLength, segmentSize, packetCount)) {
-                endpoint_->sendPackets(path_.path.remote, packet.data(), packet.size(), packet.size());
+                endpoint_->sendPackets(batchPath_.path.remote, packet.data(), packet.size(), packet.size());
                 break;
             }
             std::memcpy(sendBuffer_.data(), packet.data(), size);
@@ -1228,6 +1241,8 @@ void QuicConnectionEngine::writeLoop() {
     flushBatch(batchLength, segmentSize, packetCount);
     if (connection_ != nullptr) {
         ngtcp2_conn_update_pkt_tx_time(connection_, timestamp);
+        // Where a close goes, should one follow.
+        ngtcp2_path_copy(&path_.path, ngtcp2_conn_get_path(connection_));
     }
     if (endpoint_ != nullptr && endpoint_->isSendBlocked()) {
         endpoint_->writeWhenUnblocked(shared_from_this());

@@ -196,7 +196,9 @@ private:
     ngtcp2_conn* connection_ = nullptr;
     gnutls_session_t tls_ = nullptr;
     ngtcp2_crypto_conn_ref connectionReference_{};
+    // The connection's current path, and the path of the packets gathered for one send.
     ngtcp2_path_storage path_{};
+    ngtcp2_path_storage batchPath_{};
     std::optional<asio::steady_timer> timer_;
     ngtcp2_tstamp armedExpiry_ = UINT64_MAX;
     bool writeScheduled_ = false;

@@ -14,9 +14,13 @@
 #include <asio/post.hpp>
 #include <asio/this_coro.hpp>
 
+#include "core/SecureRandom.hpp"
+#include "platform/linux/quic/GnuTLSCredentials.hpp"
 #include "platform/linux/quic/QuicEndpoint.hpp"
+#include "platform/linux/quic/QuicRuntime.hpp"
 #include "platform/quic/QuicTestFixture.hpp"
 #include "support/quic/HandshakeStallingRelay.hpp"
+#include "support/quic/RunOnEngine.hpp"
 
 namespace quillbridge {
 namespace {
@@ -99,6 +103,56 @@ TEST_F(QuicTransportFixture, AClientGetsInWhileAFloodKeepsSixteenHandshakesOpen)
         EXPECT_EQ(server->peerCertificateDER(), headset.identity().certificateDER);
         EXPECT_EQ(client->state().kind, QuicConnectionState::Kind::ready);
         EXPECT_EQ(relay.retriesPassed() > 0, hostAsksForValidation);
+    }
+}
+
+// A listening endpoint on 127.0.0.1 of its own, so that the test can count the handshakes it holds.
+class HandshakeBoundTests : public ::testing::Test {
+protected:
+    HandshakeBoundTests() {
+        asio::ip::udp::socket socket(runtime->context(),
+                                     asio::ip::udp::endpoint(asio::ip::address_v4::loopback(), 0));
+        endpoint = std::make_shared<QuicEndpoint>(runtime, std::move(socket), secureRandomBytes(32), nullptr);
+        QuicEndpoint::ListenerConfiguration listener;
+        listener.connection.alpn = "quillbridge-spatial-stream";
+        listener.connection.credentials = *GnuTLSCredentials::fromIdentity(makeTestTLSIdentity("Test Host"));
+        listener.connection.certificateValidator = [](ByteView) { return true; };
+        runOnEngine(*runtime, [&] {
+            endpoint->start();
+            endpoint->startListening(std::move(listener));
+        });
+    }
+    ~HandshakeBoundTests() override {
+        runOnEngine(*runtime, [this] { endpoint->shutDown(); });
+        runtime->shutdown([] {});
+    }
+
+    std::shared_ptr<QuicRuntime> runtime = std::make_shared<QuicRuntime>();
+    std::shared_ptr<QuicEndpoint> endpoint;
+};
+
+TEST_F(HandshakeBoundTests, MoreHalfOpenHandshakesThanTheBoundNeverGrowTheTable) {
+    struct Case {
+        std::size_t floodAddresses;
+        std::size_t bound;
+    };
+    constexpr int attempts = 24;
+    for (const auto& [floodAddresses, bound] :
+         {Case{1, QuicEndpoint::maximumHandshakesPerAddress}, Case{16, QuicEndpoint::maximumHandshakes}}) {
+        SCOPED_TRACE(testing::Message() << floodAddresses << " flood addresses");
+        HandshakeStallingRelay relay(endpoint->localPort(), floodAddresses);
+        {
+            HandshakeFlood flood(relay.port(), attempts);
+            // Every attempt got a handshake of its own at some point: the later ones took the place of
+            // others.
+            for (int i = 0; i < 200 && relay.clientsAnswered() < attempts; ++i) {
+                std::this_thread::sleep_for(50ms);
+            }
+            ASSERT_EQ(relay.clientsAnswered(), static_cast<std::size_t>(attempts));
+            const auto held = runOnEngine(*runtime, [this] { return endpoint->handshakeCount(); });
+            EXPECT_LE(held, bound);
+            EXPECT_GE(held, 1u);
+        }
     }
 }
 

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -23,6 +22,7 @@
 #include "core/SecureRandom.hpp"
 #include "platform/linux/quic/QuicEndpoint.hpp"
 #include "platform/linux/quic/QuicRuntime.hpp"
+#include "support/quic/RunOnEngine.hpp"
 #include "support/quic/UdpSendFaults.hpp"
 
 namespace quillbridge {
@@ -125,24 +125,9 @@ protected:
         runtime->shutdown([] {});
     }
 
-    // Runs the work on the engine thread and waits (bounded) for it.
     template <typename Work>
     auto onEngine(Work work) -> decltype(work()) {
-        using Result = decltype(work());
-        std::promise<Result> promise;
-        auto future = promise.get_future();
-        runtime->post([&] {
-            if constexpr (std::is_void_v<Result>) {
-                work();
-                promise.set_value();
-            } else {
-                promise.set_value(work());
-            }
-        });
-        if (future.wait_for(10s) != std::future_status::ready) {
-            throw std::runtime_error("the engine thread did not answer");
-        }
-        return future.get();
+        return runOnEngine(*runtime, std::move(work));
     }
 
     // A packet that says which it is in its first four bytes.

@@ -78,6 +78,7 @@ public:
         remote_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         remote_.sin_port = htons(port);
         socket_ = std::make_unique<LocalSocket>();
+        localAddress_ = socket_->address;
 
         ngtcp2_cid sourceID;
         ngtcp2_cid destinationID;
@@ -167,16 +168,19 @@ public:
             return false;
         }
         auto next = std::make_unique<LocalSocket>();
-        auto previous = std::move(socket_);
-        socket_ = std::move(next);
+        const auto previousAddress = localAddress_;
+        localAddress_ = next->address;
         const ngtcp2_path path = currentPath();
         if (ngtcp2_conn_initiate_immediate_migration(connection_, &path, timestampNow()) != 0) {
-            socket_ = std::move(previous);
+            localAddress_ = previousAddress;
             return false;
         }
         // The old socket is gone, as on a network the headset left.
+        socket_ = std::move(next);
         return true;
     }
+
+    void rebind() { socket_ = std::make_unique<LocalSocket>(); }
 
     bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -191,7 +195,9 @@ public:
             if (now >= deadline || closed_) {
                 return condition();
             }
-            auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
+            // Short waits: the condition may turn on something outside this client.
+            auto wait = std::min(std::chrono::milliseconds(10),
+                                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now));
             const ngtcp2_tstamp expiry = ngtcp2_conn_get_expiry(connection_);
             const ngtcp2_tstamp stamp = timestampNow();
             if (expiry != UINT64_MAX) {
@@ -222,7 +228,7 @@ public:
 
 private:
     ngtcp2_path currentPath() {
-        return ngtcp2_path{{reinterpret_cast<ngtcp2_sockaddr*>(&socket_->address), sizeof socket_->address},
+        return ngtcp2_path{{reinterpret_cast<ngtcp2_sockaddr*>(&localAddress_), sizeof localAddress_},
                            {reinterpret_cast<ngtcp2_sockaddr*>(&remote_), sizeof remote_},
                            nullptr};
     }
@@ -296,6 +302,8 @@ private:
     ngtcp2_conn* connection_ = nullptr;
     gnutls_session_t tls_ = nullptr;
     std::unique_ptr<LocalSocket> socket_;
+    // The client's address as the QUIC stack knows it (a NAT may have changed the socket behind it).
+    sockaddr_in localAddress_{};
     sockaddr_in remote_{};
     bool confirmed_ = false;
     std::deque<Bytes> outgoing_;
@@ -313,6 +321,10 @@ bool MigratingQuicClient::connect(std::uint16_t port, std::chrono::milliseconds 
 
 bool MigratingQuicClient::migrate() {
     return impl_->migrate();
+}
+
+void MigratingQuicClient::rebind() {
+    impl_->rebind();
 }
 
 bool MigratingQuicClient::runUntil(const std::function<bool()>& condition,

@@ -38,9 +38,10 @@ public:
     static constexpr std::size_t maximumHandshakes = 16;
     static constexpr std::size_t maximumHandshakesPerAddress = 4;
     static constexpr std::size_t retryThreshold = 8;
-    // Answers the endpoint sends without a connection (refused Initials, Retry packets), per second.
+    // Answers the endpoint sends without a connection, per second: refused Initials, and Retry packets
+    // (smaller than the Initials they answer, so they may be more).
     static constexpr std::uint32_t refusalsPerSecond = 64;
-    static constexpr std::uint32_t retriesPerSecond = 256;
+    static constexpr std::uint32_t retriesPerSecond = 1024;
     // Packets held back while the socket would block, in bytes; later ones are dropped (QUIC resends).
     static constexpr std::size_t maximumBlockedBytes = 1u << 20;
 

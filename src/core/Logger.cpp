@@ -1,5 +1,8 @@
 #include "core/Logger.hpp"
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -32,7 +35,66 @@ std::shared_ptr<LogSink> currentSink() {
     return slot.sink;
 }
 
+constexpr int thresholdUnset = -1;
+
+std::atomic<int>& thresholdSlot() {
+    static std::atomic<int> threshold{thresholdUnset};
+    return threshold;
+}
+
+LogLevel clampThreshold(LogLevel level) {
+    return std::min(level, LogLevel::error);
+}
+
 }  // namespace
+
+std::optional<LogLevel> parseLogLevel(std::string_view name) {
+    for (auto level : {LogLevel::debug, LogLevel::info, LogLevel::notice, LogLevel::error, LogLevel::fault}) {
+        const auto candidate = logLevelName(level);
+        if (std::equal(name.begin(), name.end(), candidate.begin(), candidate.end(),
+                       [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; })) {
+            return level;
+        }
+    }
+    return std::nullopt;
+}
+
+LogLevel logLevelThresholdFromEnvironment() {
+    const char* value = std::getenv("QUILLBRIDGE_LOG_LEVEL");
+    if (value == nullptr)
+        return LogLevel::info;
+    const auto level = parseLogLevel(value);
+    return level ? clampThreshold(*level) : LogLevel::info;
+}
+
+LogLevel logLevelThreshold() {
+    auto& slot = thresholdSlot();
+    int value = slot.load(std::memory_order_relaxed);
+    if (value != thresholdUnset)
+        return static_cast<LogLevel>(value);
+    const auto fromEnvironment = logLevelThresholdFromEnvironment();
+    if (slot.compare_exchange_strong(value, static_cast<int>(fromEnvironment), std::memory_order_relaxed)) {
+        const char* text = std::getenv("QUILLBRIDGE_LOG_LEVEL");
+        if (text != nullptr && !parseLogLevel(text)) {
+            // Said once, straight to the sink: the threshold is settled by now.
+            currentSink()->write(LogRecord{"Quillbridge", "Logger", LogLevel::notice,
+                                           makeLogMessage("Ignoring QUILLBRIDGE_LOG_LEVEL=", text,
+                                                          ": expected debug, info, notice or error")});
+        }
+        return fromEnvironment;
+    }
+    return static_cast<LogLevel>(value);
+}
+
+LogLevel setLogLevelThreshold(LogLevel level) {
+    const auto previous = logLevelThreshold();
+    thresholdSlot().store(static_cast<int>(clampThreshold(level)), std::memory_order_relaxed);
+    return previous;
+}
+
+bool isLogLevelEnabled(LogLevel level) {
+    return level >= logLevelThreshold();
+}
 
 std::string_view logLevelName(LogLevel level) {
     switch (level) {
@@ -88,6 +150,8 @@ Logger::Logger(std::string_view category, std::string_view subsystem)
     : subsystem_(subsystem), category_(category) {}
 
 void Logger::log(LogLevel level, std::string message) const {
+    if (!isLogLevelEnabled(level))
+        return;
     auto sink = currentSink();
     sink->write(LogRecord{subsystem_, category_, level, std::move(message)});
 }
@@ -103,12 +167,14 @@ public:
     std::vector<LogRecord> records;
 };
 
-ScopedLogCapture::ScopedLogCapture() : sink_(std::make_shared<Sink>()) {
+ScopedLogCapture::ScopedLogCapture(LogLevel threshold)
+    : sink_(std::make_shared<Sink>()), previousThreshold_(setLogLevelThreshold(threshold)) {
     previous_ = installLogSink(sink_);
 }
 
 ScopedLogCapture::~ScopedLogCapture() {
     installLogSink(previous_);
+    setLogLevelThreshold(previousThreshold_);
 }
 
 std::vector<LogRecord> ScopedLogCapture::records() const {

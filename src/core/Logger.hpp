@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -15,6 +16,21 @@ enum class LogLevel { debug, info, notice, error, fault };
 
 // "debug", "info", "notice", "error" or "fault".
 std::string_view logLevelName(LogLevel level);
+
+// The level a name stands for ("debug", "info", "notice", "error" or "fault", in any case); nothing for
+// another text.
+std::optional<LogLevel> parseLogLevel(std::string_view name);
+
+// The threshold the environment asks for: QUILLBRIDGE_LOG_LEVEL=debug|info|notice|error, info when the
+// variable is unset or names no level.
+LogLevel logLevelThresholdFromEnvironment();
+
+// Records below the process-wide threshold are dropped before their message is formatted. The threshold
+// starts as logLevelThresholdFromEnvironment() and is never above error: faults always reach the sink.
+LogLevel logLevelThreshold();
+// Sets the threshold (clamped to error) and returns the one it replaced.
+LogLevel setLogLevelThreshold(LogLevel level);
+bool isLogLevelEnabled(LogLevel level);
 
 // One log line as a sink receives it: the message is already formatted and redacted.
 struct LogRecord {
@@ -106,7 +122,8 @@ std::string makeLogMessage(const Args&... args) {
 // One logger per component: Logger logger{"PairedPeerStore"};
 //   logger.error("QUIC transport failed: ", text);
 //   logger.info("Paired with ", privateValue(peerName));
-// Each call formats its arguments into one message and hands it to the process-wide sink.
+// Each call formats its arguments into one message and hands it to the process-wide sink; a call below the
+// threshold (logLevelThreshold()) costs a comparison and formats nothing.
 class Logger {
 public:
     explicit Logger(std::string_view category, std::string_view subsystem = "Quillbridge");
@@ -114,27 +131,33 @@ public:
     const std::string& category() const { return category_; }
     const std::string& subsystem() const { return subsystem_; }
 
+    // Drops the record when its level is below the threshold.
     void log(LogLevel level, std::string message) const;
 
     template <class... Args>
     void debug(const Args&... args) const {
-        log(LogLevel::debug, makeLogMessage(args...));
+        if (isLogLevelEnabled(LogLevel::debug))
+            log(LogLevel::debug, makeLogMessage(args...));
     }
     template <class... Args>
     void info(const Args&... args) const {
-        log(LogLevel::info, makeLogMessage(args...));
+        if (isLogLevelEnabled(LogLevel::info))
+            log(LogLevel::info, makeLogMessage(args...));
     }
     template <class... Args>
     void notice(const Args&... args) const {
-        log(LogLevel::notice, makeLogMessage(args...));
+        if (isLogLevelEnabled(LogLevel::notice))
+            log(LogLevel::notice, makeLogMessage(args...));
     }
     template <class... Args>
     void error(const Args&... args) const {
-        log(LogLevel::error, makeLogMessage(args...));
+        if (isLogLevelEnabled(LogLevel::error))
+            log(LogLevel::error, makeLogMessage(args...));
     }
     template <class... Args>
     void fault(const Args&... args) const {
-        log(LogLevel::fault, makeLogMessage(args...));
+        if (isLogLevelEnabled(LogLevel::fault))
+            log(LogLevel::fault, makeLogMessage(args...));
     }
 
 private:
@@ -142,11 +165,11 @@ private:
     std::string category_;
 };
 
-// Test seam: while it lives, every log record is captured here instead of reaching the previous sink,
-// which it restores when destroyed.
+// Test seam: while it lives, every log record is captured here instead of reaching the previous sink, and
+// the threshold is the one given (every level by default); it restores both when destroyed.
 class ScopedLogCapture {
 public:
-    ScopedLogCapture();
+    explicit ScopedLogCapture(LogLevel threshold = LogLevel::debug);
     ~ScopedLogCapture();
     ScopedLogCapture(const ScopedLogCapture&) = delete;
     ScopedLogCapture& operator=(const ScopedLogCapture&) = delete;
@@ -160,6 +183,7 @@ private:
     class Sink;
     std::shared_ptr<Sink> sink_;
     std::shared_ptr<LogSink> previous_;
+    LogLevel previousThreshold_;
 };
 
 }  // namespace quillbridge

@@ -154,5 +154,83 @@ TEST(LoggerTests, DefaultDestinationIsStderr) {
     EXPECT_EQ(written, "[Quillbridge:AppActivation] notice: Activated with <private>\n");
 }
 
+// Counts how often it is written into a message.
+struct FormatCounter {
+    int* count;
+};
+
+std::ostream& operator<<(std::ostream& stream, const FormatCounter& counter) {
+    ++*counter.count;
+    return stream << "counted";
+}
+
+TEST(LoggerTests, TheThresholdDropsLowerLevelsBeforeFormattingThem) {
+    constexpr LogLevel levels[] = {LogLevel::debug, LogLevel::info, LogLevel::notice, LogLevel::error,
+                                   LogLevel::fault};
+    for (auto threshold : {LogLevel::debug, LogLevel::info, LogLevel::notice, LogLevel::error}) {
+        ScopedLogCapture capture(threshold);
+        Logger logger{"QuicTransport"};
+        int formatted = 0;
+        for (auto level : levels) {
+            switch (level) {
+                case LogLevel::debug:
+                    logger.debug(FormatCounter{&formatted});
+                    break;
+                case LogLevel::info:
+                    logger.info(FormatCounter{&formatted});
+                    break;
+                case LogLevel::notice:
+                    logger.notice(FormatCounter{&formatted});
+                    break;
+                case LogLevel::error:
+                    logger.error(FormatCounter{&formatted});
+                    break;
+                case LogLevel::fault:
+                    logger.fault(FormatCounter{&formatted});
+                    break;
+            }
+            logger.log(level, "direct");
+        }
+        std::vector<LogLevel> expected;
+        for (auto level : levels) {
+            if (level >= threshold) {
+                expected.push_back(level);
+                expected.push_back(level);
+            }
+        }
+        std::vector<LogLevel> seen;
+        for (const auto& record : capture.records())
+            seen.push_back(record.level);
+        EXPECT_EQ(seen, expected) << logLevelName(threshold);
+        EXPECT_EQ(formatted, static_cast<int>(expected.size() / 2)) << logLevelName(threshold);
+    }
+}
+
+TEST(LoggerTests, TheEnvironmentChoosesTheThresholdAndFaultsAlwaysPass) {
+    struct Case {
+        const char* value;
+        LogLevel threshold;
+    };
+    for (const auto& [value, threshold] : {
+             Case{nullptr, LogLevel::info},
+             Case{"debug", LogLevel::debug},
+             Case{"info", LogLevel::info},
+             Case{"NOTICE", LogLevel::notice},
+             Case{"error", LogLevel::error},
+             Case{"fault", LogLevel::error},
+             Case{"verbose", LogLevel::info},
+             Case{"", LogLevel::info},
+             Case{"debug ", LogLevel::info},
+         }) {
+        ScopedEnvironment variable("QUILLBRIDGE_LOG_LEVEL", value);
+        EXPECT_EQ(logLevelThresholdFromEnvironment(), threshold) << (value ? value : "unset");
+    }
+    ScopedLogCapture capture(LogLevel::error);
+    EXPECT_EQ(setLogLevelThreshold(LogLevel::fault), LogLevel::error);
+    EXPECT_EQ(logLevelThreshold(), LogLevel::error);
+    EXPECT_TRUE(isLogLevelEnabled(LogLevel::fault));
+    EXPECT_FALSE(isLogLevelEnabled(LogLevel::notice));
+}
+
 }  // namespace
 }  // namespace quillbridge

@@ -7,6 +7,7 @@
 #include <asio/error.hpp>
 #include <asio/post.hpp>
 
+#include "core/LogRateLimiter.hpp"
 #include "core/Logger.hpp"
 #include "core/SecureRandom.hpp"
 #include "platform/linux/quic/QuicEndpoint.hpp"
@@ -17,6 +18,9 @@ namespace quillbridge {
 namespace {
 
 const Logger logger{"QuicTransport"};
+// A peer decides how often these happen.
+LogRateLimiter refusedCertificateLog{logger, "Refused certificates"};
+LogRateLimiter connectionErrorLog{logger, "QUIC connection errors"};
 
 // TLS 1.3 only, without the middlebox compatibility mode that QUIC forbids.
 constexpr const char* tlsPriorities =
@@ -98,6 +102,7 @@ QuicConnectionEngine::QuicConnectionEngine(QuicEndpoint& endpoint, std::weak_ptr
     connectionReference_.get_conn = &QuicConnectionEngine::connectionFromReference;
     connectionReference_.user_data = this;
     ngtcp2_path_storage_zero(&path_);
+    ngtcp2_path_storage_zero(&batchPath_);
 }
 
 QuicConnectionEngine::~QuicConnectionEngine() {
@@ -229,8 +234,8 @@ std::error_code QuicConnectionEngine::startTLS() {
     return {};
 }
 
-std::error_code QuicConnectionEngine::startServer(const ngtcp2_pkt_hd& initialHeader,
-                                                  const ngtcp2_path& path) {
+std::error_code QuicConnectionEngine::startServer(const ngtcp2_pkt_hd& initialHeader, const ngtcp2_path& path,
+                                                  const ngtcp2_cid* retryOriginalDestinationID) {
     ngtcp2_cid sourceID;
     sourceID.datalen = connectionIDLength;
     fillSecureRandom(std::span(sourceID.data, connectionIDLength));
@@ -238,6 +243,13 @@ std::error_code QuicConnectionEngine::startServer(const ngtcp2_pkt_hd& initialHe
     auto settings = makeSettings();
     auto params = makeTransportParameters();
     params.original_dcid = initialHeader.dcid;
+    if (retryOriginalDestinationID != nullptr) {
+        // The address is validated: the client's Initials after the Retry go to the Retry's source ID.
+        params.original_dcid = *retryOriginalDestinationID;
+        params.retry_scid = initialHeader.dcid;
+        params.retry_scid_present = 1;
+        settings.token = initialHeader.token;
+    }
     params.stateless_reset_token_present = 1;
     endpoint_->statelessResetToken(ByteView(sourceID.data, sourceID.datalen), params.stateless_reset_token);
 
@@ -318,12 +330,12 @@ bool QuicConnectionEngine::acceptPeerCertificate(gnutls_session_t session) {
     unsigned int count = 0;
     const gnutls_datum_t* chain = gnutls_certificate_get_peers(session, &count);
     if (chain == nullptr || count == 0 || chain[0].size == 0) {
-        logger.debug("Refused a handshake without a peer certificate");
+        refusedCertificateLog.debug("Refused a handshake without a peer certificate");
         return false;
     }
     Bytes leaf(chain[0].data, chain[0].data + chain[0].size);
     if (configuration_.certificateValidator && !configuration_.certificateValidator(leaf)) {
-        logger.debug("The certificate validator refused a handshake");
+        refusedCertificateLog.debug("The certificate validator refused a handshake");
         return false;
     }
     std::lock_guard lock(snapshotMutex_);
@@ -1088,7 +1100,7 @@ void QuicConnectionEngine::writePackets() {
 bool QuicConnectionEngine::flushBatch(std::size_t& batchLength, std::size_t segmentSize,
                                       std::size_t& packetCount) {
     if (batchLength > 0 && endpoint_ != nullptr) {
-        endpoint_->sendPackets(path_.path.remote, sendBuffer_.data(), batchLength, segmentSize);
+        endpoint_->sendPackets(batchPath_.path.remote, sendBuffer_.data(), batchLength, segmentSize);
     }
     batchLength = 0;
     packetCount = 0;
@@ -1241,13 +1253,25 @@ void QuicConnectionEngine::writeLoop() {
         datagramTriedInPacket = false;
         const auto size = static_cast<std::size_t>(written);
         ++totalPackets;
+        if (packetCount > 0 && !ngtcp2_path_eq(&pathStorage.path, &batchPath_.path)) {
+            // A packet for another path (the peer's address changed, or a probe of its new one): the packets
+            // before it go first, to their own address.
+            std::vector<std::uint8_t> packet(destination, destination + size);
+            if (!flushBatch(batchLength, segmentSize, packetCount)) {
+                ngtcp2_path_copy(&batchPath_.path, &pathStorage.path);
+                endpoint_->sendPackets(batchPath_.path.remote, packet.data(), packet.size(), packet.size());
+                break;
+            }
+            std::memcpy(sendBuffer_.data(), packet.data(), size);
+        }
         if (packetCount == 0) {
+            ngtcp2_path_copy(&batchPath_.path, &pathStorage.path);
             segmentSize = size;
         } else if (size > segmentSize) {
             // A larger packet cannot follow in the same segmented send: send the others first.
             std::vector<std::uint8_t> packet(destination, destination + size);
             if (!flushBatch(batchLength, segmentSize, packetCount)) {
-                endpoint_->sendPackets(path_.path.remote, packet.data(), packet.size(), packet.size());
+                endpoint_->sendPackets(batchPath_.path.remote, packet.data(), packet.size(), packet.size());
                 break;
             }
             std::memcpy(sendBuffer_.data(), packet.data(), size);
@@ -1264,6 +1288,8 @@ void QuicConnectionEngine::writeLoop() {
     flushBatch(batchLength, segmentSize, packetCount);
     if (connection_ != nullptr) {
         ngtcp2_conn_update_pkt_tx_time(connection_, timestamp);
+        // Where a close goes, should one follow.
+        ngtcp2_path_copy(&path_.path, ngtcp2_conn_get_path(connection_));
     }
     if (endpoint_ != nullptr && endpoint_->isSendBlocked()) {
         endpoint_->writeWhenUnblocked(shared_from_this());
@@ -1326,9 +1352,11 @@ void QuicConnectionEngine::handleLibraryError(int error) {
     const bool handshaking = phase_ == Phase::handshaking;
     switch (error) {
         case NGTCP2_ERR_IDLE_CLOSE:
-            // Nothing is sent after an idle time-out.
-            enterTerminal(Phase::finished, QuicConnectionState::Kind::failed,
-                          make_error_code(QuicError::idleTimeout));
+            // Nothing is sent after an idle time-out. One that ends a handshake means the peer never
+            // answered it.
+            enterTerminal(
+                Phase::finished, QuicConnectionState::Kind::failed,
+                make_error_code(handshaking ? QuicError::handshakeTimeout : QuicError::idleTimeout));
             finish();
             return;
         case NGTCP2_ERR_HANDSHAKE_TIMEOUT:
@@ -1374,7 +1402,7 @@ void QuicConnectionEngine::handleLibraryError(int error) {
     } else {
         ngtcp2_connection_close_error_set_transport_error_liberr(&closeError, error, nullptr, 0);
     }
-    logger.debug("QUIC connection error: ", ngtcp2_strerror(error));
+    connectionErrorLog.debug("QUIC connection error: ", ngtcp2_strerror(error));
     sendConnectionClose(closeError);
     enterTerminal(Phase::closing, QuicConnectionState::Kind::failed,
                   make_error_code(handshaking || error == NGTCP2_ERR_CRYPTO ? QuicError::handshakeFailed

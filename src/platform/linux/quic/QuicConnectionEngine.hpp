@@ -58,8 +58,10 @@ public:
     QuicConnectionEngine(const QuicConnectionEngine&) = delete;
     QuicConnectionEngine& operator=(const QuicConnectionEngine&) = delete;
 
-    // Set-up; an error leaves the engine unusable.
-    std::error_code startServer(const ngtcp2_pkt_hd& initialHeader, const ngtcp2_path& path);
+    // Set-up; an error leaves the engine unusable. `retryOriginalDestinationID` is set when the Initial
+    // carried a valid Retry token: the destination ID of the client's Initial before the Retry.
+    std::error_code startServer(const ngtcp2_pkt_hd& initialHeader, const ngtcp2_path& path,
+                                const ngtcp2_cid* retryOriginalDestinationID = nullptr);
     // On success the completion is taken; it completes once the server confirmed the handshake.
     std::error_code startClient(const ngtcp2_path& path,
                                 QuicCompletion<std::shared_ptr<QuicConnection>>& completion);
@@ -206,7 +208,9 @@ private:
     ngtcp2_conn* connection_ = nullptr;
     gnutls_session_t tls_ = nullptr;
     ngtcp2_crypto_conn_ref connectionReference_{};
+    // The connection's current path, and the path of the packets gathered for one send.
     ngtcp2_path_storage path_{};
+    ngtcp2_path_storage batchPath_{};
     std::optional<asio::steady_timer> timer_;
     ngtcp2_tstamp armedExpiry_ = UINT64_MAX;
     bool writeScheduled_ = false;

@@ -12,6 +12,7 @@
 #include <ngtcp2/ngtcp2_crypto.h>
 #include <asio/error.hpp>
 
+#include "core/LogRateLimiter.hpp"
 #include "core/Logger.hpp"
 #include "core/SecureRandom.hpp"
 
@@ -25,14 +26,22 @@ namespace {
 
 const Logger logger{"QuicTransport"};
 
+// What a peer can make the engine log once per packet goes through these.
+LogRateLimiter receiveFailureLog{logger, "UDP receive failures"};
+LogRateLimiter sendFailureLog{logger, "UDP send failures"};
+LogRateLimiter blockedDropLog{logger, "Dropped packets"};
+LogRateLimiter refusalLog{logger, "Refused handshakes"};
+LogRateLimiter retryLog{logger, "Retry packets"};
+LogRateLimiter evictionLog{logger, "Evicted handshakes"};
+
 constexpr std::size_t receiveBufferSize = 65536;
 constexpr std::size_t packetsPerWake = 64;
 constexpr std::uint32_t statelessResetsPerSecond = 64;
 // A stateless reset must be shorter than what triggered it, and at least this long to look like a packet.
 constexpr std::size_t minimumStatelessResetLength = 41;
-// Handshakes in progress at once; an Initial beyond them is refused, so that a flood of them cannot make the
-// endpoint hold a connection (and its TLS state) for each until the handshake time-out.
-constexpr std::size_t maximumHandshakingConnections = 16;
+// How long after a Retry its token is taken: the client's Initials carry it until its handshake ends.
+constexpr ngtcp2_duration retryTokenLifetime = 10 * NGTCP2_SECONDS;
+constexpr std::size_t retryTokenSecretLength = 32;
 
 std::uint64_t monotonicSeconds() {
     return static_cast<std::uint64_t>(
@@ -40,7 +49,44 @@ std::uint64_t monotonicSeconds() {
             .count());
 }
 
+ngtcp2_tstamp monotonicTimestamp() {
+    return static_cast<ngtcp2_tstamp>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
+
+// The IP address of a socket address, without its port; an IPv4 address in IPv6 form as plain IPv4.
+Bytes sourceAddressOf(const ngtcp2_addr& remote) {
+    if (remote.addr->sa_family == AF_INET6) {
+        const auto* address = reinterpret_cast<const sockaddr_in6*>(remote.addr);
+        const std::uint8_t* bytes = address->sin6_addr.s6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&address->sin6_addr)) {
+            return Bytes(bytes + 12, bytes + 16);
+        }
+        return Bytes(bytes, bytes + 16);
+    }
+    if (remote.addr->sa_family == AF_INET) {
+        const auto* address = reinterpret_cast<const sockaddr_in*>(remote.addr);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&address->sin_addr.s_addr);
+        return Bytes(bytes, bytes + 4);
+    }
+    return {};
+}
+
 }  // namespace
+
+bool QuicEndpoint::SendBudget::take(std::uint32_t perSecond) {
+    const std::uint64_t now = monotonicSeconds();
+    if (now != second) {
+        second = now;
+        used = 0;
+    }
+    if (used >= perSecond) {
+        return false;
+    }
+    ++used;
+    return true;
+}
 
 QuicEndpoint::QuicEndpoint(std::weak_ptr<QuicRuntime> runtime, asio::ip::udp::socket socket,
                            Bytes statelessResetSecret, IdleHandler idleHandler)
@@ -48,7 +94,8 @@ QuicEndpoint::QuicEndpoint(std::weak_ptr<QuicRuntime> runtime, asio::ip::udp::so
       socket_(std::move(socket)),
       statelessResetSecret_(std::move(statelessResetSecret)),
       idleHandler_(std::move(idleHandler)),
-      receiveBuffer_(receiveBufferSize) {
+      receiveBuffer_(receiveBufferSize),
+      retryTokenSecret_(secureRandomBytes(retryTokenSecretLength)) {
     socket_.non_blocking(true);
     const auto local = socket_.local_endpoint();
     localPort_ = local.port();
@@ -223,7 +270,7 @@ void QuicEndpoint::receivePackets() {
                 continue;
             }
             if (errno != EAGAIN && errno != EWOULDBLOCK) {
-                logger.debug("UDP receive failed: ", std::strerror(errno));
+                receiveFailureLog.debug("UDP receive failed: ", std::strerror(errno));
             }
             break;
         }
@@ -290,23 +337,39 @@ void QuicEndpoint::acceptNewConnection(const std::uint8_t* data, std::size_t len
         return;  // not a client's first Initial
     }
     if (!listening_ || !listener_) {
-        refuseInitial(data, length, path.remote);
+        refusalLog.debug("Refused a handshake: not listening");
+        refuseInitial(header, path.remote, NGTCP2_CONNECTION_REFUSED);
         return;
     }
-    const auto handshaking =
-        std::count_if(connections_.begin(), connections_.end(),
-                      [](const auto& connection) { return connection->isHandshaking(); });
-    if (static_cast<std::size_t>(handshaking) >= maximumHandshakingConnections) {
-        logger.debug("Refused a handshake: too many are in progress");
-        refuseInitial(data, length, path.remote);
+    pruneHandshakes();
+    std::optional<ngtcp2_cid> retryOriginalDestination;
+    if (header.token.len > 0 && header.token.base[0] == NGTCP2_CRYPTO_TOKEN_MAGIC_RETRY) {
+        ngtcp2_cid original;
+        if (ngtcp2_crypto_verify_retry_token(&original, header.token.base, header.token.len,
+                                             retryTokenSecret_.data(), retryTokenSecret_.size(),
+                                             header.version, path.remote.addr, path.remote.addrlen,
+                                             &header.dcid, retryTokenLifetime, monotonicTimestamp()) != 0) {
+            refusalLog.debug("Refused a handshake with an invalid or expired Retry token");
+            refuseInitial(header, path.remote, NGTCP2_INVALID_TOKEN);
+            return;
+        }
+        retryOriginalDestination = original;
+    }
+    // Under pressure a client gets no state before it has shown that it receives at its address.
+    if (!retryOriginalDestination && handshakes_.size() >= retryThreshold) {
+        sendRetry(header, path.remote);
         return;
     }
+    auto address = sourceAddressOf(path.remote);
+    makeRoomForHandshake(address);
     auto connection = std::make_shared<QuicConnectionEngine>(*this, runtime_, listener_->connection);
-    if (auto error = connection->startServer(header, path)) {
-        logger.debug("Cannot start a QUIC server connection: ", error.message());
+    if (auto error = connection->startServer(
+            header, path, retryOriginalDestination ? &*retryOriginalDestination : nullptr)) {
+        refusalLog.debug("Cannot start a QUIC server connection: ", error.message());
         return;
     }
     connections_.insert(connection);
+    handshakes_.push_back({connection, std::move(address), retryOriginalDestination.has_value()});
     for (const auto& id : connection->connectionIDs()) {
         addConnectionID(id, connection);
     }
@@ -316,16 +379,76 @@ void QuicEndpoint::acceptNewConnection(const std::uint8_t* data, std::size_t len
     touched.insert(connection);
 }
 
-void QuicEndpoint::refuseInitial(const std::uint8_t* data, std::size_t length, const ngtcp2_addr& remote) {
-    ngtcp2_pkt_hd header;
-    if (ngtcp2_accept(&header, data, length) != 0) {
+std::size_t QuicEndpoint::handshakeCount() {
+    pruneHandshakes();
+    return handshakes_.size();
+}
+
+void QuicEndpoint::pruneHandshakes() {
+    std::erase_if(handshakes_, [](const Handshake& handshake) {
+        auto connection = handshake.connection.lock();
+        return !connection || !connection->isHandshaking();
+    });
+}
+
+void QuicEndpoint::makeRoomForHandshake(const Bytes& address) {
+    auto sameAddress = [&address](const Handshake& handshake) { return handshake.address == address; };
+    auto victim = handshakes_.end();
+    if (static_cast<std::size_t>(std::count_if(handshakes_.begin(), handshakes_.end(), sameAddress)) >=
+        maximumHandshakesPerAddress) {
+        victim = std::find_if(handshakes_.begin(), handshakes_.end(), sameAddress);
+    } else if (handshakes_.size() >= maximumHandshakes) {
+        victim = std::find_if(handshakes_.begin(), handshakes_.end(),
+                              [](const Handshake& handshake) { return !handshake.addressValidated; });
+        if (victim == handshakes_.end()) {
+            victim = handshakes_.begin();
+        }
+    }
+    if (victim == handshakes_.end()) {
+        return;
+    }
+    auto connection = victim->connection.lock();
+    handshakes_.erase(victim);
+    evictionLog.debug("Closed the oldest handshake in progress to make room for a new one");
+    if (connection) {
+        connection->close(0);
+    }
+}
+
+void QuicEndpoint::refuseInitial(const ngtcp2_pkt_hd& header, const ngtcp2_addr& remote,
+                                 std::uint64_t errorCode) {
+    if (!refusals_.take(refusalsPerSecond)) {
+        return;
+    }
+    std::uint8_t packet[NGTCP2_MAX_UDP_PAYLOAD_SIZE];
+    const ngtcp2_ssize written = ngtcp2_crypto_write_connection_close(
+        packet, sizeof packet, header.version, &header.scid, &header.dcid, errorCode, nullptr, 0);
+    if (written > 0) {
+        sendPackets(remote, packet, static_cast<std::size_t>(written), static_cast<std::size_t>(written));
+    }
+}
+
+void QuicEndpoint::sendRetry(const ngtcp2_pkt_hd& header, const ngtcp2_addr& remote) {
+    if (!retries_.take(retriesPerSecond)) {
+        return;
+    }
+    ngtcp2_cid retrySourceID;
+    retrySourceID.datalen = QuicConnectionEngine::connectionIDLength;
+    fillSecureRandom(std::span(retrySourceID.data, retrySourceID.datalen));
+    std::uint8_t token[NGTCP2_CRYPTO_MAX_RETRY_TOKENLEN];
+    const ngtcp2_ssize tokenLength = ngtcp2_crypto_generate_retry_token(
+        token, retryTokenSecret_.data(), retryTokenSecret_.size(), header.version, remote.addr,
+        remote.addrlen, &retrySourceID, &header.dcid, monotonicTimestamp());
+    if (tokenLength < 0) {
         return;
     }
     std::uint8_t packet[NGTCP2_MAX_UDP_PAYLOAD_SIZE];
     const ngtcp2_ssize written =
-        ngtcp2_crypto_write_connection_close(packet, sizeof packet, header.version, &header.scid,
-                                             &header.dcid, NGTCP2_CONNECTION_REFUSED, nullptr, 0);
+        ngtcp2_crypto_write_retry(packet, sizeof packet, header.version, &header.scid, &retrySourceID,
+                                  &header.dcid, token, static_cast<std::size_t>(tokenLength));
     if (written > 0) {
+        retryLog.debug("Asked a client to validate its address: ", handshakes_.size(),
+                       " handshakes are in progress");
         sendPackets(remote, packet, static_cast<std::size_t>(written), static_cast<std::size_t>(written));
     }
 }
@@ -336,12 +459,7 @@ void QuicEndpoint::sendStatelessReset(ByteView destinationConnectionID, std::siz
         triggerLength <= minimumStatelessResetLength) {
         return;
     }
-    const std::uint64_t second = monotonicSeconds();
-    if (second != statelessResetWindowStart_) {
-        statelessResetWindowStart_ = second;
-        statelessResetsInWindow_ = 0;
-    }
-    if (++statelessResetsInWindow_ > statelessResetsPerSecond) {
+    if (!statelessResets_.take(statelessResetsPerSecond)) {
         return;
     }
     std::uint8_t token[NGTCP2_STATELESS_RESET_TOKENLEN];
@@ -401,7 +519,7 @@ int QuicEndpoint::sendNow(const std::uint8_t* data, std::size_t length, std::siz
         if (error == EAGAIN || error == EWOULDBLOCK) {
             return EAGAIN;
         }
-        logger.debug("UDP send failed: ", std::strerror(error));
+        sendFailureLog.debug("UDP send failed: ", std::strerror(error));
         return error;
     }
 }
@@ -440,6 +558,14 @@ void QuicEndpoint::sendPackets(const ngtcp2_addr& remote, const std::uint8_t* da
         return;
     }
     auto keep = [&](const std::uint8_t* from, std::size_t count) {
+        if (blockedBytes_ + count > maximumBlockedBytes) {
+            ++droppedBlockedPackets_;
+            blockedDropLog.debug("Dropped ", count, " bytes of packets: ", blockedBytes_,
+                                 " bytes already wait for the socket");
+            waitWritable();
+            return;
+        }
+        blockedBytes_ += count;
         BlockedPackets blocked;
         blocked.data.assign(from, from + count);
         blocked.segmentSize = segmentSize;
@@ -477,6 +603,7 @@ void QuicEndpoint::waitWritable() {
             const std::size_t sent =
                 self->transmit(blocked.data.data(), blocked.data.size(), blocked.segmentSize,
                                reinterpret_cast<const sockaddr*>(&blocked.remote), blocked.remoteLength);
+            self->blockedBytes_ -= sent;
             if (sent < blocked.data.size()) {
                 blocked.data.erase(blocked.data.begin(),
                                    blocked.data.begin() + static_cast<std::ptrdiff_t>(sent));
@@ -535,6 +662,9 @@ void QuicEndpoint::shutDown() {
     connections_.clear();
     connectionsByID_.clear();
     waitingForWrite_.clear();
+    handshakes_.clear();
+    blockedPackets_.clear();
+    blockedBytes_ = 0;
     shutDown_ = true;
     failAcceptWaiters();
     std::error_code ignored;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -25,8 +26,25 @@ namespace quillbridge {
 // connections for new Initial packets while listening (and refuses them otherwise), answers unknown
 // short-header packets with a stateless reset, and sends for its connections, holding packets back when the
 // socket would block. Engine thread only.
+//
+// Handshakes are bounded but fair: at most maximumHandshakes are in progress, at most
+// maximumHandshakesPerAddress from one source address. Once retryThreshold handshakes are in progress a
+// client must prove its address with a Retry token before it gets any state. A new handshake that finds no
+// room takes the place of the oldest one from its own address when that address is at its limit, else of
+// the oldest one whose address was not validated, else of the oldest one: the newest client always gets its
+// chance, so half-open handshakes cannot keep a real client out.
 class QuicEndpoint : public std::enable_shared_from_this<QuicEndpoint> {
 public:
+    static constexpr std::size_t maximumHandshakes = 16;
+    static constexpr std::size_t maximumHandshakesPerAddress = 4;
+    static constexpr std::size_t retryThreshold = 8;
+    // Answers the endpoint sends without a connection, per second: refused Initials, and Retry packets
+    // (smaller than the Initials they answer, so they may be more).
+    static constexpr std::uint32_t refusalsPerSecond = 64;
+    static constexpr std::uint32_t retriesPerSecond = 1024;
+    // Packets held back while the socket would block, in bytes; later ones are dropped (QUIC resends).
+    static constexpr std::size_t maximumBlockedBytes = 1u << 20;
+
     struct ListenerConfiguration {
         QuicConnectionConfiguration connection;
     };
@@ -61,6 +79,10 @@ public:
     void sendPackets(const ngtcp2_addr& remote, const std::uint8_t* data, std::size_t length,
                      std::size_t segmentSize);
     bool isSendBlocked() const { return !blockedPackets_.empty(); }
+    std::size_t blockedBytes() const { return blockedBytes_; }
+    std::uint64_t droppedBlockedPackets() const { return droppedBlockedPackets_; }
+    // Server handshakes in progress.
+    std::size_t handshakeCount();
     void writeWhenUnblocked(const std::shared_ptr<QuicConnectionEngine>& connection);
     void connectionReady(const std::shared_ptr<QuicConnectionEngine>& connection);
     void connectionFinished(QuicConnectionEngine& connection);
@@ -79,6 +101,18 @@ private:
         std::uint64_t id = 0;
         QuicCompletion<std::shared_ptr<QuicConnection>> completion;
     };
+    struct Handshake {
+        std::weak_ptr<QuicConnectionEngine> connection;
+        // The source address (without the port).
+        Bytes address;
+        bool addressValidated = false;
+    };
+    // At most `perSecond` uses in each second of the monotonic clock.
+    struct SendBudget {
+        std::uint64_t second = 0;
+        std::uint32_t used = 0;
+        bool take(std::uint32_t perSecond);
+    };
 
     void waitReadable();
     void receivePackets();
@@ -89,7 +123,11 @@ private:
     void sendStatelessReset(ByteView destinationConnectionID, std::size_t triggerLength,
                             const ngtcp2_addr& remote);
     void sendVersionNegotiation(const ngtcp2_version_cid& header, const ngtcp2_addr& remote);
-    void refuseInitial(const std::uint8_t* data, std::size_t length, const ngtcp2_addr& remote);
+    void refuseInitial(const ngtcp2_pkt_hd& header, const ngtcp2_addr& remote, std::uint64_t errorCode);
+    void sendRetry(const ngtcp2_pkt_hd& header, const ngtcp2_addr& remote);
+    void pruneHandshakes();
+    // Closes the handshake whose place a new one from `address` takes, if there is no room for it.
+    void makeRoomForHandshake(const Bytes& address);
     // One sendmsg: 0 when sent, EAGAIN when the socket would block, else the error (the bytes are lost).
     int sendNow(const std::uint8_t* data, std::size_t length, std::size_t segmentSize, const sockaddr* remote,
                 socklen_t remoteLength);
@@ -115,6 +153,8 @@ private:
     std::map<Bytes, std::shared_ptr<QuicConnectionEngine>> connectionsByID_;
     std::set<std::shared_ptr<QuicConnectionEngine>> connections_;
     std::deque<BlockedPackets> blockedPackets_;
+    std::size_t blockedBytes_ = 0;
+    std::uint64_t droppedBlockedPackets_ = 0;
     std::set<std::shared_ptr<QuicConnectionEngine>> waitingForWrite_;
     bool waitingWritable_ = false;
 
@@ -125,8 +165,13 @@ private:
     std::deque<AcceptWaiter> acceptWaiters_;
     std::uint64_t nextWaiterID_ = 1;
 
-    std::uint64_t statelessResetWindowStart_ = 0;
-    std::uint32_t statelessResetsInWindow_ = 0;
+    // Oldest first.
+    std::deque<Handshake> handshakes_;
+    Bytes retryTokenSecret_;
+
+    SendBudget statelessResets_;
+    SendBudget refusals_;
+    SendBudget retries_;
 };
 
 }  // namespace quillbridge

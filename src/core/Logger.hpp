@@ -65,7 +65,7 @@ private:
 
 // Replaces the process-wide sink and returns the one it replaced. Passing nullptr restores the default
 // (stderr). The systemd journal sink is installed by useSystemJournalWhenPresent()
-// (core/journal/JournalLogSink.hpp), which the host program calls at start-up.
+// (platform/linux/journal/JournalLogSink.hpp), which the host program calls at start-up.
 std::shared_ptr<LogSink> installLogSink(std::shared_ptr<LogSink> sink);
 
 // Whether private values are written in clear: only when QUILLBRIDGE_LOG_PRIVATE=1 is set.

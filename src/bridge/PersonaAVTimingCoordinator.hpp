@@ -6,7 +6,8 @@ namespace quillbridge {
 
 // Keeps the headset's and the host's clocks in step for the Persona camera and microphone paths: the
 // headset-to-host clock offset, the initial presentation lead and the calibration that follows from them.
-// Shared by the camera receiver, the microphone receiver, the virtual microphone and the session. Thread-safe.
+// Shared by the camera receiver, the microphone receiver, the virtual microphone and the session.
+// Thread-safe.
 class PersonaAVTimingCoordinator {
 public:
     virtual ~PersonaAVTimingCoordinator() = default;

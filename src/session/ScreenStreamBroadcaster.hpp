@@ -192,8 +192,8 @@ public:
 
     // The one teardown of a session. A second teardown while one runs returns at once. Runs to its end
     // even when the awaiting coroutine is cancelled.
-    asio::awaitable<void> endSession(std::exception_ptr error, std::optional<State> state, bool clearPairingPrompt,
-                                     bool restartListening);
+    asio::awaitable<void> endSession(std::exception_ptr error, std::optional<State> state,
+                                     bool clearPairingPrompt, bool restartListening);
 
     // Declares user activity for the connected headset; false without a connection or when the system
     // refused.
@@ -316,7 +316,8 @@ private:
     void handleKeyboardTypePreference(const KeyboardTypePreferenceMessage& message);
     void handleTextInput(const TextInputMessage& message);
     void handleSystemAction(const SystemActionMessage& message);
-    void postScroll(double deltaX, double deltaY, MouseScrollPhase phase, MouseScrollMomentumPhase momentumPhase);
+    void postScroll(double deltaX, double deltaY, MouseScrollPhase phase,
+                    MouseScrollMomentumPhase momentumPhase);
     void releaseRemoteInput();
 
     ScreenStreamBroadcasterDependencies dependencies_;

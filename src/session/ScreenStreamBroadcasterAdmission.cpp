@@ -12,7 +12,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleHello(const SessionHelloMes
     co_return;
 }
 
-asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(const AuthenticationResponseMessage&) {
+asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
+    const AuthenticationResponseMessage&) {
     logger_.info("Received an authentication response; reconnect authentication is not available yet");
     co_return true;
 }
@@ -22,12 +23,14 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingStart(const PairingS
     co_return true;
 }
 
-asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientChallenge(const PairingClientChallengeMessage&) {
+asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientChallenge(
+    const PairingClientChallengeMessage&) {
     logger_.info("Received a pairing client challenge; pairing is not available yet");
     co_return true;
 }
 
-asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientResponse(const PairingClientResponseMessage&) {
+asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientResponse(
+    const PairingClientResponseMessage&) {
     logger_.info("Received a pairing client response; pairing is not available yet");
     co_return true;
 }

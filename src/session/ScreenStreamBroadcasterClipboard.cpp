@@ -5,7 +5,8 @@
 namespace quillbridge {
 
 void ScreenStreamBroadcaster::handleClipboardTransferRequest(const ClipboardTransferRequestMessage& message) {
-    logger_.info("Clipboard transfer ", message.transferID, " requested; clipboard transfers are not available yet");
+    logger_.info("Clipboard transfer ", message.transferID,
+                 " requested; clipboard transfers are not available yet");
 }
 
 void ScreenStreamBroadcaster::handleClipboardTransferCancel(const ClipboardTransferCancelMessage& message) {

@@ -53,9 +53,9 @@ asio::awaitable<void> ScreenStreamBroadcaster::accept(std::shared_ptr<QuicConnec
     co_return;
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::runInboundStreamLoop(std::shared_ptr<QuicConnection> connection,
-                                                                    Uuid sessionID,
-                                                                    std::shared_ptr<PeerCertificateCapture> capture) {
+asio::awaitable<void> ScreenStreamBroadcaster::runInboundStreamLoop(
+    std::shared_ptr<QuicConnection> connection, Uuid sessionID,
+    std::shared_ptr<PeerCertificateCapture> capture) {
     for (;;) {
         std::shared_ptr<QuicStream> stream;
         std::exception_ptr failure;
@@ -70,8 +70,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::runInboundStreamLoop(std::shared_
         if (failure) {
             const bool expected = isCancellationError(failure);
             co_await endSession(expected ? nullptr : failure,
-                                expected ? std::nullopt : std::optional(State::failed("Connection lost")), true,
-                                true);
+                                expected ? std::nullopt : std::optional(State::failed("Connection lost")),
+                                true, true);
             co_return;
         }
         if (!stream) {
@@ -89,9 +89,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::runInboundStreamLoop(std::shared_
     }
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::handleInboundStream(std::shared_ptr<QuicStream> stream,
-                                                                   Uuid sessionID,
-                                                                   std::shared_ptr<PeerCertificateCapture> capture) {
+asio::awaitable<void> ScreenStreamBroadcaster::handleInboundStream(
+    std::shared_ptr<QuicStream> stream, Uuid sessionID, std::shared_ptr<PeerCertificateCapture> capture) {
     if (sessionID_ != sessionID) {
         co_return;
     }
@@ -106,7 +105,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleInboundStream(std::shared_p
     // A stream opened before authorisation other than the control stream is not read.
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::handleConnectionState(QuicConnectionState state, Uuid sessionID) {
+asio::awaitable<void> ScreenStreamBroadcaster::handleConnectionState(QuicConnectionState state,
+                                                                     Uuid sessionID) {
     if (sessionID_ != sessionID) {
         co_return;
     }
@@ -127,7 +127,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleConnectionState(QuicConnect
 
 asio::awaitable<bool> ScreenStreamBroadcaster::wakeDisplayForActiveConnection() {
     auto self = shared_from_this();
-    co_return co_await actor_.call([self] { return self->wakeDisplayOnActor(); });
+    co_return co_await actor_.call([this] { return wakeDisplayOnActor(); });
 }
 
 bool ScreenStreamBroadcaster::wakeDisplayOnActor() {

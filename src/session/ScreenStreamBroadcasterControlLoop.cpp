@@ -23,10 +23,11 @@ constexpr std::array<Gate, StreamControlMessage::caseCount> makeGateTable() {
     table.fill(Gate::any);
     for (Case authorizedCase :
          {Case::streamConfiguration, Case::requestKeyFrame, Case::certificateRotation, Case::receiverReport,
-          Case::clockSynchronizationRequest, Case::clockSynchronizationResult, Case::personaCameraSharingState,
-          Case::microphoneSharingState, Case::receiverReady, Case::mouseClick, Case::mouseMove, Case::mouseScroll,
-          Case::mousePosition, Case::keyboardEvent, Case::keyboardTypePreference, Case::textInput,
-          Case::systemAction, Case::clipboardTransferRequest, Case::clipboardTransferCancel}) {
+          Case::clockSynchronizationRequest, Case::clockSynchronizationResult,
+          Case::personaCameraSharingState, Case::microphoneSharingState, Case::receiverReady,
+          Case::mouseClick, Case::mouseMove, Case::mouseScroll, Case::mousePosition, Case::keyboardEvent,
+          Case::keyboardTypePreference, Case::textInput, Case::systemAction, Case::clipboardTransferRequest,
+          Case::clipboardTransferCancel}) {
         table[static_cast<std::size_t>(authorizedCase)] = Gate::authorized;
     }
     table[static_cast<std::size_t>(Case::personaCameraFormat)] = Gate::authorizedWithCameraRequested;
@@ -39,7 +40,8 @@ constexpr auto gateTable = makeGateTable();
 std::uint64_t monotonicNanoseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000ULL + static_cast<std::uint64_t>(now.tv_nsec);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000ULL +
+           static_cast<std::uint64_t>(now.tv_nsec);
 }
 
 void raiseTo(std::optional<std::uint64_t>& stored, const std::optional<std::uint64_t>& reported) {
@@ -50,7 +52,8 @@ void raiseTo(std::optional<std::uint64_t>& stored, const std::optional<std::uint
 
 }  // namespace
 
-ScreenStreamBroadcaster::ControlMessageGate ScreenStreamBroadcaster::gate(StreamControlMessage::Case messageCase) {
+ScreenStreamBroadcaster::ControlMessageGate ScreenStreamBroadcaster::gate(
+    StreamControlMessage::Case messageCase) {
     return gateTable[static_cast<std::size_t>(messageCase)];
 }
 
@@ -60,12 +63,12 @@ std::uint64_t ScreenStreamBroadcaster::hostTimeNanoseconds() const {
 
 asio::awaitable<void> ScreenStreamBroadcaster::sendControlMessage(StreamControlMessage message) {
     auto self = shared_from_this();
-    co_await actor_.run([self, message = std::move(message)]() -> asio::awaitable<void> {
-        co_await self->sendControlMessageOnActor(message);
-    });
+    co_await actor_.run(
+        [this, &message]() -> asio::awaitable<void> { co_await sendControlMessageOnActor(message); });
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::sendControlMessageOnActor(const StreamControlMessage& message) {
+asio::awaitable<void> ScreenStreamBroadcaster::sendControlMessageOnActor(
+    const StreamControlMessage& message) {
     auto stream = controlStream_;
     if (!stream) {
         co_return;
@@ -81,16 +84,15 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendInline(const StreamControlMes
 
 asio::awaitable<void> ScreenStreamBroadcaster::authorizeCurrentSession() {
     auto self = shared_from_this();
-    co_await actor_.call([self] {
-        if (self->connection_ && !self->isTearingDownSession_) {
-            self->isAuthorized_ = true;
+    co_await actor_.call([this] {
+        if (connection_ && !isTearingDownSession_) {
+            isAuthorized_ = true;
         }
     });
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::runControlMessageLoop(std::shared_ptr<QuicStream> stream,
-                                                                     Uuid sessionID,
-                                                                     std::shared_ptr<PeerCertificateCapture> capture) {
+asio::awaitable<void> ScreenStreamBroadcaster::runControlMessageLoop(
+    std::shared_ptr<QuicStream> stream, Uuid sessionID, std::shared_ptr<PeerCertificateCapture> capture) {
     if (sessionID_ != sessionID || controlStream_) {
         co_return;
     }
@@ -150,7 +152,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::runControlMessageLoop(std::shared
     }
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::endLoopWithError(std::exception_ptr error, const Uuid& sessionID) {
+asio::awaitable<void> ScreenStreamBroadcaster::endLoopWithError(std::exception_ptr error,
+                                                                const Uuid& sessionID) {
     if (sessionID_ != sessionID) {
         co_return;
     }
@@ -161,8 +164,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::endLoopWithError(std::exception_p
     }
 }
 
-asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::endAfterRefusal(bool accepted,
-                                                                                          const Uuid& sessionID) {
+asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::endAfterRefusal(
+    bool accepted, const Uuid& sessionID) {
     if (accepted) {
         co_return LoopStep::readOn;
     }
@@ -261,18 +264,20 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             co_await handleHello(*message.get<Case::hello>());
             co_return LoopStep::readOn;
         case Case::authenticationResponse: {
-            const bool accepted = co_await handleAuthenticationResponse(*message.get<Case::authenticationResponse>());
+            const bool accepted =
+                co_await handleAuthenticationResponse(*message.get<Case::authenticationResponse>());
             if (accepted && sessionID_ == sessionID) {
                 co_await beginAuthorizedSession();
             }
             co_return co_await endAfterRefusal(accepted, sessionID);
         }
         case Case::pairingStart:
-            co_return co_await endAfterRefusal(co_await handlePairingStart(*message.get<Case::pairingStart>()),
-                                               sessionID);
+            co_return co_await endAfterRefusal(
+                co_await handlePairingStart(*message.get<Case::pairingStart>()), sessionID);
         case Case::pairingClientChallenge:
             co_return co_await endAfterRefusal(
-                co_await handlePairingClientChallenge(*message.get<Case::pairingClientChallenge>()), sessionID);
+                co_await handlePairingClientChallenge(*message.get<Case::pairingClientChallenge>()),
+                sessionID);
         case Case::pairingClientResponse:
             co_return co_await endAfterRefusal(
                 co_await handlePairingClientResponse(*message.get<Case::pairingClientResponse>()), sessionID);
@@ -293,7 +298,8 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
         case Case::pairingAccepted: {
             // Only the host sends these: refuse and end, whether or not the refusal leaves.
             try {
-                co_await sendInline(StreamControlMessage::make<Case::pairingRejected>(PairingFailureReason::failed));
+                co_await sendInline(
+                    StreamControlMessage::make<Case::pairingRejected>(PairingFailureReason::failed));
             } catch (...) {
             }
             co_return co_await endAfterRefusal(false, sessionID);
@@ -313,15 +319,17 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             applyReceiverReport(*message.get<Case::receiverReport>());
             co_return LoopStep::readOn;
         case Case::clockSynchronizationRequest:
-            co_await sendInline(
-                clockSynchronizationResponse(*message.get<Case::clockSynchronizationRequest>(), hostReceiveTime));
+            co_await sendInline(clockSynchronizationResponse(
+                *message.get<Case::clockSynchronizationRequest>(), hostReceiveTime));
             co_return LoopStep::readOn;
         case Case::clockSynchronizationResult: {
             const auto& result = *message.get<Case::clockSynchronizationResult>();
             constexpr auto maximumLead = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-            const auto lead = static_cast<std::int64_t>(std::min(result.initialReverseMediaLeadNanoseconds, maximumLead));
+            const auto lead =
+                static_cast<std::int64_t>(std::min(result.initialReverseMediaLeadNanoseconds, maximumLead));
             if (personaAVTimingCoordinator_) {
-                personaAVTimingCoordinator_->applyClockSynchronization(result.visionToMacOffsetNanoseconds, lead);
+                personaAVTimingCoordinator_->applyClockSynchronization(result.visionToMacOffsetNanoseconds,
+                                                                       lead);
             }
             co_return LoopStep::readOn;
         }
@@ -347,7 +355,8 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             }
             std::optional<PersonaCameraReceiverReportMessage> report;
             try {
-                report = co_await personaCameraReceiver_->updateFormat(*message.get<Case::personaCameraFormat>());
+                report =
+                    co_await personaCameraReceiver_->updateFormat(*message.get<Case::personaCameraFormat>());
             } catch (const std::exception& error) {
                 if (sessionID_ == sessionID) {
                     logger_.error("Invalid Persona camera format: ", error.what());

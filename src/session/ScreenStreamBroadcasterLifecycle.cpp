@@ -29,14 +29,16 @@ constexpr int policyDenied = -65570;
 
 std::string lowercased(std::string_view text) {
     std::string result(text);
-    std::ranges::transform(result, result.begin(),
-                           [](unsigned char character) { return static_cast<char>(std::tolower(character)); });
+    std::ranges::transform(result, result.begin(), [](unsigned char character) {
+        return static_cast<char>(std::tolower(character));
+    });
     return result;
 }
 
 bool describesLocalNetworkDenial(std::string_view description) {
     const std::string text = lowercased(description);
-    for (std::string_view needle : {"policydenied", "policy denied", "local network", "operation not permitted"}) {
+    for (std::string_view needle :
+         {"policydenied", "policy denied", "local network", "operation not permitted"}) {
         if (text.find(needle) != std::string::npos) {
             return true;
         }
@@ -111,7 +113,8 @@ bool isCancellationError(const std::exception_ptr& error) {
 }
 
 bool isLocalNetworkDeniedError(const ServiceDiscoveryError& error) {
-    if (error.domain == ServiceDiscoveryError::Domain::posix && (error.code == EPERM || error.code == EACCES)) {
+    if (error.domain == ServiceDiscoveryError::Domain::posix &&
+        (error.code == EPERM || error.code == EACCES)) {
         return true;
     }
     if (error.domain == ServiceDiscoveryError::Domain::dns &&
@@ -138,7 +141,8 @@ bool isLocalNetworkDeniedError(const std::exception_ptr& error) {
 
 std::shared_ptr<ScreenStreamBroadcaster> ScreenStreamBroadcaster::create(
     ScreenStreamBroadcasterDependencies dependencies) {
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster(new ScreenStreamBroadcaster(std::move(dependencies)));
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster(
+        new ScreenStreamBroadcaster(std::move(dependencies)));
     broadcaster->initialize();
     return broadcaster;
 }
@@ -150,7 +154,8 @@ ScreenStreamBroadcaster::~ScreenStreamBroadcaster() = default;
 
 void ScreenStreamBroadcaster::initialize() {
     // Collaborators, then state, then the identity, in that order.
-    peerStore_ = std::make_unique<PairedPeerStore>(*dependencies_.defaults, *dependencies_.secrets, PairingRole::mac);
+    peerStore_ =
+        std::make_unique<PairedPeerStore>(*dependencies_.defaults, *dependencies_.secrets, PairingRole::mac);
     personaAVTimingCoordinator_ = dependencies_.personaAVTimingCoordinator;
     personaCameraReceiver_ = dependencies_.personaCameraReceiver;
     microphoneReceiver_ = dependencies_.microphoneReceiver;
@@ -159,7 +164,8 @@ void ScreenStreamBroadcaster::initialize() {
         audioEncoder_ = std::make_unique<AudioCompressionSession>(*dependencies_.audioConverterFactory);
     }
 
-    localPeerIdentity_ = LocalDeviceIdentity{peerStore_->localPeerID(), hostDisplayName(dependencies_.hostDisplayName)};
+    localPeerIdentity_ =
+        LocalDeviceIdentity{peerStore_->localPeerID(), hostDisplayName(dependencies_.hostDisplayName)};
     localSigningPrivateKey_ = peerStore_->loadOrCreateSigningKey();
     if (auto loaded = GeneratedTLSIdentity::loadOrCreate(*dependencies_.secrets, localPeerIdentity_.id)) {
         tlsIdentity_ = loaded->identity;
@@ -174,9 +180,11 @@ void ScreenStreamBroadcaster::initialize() {
 
 asio::awaitable<void> ScreenStreamBroadcaster::stop() {
     auto self = shared_from_this();
-    const bool needsTeardown = co_await actor_.call([self] {
+    // Lambdas inside a co_await capture nothing with a destructor (GCC 12 may destroy such temporaries
+    // twice); `self` keeps the broadcaster alive meanwhile.
+    const bool needsTeardown = co_await actor_.call([this] {
         bool needsTeardown = false;
-        self->stopOnActor(needsTeardown);
+        stopOnActor(needsTeardown);
         return needsTeardown;
     });
     if (needsTeardown) {
@@ -212,12 +220,12 @@ void ScreenStreamBroadcaster::stopListeningOnActor() {
 
 asio::awaitable<void> ScreenStreamBroadcaster::stopListeningIfNotConnected() {
     auto self = shared_from_this();
-    co_await actor_.call([self] {
-        if (self->connection_) {
+    co_await actor_.call([this] {
+        if (connection_) {
             return;
         }
-        self->stopListeningOnActor();
-        self->updates_.yield(State::idle());
+        stopListeningOnActor();
+        updates_.yield(State::idle());
     });
 }
 
@@ -280,32 +288,41 @@ void ScreenStreamBroadcaster::startConnectionLostTeardown(std::exception_ptr err
 
 void ScreenStreamBroadcaster::spawnDetached(std::string name, std::function<asio::awaitable<void>()> body) {
     std::erase_if(teardownTasks_, [](const Task& task) { return task.isFinished(); });
-    teardownTasks_.push_back(
-        Task::spawn(actor_.executor(), [body = std::move(body)]() -> asio::awaitable<void> { co_await body(); },
-                    std::move(name)));
+    teardownTasks_.push_back(Task::spawn(
+        actor_.executor(), [body = std::move(body)]() -> asio::awaitable<void> { co_await body(); },
+        std::move(name)));
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::endSession(std::exception_ptr error, std::optional<State> state,
-                                                         bool clearPairingPrompt, bool restartListening) {
+asio::awaitable<void> ScreenStreamBroadcaster::endSession(std::exception_ptr error,
+                                                          std::optional<State> state, bool clearPairingPrompt,
+                                                          bool restartListening) {
     auto self = shared_from_this();
     // The teardown runs as a task of its own, so that cancelling the caller (often the control loop, which
     // the teardown itself cancels) cannot stop it half-way; the caller only waits for it.
-    co_await actor_.run([self, error, state, clearPairingPrompt, restartListening]() -> asio::awaitable<void> {
-        std::erase_if(self->teardownTasks_, [](const Task& task) { return task.isFinished(); });
+    struct Arguments {
+        std::exception_ptr error;
+        std::optional<State> state;
+        bool clearPairingPrompt;
+        bool restartListening;
+    } arguments{std::move(error), std::move(state), clearPairingPrompt, restartListening};
+    co_await actor_.run([this, &arguments]() -> asio::awaitable<void> {
+        std::erase_if(teardownTasks_, [](const Task& task) { return task.isFinished(); });
         Task task = Task::spawn(
-            self->actor_.executor(),
-            [self, error, state, clearPairingPrompt, restartListening]() -> asio::awaitable<void> {
-                co_await self->runEndSession(error, state, clearPairingPrompt, restartListening);
+            actor_.executor(),
+            [self = shared_from_this(), arguments]() -> asio::awaitable<void> {
+                co_await self->runEndSession(arguments.error, arguments.state, arguments.clearPairingPrompt,
+                                             arguments.restartListening);
             },
             "session teardown");
         auto join = task.join();
-        self->teardownTasks_.push_back(std::move(task));
+        teardownTasks_.push_back(std::move(task));
         co_await std::move(join);
     });
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr error, std::optional<State> state,
-                                                            bool clearPairingPrompt, bool restartListening) {
+asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr error,
+                                                             std::optional<State> state,
+                                                             bool clearPairingPrompt, bool restartListening) {
     // 1. One teardown at a time.
     if (isTearingDownSession_) {
         co_return;
@@ -436,7 +453,8 @@ void ScreenStreamBroadcaster::closeAfterFlush(std::shared_ptr<QuicConnection> co
     std::erase_if(closingConnectionTasks_, [](const Task& task) { return task.isFinished(); });
     closingConnectionTasks_.push_back(Task::spawn(
         actor_.executor(),
-        [connection, clock = dependencies_.clock, limit = dependencies_.closeFlushLimit]() -> asio::awaitable<void> {
+        [connection, clock = dependencies_.clock,
+         limit = dependencies_.closeFlushLimit]() -> asio::awaitable<void> {
             // Give the last written bytes (an acknowledgement of a disconnect, a refusal) a bounded moment to
             // be acknowledged before the close discards them.
             const auto deadline = clock->now() + limit;

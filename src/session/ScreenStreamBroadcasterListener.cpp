@@ -32,12 +32,12 @@ struct StopOnExit {
 
 asio::awaitable<void> ScreenStreamBroadcaster::startListening() {
     auto self = shared_from_this();
-    co_await actor_.call([self] { self->startListeningOnActor(); });
+    co_await actor_.call([this] { startListeningOnActor(); });
 }
 
 asio::awaitable<void> ScreenStreamBroadcaster::restartListening() {
     auto self = shared_from_this();
-    co_await actor_.call([self] { self->restartListeningOnActor(); });
+    co_await actor_.call([this] { restartListeningOnActor(); });
 }
 
 void ScreenStreamBroadcaster::startListeningOnActor() {
@@ -46,7 +46,8 @@ void ScreenStreamBroadcaster::startListeningOnActor() {
         listenerStarted_ = true;
         auto self = shared_from_this();
         listenerTask_ = Task::spawn(
-            actor_.executor(), [self]() -> asio::awaitable<void> { co_await self->runListener(); }, "listener");
+            actor_.executor(), [self]() -> asio::awaitable<void> { co_await self->runListener(); },
+            "listener");
     }
 }
 
@@ -112,15 +113,16 @@ asio::awaitable<void> ScreenStreamBroadcaster::runListener() {
     advertiser_ = dependencies_.makeAdvertiser();
     if (advertiser_) {
         std::weak_ptr<ScreenStreamBroadcaster> weakSelf = shared_from_this();
-        advertiser_->start(makeAdvertisement(listener->localPort()),
-                           [weakSelf, generation, executor = actor_.executor()](const ServiceDiscoveryState& state) {
-                               asio::post(executor, [weakSelf, generation, state] {
-                                   auto self = weakSelf.lock();
-                                   if (self && self->listenerGeneration_ == generation) {
-                                       self->handleListenerState(state);
-                                   }
-                               });
-                           });
+        advertiser_->start(
+            makeAdvertisement(listener->localPort()),
+            [weakSelf, generation, executor = actor_.executor()](const ServiceDiscoveryState& state) {
+                asio::post(executor, [weakSelf, generation, state] {
+                    auto self = weakSelf.lock();
+                    if (self && self->listenerGeneration_ == generation) {
+                        self->handleListenerState(state);
+                    }
+                });
+            });
     } else {
         logger_.error("No service advertiser: the host is not advertised");
     }
@@ -172,8 +174,8 @@ void ScreenStreamBroadcaster::handleListenerState(const ServiceDiscoveryState& s
                 updates_.yield(State::localNetworkPermissionDenied());
             } else {
                 const bool waiting = state.status == ServiceDiscoveryState::Status::waiting;
-                updates_.yield(State::failed(
-                    withDescription(waiting ? "Listener waiting" : "Listener failed", error.localizedDescription)));
+                updates_.yield(State::failed(withDescription(waiting ? "Listener waiting" : "Listener failed",
+                                                             error.localizedDescription)));
             }
             return;
         }
@@ -255,8 +257,9 @@ void ScreenStreamBroadcaster::handleLocalNetworkProbeFailure(const ServiceDiscov
         return;
     }
     const bool waiting = state.status == ServiceDiscoveryState::Status::waiting;
-    updates_.yield(State::localNetworkPermissionCheckFailed(withDescription(
-        waiting ? "Local Network access waiting" : "Local Network access failed", error.localizedDescription)));
+    updates_.yield(State::localNetworkPermissionCheckFailed(
+        withDescription(waiting ? "Local Network access waiting" : "Local Network access failed",
+                        error.localizedDescription)));
 }
 
 void ScreenStreamBroadcaster::localNetworkProbeSucceeded(std::uint64_t generation) {

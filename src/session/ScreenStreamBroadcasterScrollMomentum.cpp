@@ -70,7 +70,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::runScrollMomentum(std::int64_t ge
     double previousTime = systemUptimeSeconds() - tickSeconds;
     bool isFirstTick = true;
     for (;;) {
-        if (isCancelled(co_await asio::this_coro::cancellation_state) || scrollMomentumGeneration_ != generation) {
+        if (isCancelled(co_await asio::this_coro::cancellation_state) ||
+            scrollMomentumGeneration_ != generation) {
             break;
         }
         const double now = systemUptimeSeconds();

@@ -14,7 +14,8 @@ void ScreenStreamBroadcaster::startMediaSendTaskIfNeeded() {}
 
 bool ScreenStreamBroadcaster::isVideoEncodingPipelineIdle() const {
     return framesInFlight_ == 0 && pendingMediaFrames_.empty() &&
-           (nextSentFrameID_ == 0 || (highestReceivedFrameID_ && *highestReceivedFrameID_ + 1 >= nextSentFrameID_));
+           (nextSentFrameID_ == 0 ||
+            (highestReceivedFrameID_ && *highestReceivedFrameID_ + 1 >= nextSentFrameID_));
 }
 
 void ScreenStreamBroadcaster::applyVideoEncodingPipelineReset() {

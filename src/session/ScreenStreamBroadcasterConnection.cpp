@@ -23,6 +23,12 @@ asio::awaitable<void> ScreenStreamBroadcaster::accept(std::shared_ptr<QuicConnec
                                  : "Declined a connection while a session ends");
         connection->setStateHandler(actor_.executor(), [](const QuicConnectionState&) {});
         connection->close(0);
+        // Its handshake left its certificate in the capture, where it would keep the next handshake out
+        // for seconds: take it away and admit handshakes again.
+        spawnDetached("declined connection", [capture]() -> asio::awaitable<void> {
+            co_await capture->takeHandshakeCertificate();
+            capture->finishAcceptingConnection();
+        });
         co_return;
     }
     const Uuid sessionID = Uuid::random();

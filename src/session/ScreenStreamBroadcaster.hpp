@@ -226,7 +226,8 @@ private:
     void startConnectionLostTeardown(std::exception_ptr error);
     asio::awaitable<void> runEndSession(std::exception_ptr error, std::optional<State> state,
                                         bool clearPairingPrompt, bool restartListening);
-    void closeAfterFlush(std::shared_ptr<QuicConnection> connection);
+    void closeAfterFlush(std::shared_ptr<QuicConnection> connection,
+                         std::shared_ptr<QuicStream> controlStream);
     void spawnDetached(std::string name, std::function<asio::awaitable<void>()> body);
 
     // Listener and Local Network probe.

@@ -11,6 +11,7 @@
 #include <asio/detached.hpp>
 #include <asio/error.hpp>
 #include <asio/system_error.hpp>
+#include <asio/this_coro.hpp>
 
 #include "pairing/GeneratedTLSIdentity.hpp"
 #include "session/StreamSessionSetupError.hpp"
@@ -356,12 +357,13 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     }
     // 11. The connection goes; it is closed once its last written bytes had a moment to leave.
     auto closingConnection = std::move(connection_);
+    auto closingControlStream = std::move(controlStream_);
     connection_.reset();
     controlStream_.reset();
     mediaStream_.reset();
     audioDatagrams_ = false;
     if (closingConnection) {
-        closeAfterFlush(std::move(closingConnection));
+        closeAfterFlush(std::move(closingConnection), std::move(closingControlStream));
     }
     resetVideoEncodingPipeline();
     // 12.
@@ -447,20 +449,38 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     isTearingDownSession_ = false;
 }
 
-void ScreenStreamBroadcaster::closeAfterFlush(std::shared_ptr<QuicConnection> connection) {
+void ScreenStreamBroadcaster::closeAfterFlush(std::shared_ptr<QuicConnection> connection,
+                                              std::shared_ptr<QuicStream> controlStream) {
     // No callback of the old connection may reach the session any more.
     connection->setStateHandler(actor_.executor(), [](const QuicConnectionState&) {});
     std::erase_if(closingConnectionTasks_, [](const Task& task) { return task.isFinished(); });
     closingConnectionTasks_.push_back(Task::spawn(
         actor_.executor(),
-        [connection, clock = dependencies_.clock,
+        [connection, controlStream, clock = dependencies_.clock,
          limit = dependencies_.closeFlushLimit]() -> asio::awaitable<void> {
-            // Give the last written bytes (an acknowledgement of a disconnect, a refusal) a bounded moment to
-            // be acknowledged before the close discards them.
+            // The last written bytes (an acknowledgement of a disconnect, a refusal) get a bounded moment to
+            // be delivered before the close discards them: the control stream is ended rather than reset
+            // (which would drop what is unacknowledged), and the close waits for the data in flight.
             const auto deadline = clock->now() + limit;
-            constexpr auto pollInterval = std::chrono::milliseconds(10);
-            while (connection->state().kind == QuicConnectionState::Kind::ready &&
-                   connection->statistics().bytesInFlight > 0 && clock->now() < deadline) {
+            Task ending;
+            auto ended = std::make_shared<bool>(controlStream == nullptr);
+            if (controlStream) {
+                // No co_await in the same expression as the lambda (GCC 12 destroys such temporaries twice).
+                const auto executor = co_await asio::this_coro::executor;
+                ending = Task::spawn(
+                    executor,
+                    [controlStream, ended]() -> asio::awaitable<void> {
+                        try {
+                            co_await controlStream->send({}, true);
+                        } catch (const std::exception&) {
+                        }
+                        *ended = true;
+                    },
+                    "control stream end");
+            }
+            constexpr auto pollInterval = std::chrono::milliseconds(5);
+            while (connection->state().kind == QuicConnectionState::Kind::ready && clock->now() < deadline &&
+                   (!*ended || connection->statistics().bytesInFlight > 0)) {
                 co_await clock->sleepFor(pollInterval);
             }
             connection->close(0);

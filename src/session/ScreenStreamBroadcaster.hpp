@@ -1,0 +1,465 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <asio/any_io_executor.hpp>
+#include <asio/awaitable.hpp>
+
+#include "bridge/PersonaAVTimingCoordinator.hpp"
+#include "bridge/PersonaCameraReceiver.hpp"
+#include "bridge/VisionMicrophoneReceiver.hpp"
+#include "core/Actor.hpp"
+#include "core/AsyncStream.hpp"
+#include "core/Clock.hpp"
+#include "core/Date.hpp"
+#include "core/Logger.hpp"
+#include "core/Task.hpp"
+#include "core/Uuid.hpp"
+#include "pairing/DefaultsStore.hpp"
+#include "pairing/HostPairingExchange.hpp"
+#include "pairing/P256SigningKey.hpp"
+#include "pairing/PairedPeerStore.hpp"
+#include "pairing/PeerCertificateCapture.hpp"
+#include "pairing/SecretStore.hpp"
+#include "pairing/TLSIdentity.hpp"
+#include "session/AudioCompressionSession.hpp"
+#include "session/AudioConverterFactory.hpp"
+#include "session/AudioPCMAccumulator.hpp"
+#include "session/CapturedVideoFrame.hpp"
+#include "session/ConnectionPowerActivity.hpp"
+#include "session/DisplayWaker.hpp"
+#include "session/HostFormFactor.hpp"
+#include "session/QuicTransport.hpp"
+#include "session/RemoteInputSink.hpp"
+#include "session/ServiceAdvertiser.hpp"
+#include "session/ServiceBrowser.hpp"
+#include "wire/AudioStreamFormatAnnouncementMessage.hpp"
+#include "wire/ClipboardTransferOperation.hpp"
+#include "wire/EncodedVideoFrame.hpp"
+#include "wire/KeyboardLayoutSnapshot.hpp"
+#include "wire/KeyboardLockStateMessage.hpp"
+#include "wire/KeyboardTypePreference.hpp"
+#include "wire/LocalDeviceIdentity.hpp"
+#include "wire/SessionHelloMessage.hpp"
+#include "wire/StreamCodec.hpp"
+#include "wire/StreamConfigurationMessage.hpp"
+#include "wire/StreamControlMessage.hpp"
+#include "wire/VideoFormatDescriptionMessage.hpp"
+
+namespace quillbridge {
+
+// What the broadcaster is built from. Pointers marked required must be set and outlive the broadcaster;
+// the optional ones may be null (the feature then does nothing and says so in the log).
+struct ScreenStreamBroadcasterDependencies {
+    // Required: the broadcaster's strand is made on it.
+    asio::any_io_executor executor;
+    // Required.
+    QuicTransport* transport = nullptr;
+    // Required: a fresh advertiser for each listener run and a fresh browser for each Local Network probe.
+    std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
+    std::function<std::unique_ptr<ServiceBrowser>()> makeBrowser;
+    // Required: time-outs, sleeps and momentum ticks.
+    Clock* clock = nullptr;
+    // Host media time (CLOCK_MONOTONIC nanoseconds) for clock synchronisation; empty: the monotonic clock.
+    std::function<std::uint64_t()> hostTimeNanoseconds;
+    // Required: settings and secrets of the paired-peer store and the TLS identity.
+    DefaultsStore* defaults = nullptr;
+    SecretStore* secrets = nullptr;
+    // The host's display name as the system gives it (trimmed here; "Mac" when empty).
+    std::string hostDisplayName;
+    HostFormFactor hostFormFactor = HostFormFactor::desktop;
+    bool peerToPeerEnabled = false;
+
+    std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator;
+    std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver;
+    std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver;
+
+    ConnectionPowerActivity* connectionPowerActivity = nullptr;
+    DisplayWaker* displayWaker = nullptr;
+    RemoteInputSink* remoteInput = nullptr;
+    AudioConverterFactory* audioConverterFactory = nullptr;
+
+    // Listening address and port (tests use port 0 and loopback).
+    std::uint16_t listenPort = 49555;
+    std::string bindAddress = "::";
+    // How long a connected headset has to report that its receiver is ready.
+    Clock::Duration sessionSetupTimeout = std::chrono::seconds(10);
+    // How long a closing connection may take to hand its last written bytes to the network.
+    Clock::Duration closeFlushLimit = std::chrono::milliseconds(200);
+};
+
+// The host's network session: one actor (a strand) that owns the advertised QUIC listener, the one
+// accepted headset connection and its streams, the control conversation and everything that crosses the
+// connection. Every session ends through endSession(). Create it with create(); all public awaitables may
+// be awaited from any executor and run on the broadcaster's strand.
+class ScreenStreamBroadcaster : public std::enable_shared_from_this<ScreenStreamBroadcaster> {
+public:
+    // The session state the user interface shows.
+    struct State {
+        enum class Kind {
+            connected,
+            localNetworkPermissionCheckFailed,
+            failed,
+            idle,
+            listening,
+            localNetworkPermissionChecking,
+            localNetworkPermissionGranted,
+            localNetworkPermissionDenied,
+        };
+        Kind kind = Kind::idle;
+        // The headset's name (connected) or the failure text.
+        std::string text;
+
+        static State connected(std::string name) { return {Kind::connected, std::move(name)}; }
+        static State localNetworkPermissionCheckFailed(std::string text) {
+            return {Kind::localNetworkPermissionCheckFailed, std::move(text)};
+        }
+        static State failed(std::string text) { return {Kind::failed, std::move(text)}; }
+        static State idle() { return {Kind::idle, {}}; }
+        static State listening() { return {Kind::listening, {}}; }
+        static State localNetworkPermissionChecking() { return {Kind::localNetworkPermissionChecking, {}}; }
+        static State localNetworkPermissionGranted() { return {Kind::localNetworkPermissionGranted, {}}; }
+        static State localNetworkPermissionDenied() { return {Kind::localNetworkPermissionDenied, {}}; }
+
+        // The status line for the user.
+        std::string statusText() const;
+
+        bool operator==(const State&) const = default;
+    };
+
+    // The pairing code prompt shown while a headset pairs.
+    struct PairingPrompt {
+        Uuid id;
+        Uuid peerID;
+        std::string peerName;
+        int remainingAttempts = 0;
+        Date expiresAt;
+        bool isExpired = false;
+        bool isVerifying = false;
+
+        bool operator==(const PairingPrompt&) const = default;
+    };
+
+    // Which control messages are handled before the headset is authorised.
+    enum class ControlMessageGate {
+        // Handled whatever the authorisation.
+        any,
+        // Dropped silently until the session is authorised.
+        authorized,
+        // Authorised and the host asked for the Persona camera.
+        authorizedWithCameraRequested,
+        // Authorised and the host asked for the microphone.
+        authorizedWithMicrophoneRequested,
+    };
+    static ControlMessageGate gate(StreamControlMessage::Case messageCase);
+
+    static std::shared_ptr<ScreenStreamBroadcaster> create(ScreenStreamBroadcasterDependencies dependencies);
+    ~ScreenStreamBroadcaster();
+    ScreenStreamBroadcaster(const ScreenStreamBroadcaster&) = delete;
+    ScreenStreamBroadcaster& operator=(const ScreenStreamBroadcaster&) = delete;
+
+    // Outputs, in the order they are created.
+    AsyncStream<State>& updates() { return updates_; }
+    AsyncStream<StreamConfigurationMessage>& configurations() { return configurations_; }
+    AsyncStream<bool>& personaCameraSharingStates() { return personaCameraSharingStates_; }
+    AsyncStream<bool>& microphoneSharingStates() { return microphoneSharingStates_; }
+    AsyncStream<std::optional<PairingPrompt>>& pairingPrompts() { return pairingPrompts_; }
+
+    asio::any_io_executor executor() const { return actor_.executor(); }
+    const LocalDeviceIdentity& localPeerIdentity() const { return localPeerIdentity_; }
+
+    // Starts the Local Network probe and, unless one runs, the listener.
+    asio::awaitable<void> startListening();
+    // Cancels probe and listener and starts both again.
+    asio::awaitable<void> restartListening();
+    // Stops the listener and the probe and ends any session.
+    asio::awaitable<void> stop();
+    // Stops the listener and the probe unless a headset is connected.
+    asio::awaitable<void> stopListeningIfNotConnected();
+
+    // The one teardown of a session. A second teardown while one runs returns at once. Runs to its end
+    // even when the awaiting coroutine is cancelled.
+    asio::awaitable<void> endSession(std::exception_ptr error, std::optional<State> state,
+                                     bool clearPairingPrompt, bool restartListening);
+
+    // Declares user activity for the connected headset; false without a connection or when the system
+    // refused.
+    asio::awaitable<bool> wakeDisplayForActiveConnection();
+
+    // Sends one control message on the control stream; nothing (and no error) without one. Throws the
+    // encoding or send error.
+    asio::awaitable<void> sendControlMessage(StreamControlMessage message);
+
+    // Opens the authorisation gate of the current session: what reconnect authentication and pairing do
+    // once the headset proved itself.
+    asio::awaitable<void> authorizeCurrentSession();
+
+private:
+    friend struct ScreenStreamBroadcasterTestAccess;
+    enum class LoopStep { readOn, endLoop };
+
+    explicit ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies);
+    void initialize();
+
+    // Everything below runs on the strand.
+
+    // Lifecycle.
+    void stopOnActor(bool& needsTeardown);
+    void stopListeningOnActor();
+    void beginConnectionActivity();
+    void endConnectionActivity();
+    void startSessionSetupTimeout(const Uuid& sessionID);
+    bool handleTransportError(const std::exception_ptr& error) const;
+    void startConnectionLostTeardown(std::exception_ptr error);
+    asio::awaitable<void> runEndSession(std::exception_ptr error, std::optional<State> state,
+                                        bool clearPairingPrompt, bool restartListening);
+    void closeAfterFlush(std::shared_ptr<QuicConnection> connection,
+                         std::shared_ptr<QuicStream> controlStream);
+    void spawnDetached(std::string name, std::function<asio::awaitable<void>()> body);
+
+    // Listener and Local Network probe.
+    void startListeningOnActor();
+    void restartListeningOnActor();
+    asio::awaitable<void> runListener();
+    void handleListenerState(const ServiceDiscoveryState& state);
+    void startLocalNetworkProbe();
+    void cancelLocalNetworkProbe();
+    asio::awaitable<void> runLocalNetworkProbe(std::uint64_t generation);
+    void handleLocalNetworkProbeFailure(const ServiceDiscoveryState& state, std::uint64_t generation);
+    void localNetworkProbeSucceeded(std::uint64_t generation);
+    ServiceAdvertisement makeAdvertisement(std::uint16_t port) const;
+
+    // Connection.
+    asio::awaitable<void> accept(std::shared_ptr<QuicConnection> connection,
+                                 std::shared_ptr<PeerCertificateCapture> capture);
+    asio::awaitable<void> runInboundStreamLoop(std::shared_ptr<QuicConnection> connection, Uuid sessionID,
+                                               std::shared_ptr<PeerCertificateCapture> capture);
+    asio::awaitable<void> handleInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID,
+                                              std::shared_ptr<PeerCertificateCapture> capture);
+    asio::awaitable<void> handleConnectionState(QuicConnectionState state, Uuid sessionID);
+    bool wakeDisplayOnActor();
+
+    // Control loop.
+    asio::awaitable<void> runControlMessageLoop(std::shared_ptr<QuicStream> stream, Uuid sessionID,
+                                                std::shared_ptr<PeerCertificateCapture> capture);
+    asio::awaitable<LoopStep> dispatch(const StreamControlMessage& message, std::uint64_t hostReceiveTime,
+                                       const Uuid& sessionID);
+    asio::awaitable<void> sendControlMessageOnActor(const StreamControlMessage& message);
+    asio::awaitable<void> sendInline(const StreamControlMessage& message);
+    asio::awaitable<LoopStep> endAfterRefusal(bool accepted, const Uuid& sessionID);
+    asio::awaitable<void> endLoopWithError(std::exception_ptr error, const Uuid& sessionID);
+    StreamControlMessage clockSynchronizationResponse(const ClockSynchronizationRequestMessage& request,
+                                                      std::uint64_t hostReceiveTime) const;
+    void applyReceiverReport(const StreamReceiverReportMessage& report);
+    asio::awaitable<LoopStep> handleReceiverReady(const Uuid& sessionID);
+    std::uint64_t hostTimeNanoseconds() const;
+
+    // Scroll momentum.
+    void handleMouseScroll(const MouseScrollMessage& message);
+    void stopScrollMomentum();
+    void startScrollMomentum(double velocityX, double velocityY);
+    asio::awaitable<void> runScrollMomentum(std::int64_t generation, double velocityX, double velocityY);
+    double systemUptimeSeconds() const;
+
+    // Admission (hello, authentication, pairing, rotation, authorised start).
+    asio::awaitable<void> handleHello(const SessionHelloMessage& hello);
+    asio::awaitable<bool> handleAuthenticationResponse(const AuthenticationResponseMessage& response);
+    asio::awaitable<bool> handlePairingStart(const PairingStartMessage& message);
+    asio::awaitable<bool> handlePairingClientChallenge(const PairingClientChallengeMessage& message);
+    asio::awaitable<bool> handlePairingClientResponse(const PairingClientResponseMessage& message);
+    asio::awaitable<bool> handlePairingClientConfirmation(const PairingClientConfirmationMessage& message);
+    asio::awaitable<bool> continuePairingExchange(const PairingRoundRejectedMessage& message);
+    asio::awaitable<bool> handleCertificateRotation(const CertificateRotationMessage& message);
+    asio::awaitable<void> beginAuthorizedSession();
+
+    // Video.
+    asio::awaitable<void> openMediaStream();
+    void startMediaSendTaskIfNeeded();
+    bool isVideoEncodingPipelineIdle() const;
+    void applyVideoEncodingPipelineReset();
+    void retryDeferredVideoSampleBuffer();
+    void resetVideoEncodingPipeline();
+
+    // Audio.
+    asio::awaitable<void> sendAudioFormatIfNeeded();
+    asio::awaitable<void> openAudioDatagrams();
+    void resetAudioEncoding();
+
+    // Inbound media and clipboard streams.
+    asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
+
+    // Clipboard.
+    void handleClipboardTransferRequest(const ClipboardTransferRequestMessage& message);
+    void handleClipboardTransferCancel(const ClipboardTransferCancelMessage& message);
+
+    // Keyboard layout and lock-state reporting.
+    void scheduleKeyboardLayoutRefresh();
+    void startKeyboardLockStateReporting();
+
+    // Remote input.
+    void handleMouseClick(const MouseClickMessage& message);
+    void handleMouseMove(const MouseMoveMessage& message);
+    void handleMousePosition(const MousePositionMessage& message);
+    void handleKeyboardEvent(const KeyboardEventMessage& message);
+    void handleKeyboardTypePreference(const KeyboardTypePreferenceMessage& message);
+    void handleTextInput(const TextInputMessage& message);
+    void handleSystemAction(const SystemActionMessage& message);
+    void postScroll(double deltaX, double deltaY, MouseScrollPhase phase,
+                    MouseScrollMomentumPhase momentumPhase);
+    void releaseRemoteInput();
+
+    ScreenStreamBroadcasterDependencies dependencies_;
+    Actor actor_;
+
+    // Outputs.
+    AsyncStream<State> updates_;
+    AsyncStream<StreamConfigurationMessage> configurations_;
+    AsyncStream<bool> personaCameraSharingStates_;
+    AsyncStream<bool> microphoneSharingStates_;
+    AsyncStream<std::optional<PairingPrompt>> pairingPrompts_;
+
+    // Collaborators.
+    Logger logger_{"ScreenStreamBroadcaster"};
+    std::unique_ptr<PairedPeerStore> peerStore_;
+    LocalDeviceIdentity localPeerIdentity_;
+    std::optional<P256SigningKey> localSigningPrivateKey_;
+    std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator_;
+    std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver_;
+    std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver_;
+
+    // Listener and Local Network probe.
+    Task listenerTask_;
+    Task localNetworkProbeTask_;
+    std::uint64_t localNetworkProbeGeneration_ = 0;
+    bool localNetworkProbeNeedsRetry_ = false;
+    std::optional<TLSIdentity> tlsIdentity_;
+    std::optional<Bytes> tlsCertificateDER_;
+    bool isListenerReady_ = false;
+    bool isLocalNetworkProbeReady_ = false;
+    bool peerToPeerEnabled_ = false;
+    // Whether a listener task was started and not cleared since (a failed listener stays until cleared).
+    bool listenerStarted_ = false;
+    // Fences the callbacks of earlier listener runs.
+    std::uint64_t listenerGeneration_ = 0;
+    // The running listener and its advertisement, stopped when listening stops.
+    std::shared_ptr<QuicListener> quicListener_;
+    std::unique_ptr<ServiceAdvertiser> advertiser_;
+
+    // Connection and streams.
+    std::shared_ptr<QuicConnection> connection_;
+    std::shared_ptr<QuicStream> controlStream_;
+    std::shared_ptr<QuicStream> mediaStream_;
+    // Audio datagrams go over the connection itself; this marks them open.
+    bool audioDatagrams_ = false;
+    Task inboundStreamTask_;
+    // The per-stream handlers of the inbound stream loop (the control loop first).
+    std::vector<Task> inboundStreamHandlerTasks_;
+    Uuid sessionID_;
+    bool isTearingDownSession_ = false;
+    bool isReceiverReady_ = false;
+    bool isAuthorized_ = false;
+    Task sessionSetupTimeoutTask_;
+    // Teardowns run as tasks of their own so that a cancelled caller cannot cut one short.
+    std::vector<Task> teardownTasks_;
+    // Connections being flushed and closed after their session ended.
+    std::vector<Task> closingConnectionTasks_;
+
+    // Power.
+    std::unique_ptr<ConnectionPowerActivity::Token> connectionPowerActivity_;
+    std::uint32_t displayWakeActivityID_ = 0;
+
+    // Persona camera and microphone lending.
+    bool isPersonaCameraSharingEnabled_ = false;
+    bool isPersonaCameraRequested_ = false;
+    std::uint64_t latestPersonaCameraRequestRevision_ = 0;
+    bool isMicrophoneSharingEnabled_ = false;
+    bool isMicrophoneRequested_ = false;
+    std::uint64_t latestMicrophoneRequestRevision_ = 0;
+
+    // Clipboard.
+    Task clipboardTransferTask_;
+    std::optional<std::uint64_t> activeClipboardTransferID_;
+    std::optional<ClipboardTransferOperation> activeClipboardTransferOperation_;
+    std::shared_ptr<QuicStream> activeClipboardStream_;
+    std::set<std::uint64_t> cancelledClipboardPasteTransferIDs_;
+
+    // Audio.
+    std::unique_ptr<AudioCompressionSession> audioEncoder_;
+    AudioPCMAccumulator audioAccumulator_{512};
+    std::optional<AudioStreamFormatAnnouncementMessage> lastAudioFormatMessage_;
+    std::uint32_t audioFormatRevision_ = 0;
+    std::uint64_t nextSentAudioChunkID_ = 0;
+    std::optional<std::uint64_t> highestReceivedAudioChunkID_;
+    struct AudioFlightWindow {
+        std::size_t maximumOutstandingChunkCount = 24;
+        std::uint64_t recoveryProbeIntervalNanoseconds = 250'000'000;
+        std::optional<std::uint64_t> pressureObservedAtHostTimeNanoseconds;
+        std::optional<std::uint64_t> lastRecoveryProbeHostTimeNanoseconds;
+    } audioFlightWindow_;
+
+    // Video.
+    std::uint64_t compressionSessionGeneration_ = 0;
+    bool isVideoEncodingPipelineResetPending_ = false;
+    std::optional<StreamCodec> pendingVideoCodec_;
+    std::optional<int> pendingFrameRate_;
+    StreamCodec videoCodec_ = StreamCodec::h264;
+    int frameRate_ = 60;
+    std::optional<VideoFormatDescriptionMessage> lastFormatMessage_;
+    std::optional<std::uint32_t> capturedDisplayID_;
+    std::uint64_t nextSentFrameID_ = 0;
+    std::optional<std::uint64_t> highestReceivedFrameID_;
+    bool forceNextKeyFrame_ = true;
+    int framesInFlight_ = 0;
+    std::deque<EncodedVideoFrame> pendingMediaFrames_;
+    std::size_t pendingMediaFrameStartIndex_ = 0;
+    Task mediaSendTask_;
+    std::shared_ptr<CapturedVideoFrame> deferredVideoSampleBuffer_;
+
+    // Pairing and authentication.
+    std::optional<SessionHelloMessage> currentHello_;
+    std::optional<Bytes> currentServerNonce_;
+    std::optional<Bytes> pendingPeerCertificate_;
+    std::optional<PairingPrompt> currentPairingPrompt_;
+    std::unique_ptr<HostPairingExchange> pairingExchange_;
+    Task pairingCodeExpiryTask_;
+
+    // Keyboard and scrolling.
+    Task scrollMomentumTask_;
+    std::int64_t scrollMomentumGeneration_ = 0;
+    // Whether a momentum task runs (its Task may be finishing while the flag already says no).
+    bool scrollMomentumRunning_ = false;
+    Task keyboardLayoutRefreshTask_;
+    Task keyboardLockStateMonitorTask_;
+    std::optional<KeyboardLockStateMessage> lastSentKeyboardLockState_;
+    std::map<std::string, KeyboardLayoutSnapshot> keyboardLayoutSnapshotCache_;
+    KeyboardTypePreference keyboardTypePreference_ = KeyboardTypePreference::automatic;
+};
+
+// Whether an error is an expected end of a connection or stream (cancellation, a closed control stream,
+// a connection closed by this side) that is neither logged nor reported as a failure.
+bool isCancellationError(const std::exception_ptr& error);
+
+// Whether a listener or browse error means the system denied local network access.
+bool isLocalNetworkDeniedError(const ServiceDiscoveryError& error);
+bool isLocalNetworkDeniedError(const std::exception_ptr& error);
+
+// The text of an error for logs and status lines.
+std::string errorDescription(const std::exception_ptr& error);
+
+// The name the host advertises: the system's display name trimmed, "Mac" when that leaves nothing.
+std::string hostDisplayName(std::string_view systemName);
+
+}  // namespace quillbridge

@@ -1,0 +1,491 @@
+#include "session/ScreenStreamBroadcaster.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <ctime>
+#include <system_error>
+#include <utility>
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/error.hpp>
+#include <asio/system_error.hpp>
+#include <asio/this_coro.hpp>
+
+#include "pairing/GeneratedTLSIdentity.hpp"
+#include "session/StreamSessionSetupError.hpp"
+#include "wire/ControlMessageFraming.hpp"
+
+namespace quillbridge {
+
+namespace {
+
+constexpr std::string_view connectionActivityReason = "Active Quillbridge Vision Pro connection";
+
+// The Avahi codes for a denied or forbidden operation, and the service discovery daemon's policy refusal.
+constexpr int avahiAccessDenied = -20;
+constexpr int avahiNotPermitted = -50;
+constexpr int policyDenied = -65570;
+
+std::string lowercased(std::string_view text) {
+    std::string result(text);
+    std::ranges::transform(result, result.begin(), [](unsigned char character) {
+        return static_cast<char>(std::tolower(character));
+    });
+    return result;
+}
+
+bool describesLocalNetworkDenial(std::string_view description) {
+    const std::string text = lowercased(description);
+    for (std::string_view needle :
+         {"policydenied", "policy denied", "local network", "operation not permitted"}) {
+        if (text.find(needle) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isPermissionError(const std::error_code& code) {
+    return code == std::errc::operation_not_permitted || code == std::errc::permission_denied;
+}
+
+}  // namespace
+
+std::string ScreenStreamBroadcaster::State::statusText() const {
+    switch (kind) {
+        case Kind::connected:
+            return "Connected to " + text;
+        case Kind::localNetworkPermissionCheckFailed:
+        case Kind::failed:
+            return text;
+        case Kind::idle:
+            return "Idle";
+        case Kind::listening:
+        case Kind::localNetworkPermissionGranted:
+            return "Not connected";
+        case Kind::localNetworkPermissionChecking:
+            return "Checking local network access…";
+        case Kind::localNetworkPermissionDenied:
+            return "Local Network permission was denied";
+    }
+    return {};
+}
+
+std::string hostDisplayName(std::string_view systemName) {
+    constexpr std::string_view whitespace = " \t\n\r\v\f";
+    const auto first = systemName.find_first_not_of(whitespace);
+    if (first == std::string_view::npos) {
+        return "Mac";
+    }
+    const auto last = systemName.find_last_not_of(whitespace);
+    return std::string(systemName.substr(first, last - first + 1));
+}
+
+std::string errorDescription(const std::exception_ptr& error) {
+    if (!error) {
+        return {};
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& exception) {
+        return exception.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+bool isCancellationError(const std::exception_ptr& error) {
+    if (!error) {
+        return false;
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const ControlMessageFramingError&) {
+        return true;
+    } catch (const std::system_error& exception) {
+        const auto& code = exception.code();
+        return code == asio::error::operation_aborted || code == std::errc::operation_canceled ||
+               code == std::errc::not_connected;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isLocalNetworkDeniedError(const ServiceDiscoveryError& error) {
+    if (error.domain == ServiceDiscoveryError::Domain::posix &&
+        (error.code == EPERM || error.code == EACCES)) {
+        return true;
+    }
+    if (error.domain == ServiceDiscoveryError::Domain::dns &&
+        (error.code == policyDenied || error.code == avahiAccessDenied || error.code == avahiNotPermitted)) {
+        return true;
+    }
+    return describesLocalNetworkDenial(error.localizedDescription);
+}
+
+bool isLocalNetworkDeniedError(const std::exception_ptr& error) {
+    if (!error) {
+        return false;
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::system_error& exception) {
+        return isPermissionError(exception.code()) || describesLocalNetworkDenial(exception.what());
+    } catch (const std::exception& exception) {
+        return describesLocalNetworkDenial(exception.what());
+    } catch (...) {
+        return false;
+    }
+}
+
+std::shared_ptr<ScreenStreamBroadcaster> ScreenStreamBroadcaster::create(
+    ScreenStreamBroadcasterDependencies dependencies) {
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster(
+        new ScreenStreamBroadcaster(std::move(dependencies)));
+    broadcaster->initialize();
+    return broadcaster;
+}
+
+ScreenStreamBroadcaster::ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies)
+    : dependencies_(std::move(dependencies)), actor_(dependencies_.executor), sessionID_(Uuid::random()) {}
+
+ScreenStreamBroadcaster::~ScreenStreamBroadcaster() = default;
+
+void ScreenStreamBroadcaster::initialize() {
+    // Collaborators, then state, then the identity, in that order.
+    peerStore_ =
+        std::make_unique<PairedPeerStore>(*dependencies_.defaults, *dependencies_.secrets, PairingRole::mac);
+    personaAVTimingCoordinator_ = dependencies_.personaAVTimingCoordinator;
+    personaCameraReceiver_ = dependencies_.personaCameraReceiver;
+    microphoneReceiver_ = dependencies_.microphoneReceiver;
+    peerToPeerEnabled_ = dependencies_.peerToPeerEnabled;
+    if (dependencies_.audioConverterFactory != nullptr) {
+        audioEncoder_ = std::make_unique<AudioCompressionSession>(*dependencies_.audioConverterFactory);
+    }
+
+    localPeerIdentity_ =
+        LocalDeviceIdentity{peerStore_->localPeerID(), hostDisplayName(dependencies_.hostDisplayName)};
+    localSigningPrivateKey_ = peerStore_->loadOrCreateSigningKey();
+    if (auto loaded = GeneratedTLSIdentity::loadOrCreate(*dependencies_.secrets, localPeerIdentity_.id)) {
+        tlsIdentity_ = loaded->identity;
+        tlsCertificateDER_ = loaded->certificateDER;
+    } else {
+        logger_.error("Failed to load or create the local TLS identity");
+    }
+
+    updates_.yield(State::idle());
+    pairingPrompts_.yield(std::nullopt);
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::stop() {
+    auto self = shared_from_this();
+    // Lambdas inside a co_await capture nothing with a destructor (GCC 12 may destroy such temporaries
+    // twice); `self` keeps the broadcaster alive meanwhile.
+    const bool needsTeardown = co_await actor_.call([this] {
+        bool needsTeardown = false;
+        stopOnActor(needsTeardown);
+        return needsTeardown;
+    });
+    if (needsTeardown) {
+        co_await endSession(nullptr, State::idle(), true, false);
+    }
+}
+
+void ScreenStreamBroadcaster::stopOnActor(bool& needsTeardown) {
+    stopListeningOnActor();
+    if (!connection_) {
+        updates_.yield(State::idle());
+        return;
+    }
+    needsTeardown = true;
+}
+
+void ScreenStreamBroadcaster::stopListeningOnActor() {
+    cancelLocalNetworkProbe();
+    listenerTask_.cancel();
+    listenerTask_ = Task();
+    listenerStarted_ = false;
+    ++listenerGeneration_;
+    if (quicListener_) {
+        quicListener_->stop();
+        quicListener_.reset();
+    }
+    if (advertiser_) {
+        advertiser_->stop();
+        advertiser_.reset();
+    }
+    isListenerReady_ = false;
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::stopListeningIfNotConnected() {
+    auto self = shared_from_this();
+    co_await actor_.call([this] {
+        if (connection_) {
+            return;
+        }
+        stopListeningOnActor();
+        updates_.yield(State::idle());
+    });
+}
+
+void ScreenStreamBroadcaster::beginConnectionActivity() {
+    if (connectionPowerActivity_ || dependencies_.connectionPowerActivity == nullptr) {
+        return;
+    }
+    connectionPowerActivity_ = dependencies_.connectionPowerActivity->begin(connectionActivityReason);
+    if (!connectionPowerActivity_) {
+        logger_.error("Failed to keep the host awake for an active connection");
+    }
+}
+
+void ScreenStreamBroadcaster::endConnectionActivity() {
+    // A display wake leaves nothing to release on this system; only the marker goes.
+    displayWakeActivityID_ = 0;
+    connectionPowerActivity_.reset();
+}
+
+void ScreenStreamBroadcaster::startSessionSetupTimeout(const Uuid& sessionID) {
+    auto self = shared_from_this();
+    std::weak_ptr<ScreenStreamBroadcaster> weakSelf = self;
+    sessionSetupTimeoutTask_ = Task::spawn(
+        actor_.executor(),
+        [weakSelf, sessionID, timeout = dependencies_.sessionSetupTimeout,
+         clock = dependencies_.clock]() -> asio::awaitable<void> {
+            co_await clock->sleepFor(timeout);
+            auto self = weakSelf.lock();
+            if (!self || self->sessionID_ != sessionID || self->isReceiverReady_) {
+                co_return;
+            }
+            co_await self->endSession(
+                std::make_exception_ptr(StreamSessionSetupError(StreamSessionSetupError::Code::timedOut)),
+                State::failed("Connection timed out"), true, true);
+        },
+        "session set-up time-out");
+}
+
+bool ScreenStreamBroadcaster::handleTransportError(const std::exception_ptr& error) const {
+    if (isTearingDownSession_ || isCancellationError(error)) {
+        return true;
+    }
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::system_error& exception) {
+        const auto& code = exception.code();
+        return code == std::errc::not_connected || code == std::errc::broken_pipe ||
+               code == std::errc::connection_reset;
+    } catch (...) {
+        return false;
+    }
+}
+
+void ScreenStreamBroadcaster::startConnectionLostTeardown(std::exception_ptr error) {
+    auto self = shared_from_this();
+    spawnDetached("connection-lost teardown", [self, error]() -> asio::awaitable<void> {
+        co_await self->endSession(error, State::failed("Connection lost"), true, true);
+    });
+}
+
+void ScreenStreamBroadcaster::spawnDetached(std::string name, std::function<asio::awaitable<void>()> body) {
+    std::erase_if(teardownTasks_, [](const Task& task) { return task.isFinished(); });
+    teardownTasks_.push_back(Task::spawn(
+        actor_.executor(), [body = std::move(body)]() -> asio::awaitable<void> { co_await body(); },
+        std::move(name)));
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::endSession(std::exception_ptr error,
+                                                          std::optional<State> state, bool clearPairingPrompt,
+                                                          bool restartListening) {
+    auto self = shared_from_this();
+    // The teardown runs as a task of its own, so that cancelling the caller (often the control loop, which
+    // the teardown itself cancels) cannot stop it half-way; the caller only waits for it.
+    struct Arguments {
+        std::exception_ptr error;
+        std::optional<State> state;
+        bool clearPairingPrompt;
+        bool restartListening;
+    } arguments{std::move(error), std::move(state), clearPairingPrompt, restartListening};
+    co_await actor_.run([this, &arguments]() -> asio::awaitable<void> {
+        std::erase_if(teardownTasks_, [](const Task& task) { return task.isFinished(); });
+        Task task = Task::spawn(
+            actor_.executor(),
+            [self = shared_from_this(), arguments]() -> asio::awaitable<void> {
+                co_await self->runEndSession(arguments.error, arguments.state, arguments.clearPairingPrompt,
+                                             arguments.restartListening);
+            },
+            "session teardown");
+        auto join = task.join();
+        teardownTasks_.push_back(std::move(task));
+        co_await std::move(join);
+    });
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr error,
+                                                             std::optional<State> state,
+                                                             bool clearPairingPrompt, bool restartListening) {
+    // 1. One teardown at a time.
+    if (isTearingDownSession_) {
+        co_return;
+    }
+    isTearingDownSession_ = true;
+    // 2-3. Power, then a fresh session identity that retires every callback of the old connection.
+    endConnectionActivity();
+    sessionID_ = Uuid::random();
+    // 4. The inbound streams (the control loop among them).
+    inboundStreamTask_.cancel();
+    for (auto& task : inboundStreamHandlerTasks_) {
+        task.cancel();
+    }
+    // 5. An active clipboard stream aborts with the clipboard code.
+    if (activeClipboardStream_) {
+        activeClipboardStream_->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
+    }
+    // 6. Session tasks.
+    clipboardTransferTask_.cancel();
+    mediaSendTask_.cancel();
+    keyboardLayoutRefreshTask_.cancel();
+    keyboardLockStateMonitorTask_.cancel();
+    sessionSetupTimeoutTask_.cancel();
+    // 7. Scroll momentum ends with one end scroll.
+    stopScrollMomentum();
+    // 8-9. Held buttons and keys are released.
+    releaseRemoteInput();
+    // 10. Unexpected ends are logged once.
+    if (error && !isCancellationError(error)) {
+        logger_.error("QUIC transport failed: ", errorDescription(error));
+    }
+    // 11. The connection goes; it is closed once its last written bytes had a moment to leave.
+    auto closingConnection = std::move(connection_);
+    auto closingControlStream = std::move(controlStream_);
+    connection_.reset();
+    controlStream_.reset();
+    mediaStream_.reset();
+    audioDatagrams_ = false;
+    if (closingConnection) {
+        closeAfterFlush(std::move(closingConnection), std::move(closingControlStream));
+    }
+    resetVideoEncodingPipeline();
+    // 12.
+    lastSentKeyboardLockState_.reset();
+    inboundStreamTask_ = Task();
+    inboundStreamHandlerTasks_.clear();
+    clipboardTransferTask_ = Task();
+    activeClipboardTransferID_.reset();
+    activeClipboardTransferOperation_.reset();
+    activeClipboardStream_.reset();
+    cancelledClipboardPasteTransferIDs_.clear();
+    mediaSendTask_ = Task();
+    keyboardLayoutRefreshTask_ = Task();
+    keyboardLockStateMonitorTask_ = Task();
+    sessionSetupTimeoutTask_ = Task();
+    // 13-14.
+    pendingMediaFrames_.clear();
+    pendingMediaFrameStartIndex_ = 0;
+    deferredVideoSampleBuffer_.reset();
+    lastFormatMessage_.reset();
+    nextSentFrameID_ = 0;
+    highestReceivedFrameID_.reset();
+    nextSentAudioChunkID_ = 0;
+    highestReceivedAudioChunkID_.reset();
+    audioFlightWindow_.pressureObservedAtHostTimeNanoseconds.reset();
+    audioFlightWindow_.lastRecoveryProbeHostTimeNanoseconds.reset();
+    // 15.
+    isReceiverReady_ = false;
+    isAuthorized_ = false;
+    // 16-17. The Persona camera.
+    if (isPersonaCameraSharingEnabled_) {
+        isPersonaCameraSharingEnabled_ = false;
+        personaCameraSharingStates_.yield(false);
+    }
+    isPersonaCameraRequested_ = false;
+    if (personaCameraReceiver_) {
+        try {
+            co_await personaCameraReceiver_->reset();
+        } catch (...) {
+            // A receiver that fails to reset must not leave the teardown half done.
+        }
+    }
+    // 18-19. The microphone.
+    if (isMicrophoneSharingEnabled_) {
+        isMicrophoneSharingEnabled_ = false;
+        microphoneSharingStates_.yield(false);
+    }
+    isMicrophoneRequested_ = false;
+    if (microphoneReceiver_) {
+        try {
+            co_await microphoneReceiver_->reset();
+        } catch (...) {
+            // A receiver that fails to reset must not leave the teardown half done.
+        }
+    }
+    // 20-21. Pairing.
+    currentHello_.reset();
+    currentServerNonce_.reset();
+    pendingPeerCertificate_.reset();
+    pairingExchange_.reset();
+    pairingCodeExpiryTask_.cancel();
+    pairingCodeExpiryTask_ = Task();
+    if (clearPairingPrompt) {
+        currentPairingPrompt_.reset();
+    }
+    pairingPrompts_.yield(currentPairingPrompt_);
+    // 22. Encoders start over.
+    forceNextKeyFrame_ = true;
+    lastAudioFormatMessage_.reset();
+    audioFormatRevision_ = 0;
+    resetAudioEncoding();
+    // 23-24.
+    if (state) {
+        updates_.yield(*state);
+    }
+    if (restartListening) {
+        startListeningOnActor();
+        if (!connection_ && isListenerReady_ && isLocalNetworkProbeReady_) {
+            updates_.yield(State::listening());
+        }
+    }
+    // 25.
+    isTearingDownSession_ = false;
+}
+
+void ScreenStreamBroadcaster::closeAfterFlush(std::shared_ptr<QuicConnection> connection,
+                                              std::shared_ptr<QuicStream> controlStream) {
+    // No callback of the old connection may reach the session any more.
+    connection->setStateHandler(actor_.executor(), [](const QuicConnectionState&) {});
+    std::erase_if(closingConnectionTasks_, [](const Task& task) { return task.isFinished(); });
+    closingConnectionTasks_.push_back(Task::spawn(
+        actor_.executor(),
+        [connection, controlStream, clock = dependencies_.clock,
+         limit = dependencies_.closeFlushLimit]() -> asio::awaitable<void> {
+            // The last written bytes (an acknowledgement of a disconnect, a refusal) get a bounded moment to
+            // be delivered before the close discards them: the control stream is ended rather than reset
+            // (which would drop what is unacknowledged), and the close waits for the data in flight.
+            const auto deadline = clock->now() + limit;
+            Task ending;
+            auto ended = std::make_shared<bool>(controlStream == nullptr);
+            if (controlStream) {
+                // No co_await in the same expression as the lambda (GCC 12 destroys such temporaries twice).
+                const auto executor = co_await asio::this_coro::executor;
+                ending = Task::spawn(
+                    executor,
+                    [controlStream, ended]() -> asio::awaitable<void> {
+                        try {
+                            co_await controlStream->send({}, true);
+                        } catch (const std::exception&) {
+                        }
+                        *ended = true;
+                    },
+                    "control stream end");
+            }
+            constexpr auto pollInterval = std::chrono::milliseconds(5);
+            while (connection->state().kind == QuicConnectionState::Kind::ready && clock->now() < deadline &&
+                   (!*ended || connection->statistics().bytesInFlight > 0)) {
+                co_await clock->sleepFor(pollInterval);
+            }
+            connection->close(0);
+        },
+        "connection close"));
+}
+
+}  // namespace quillbridge

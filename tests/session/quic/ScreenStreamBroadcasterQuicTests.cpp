@@ -1,0 +1,265 @@
+// The broadcaster over the real QUIC transport on loopback, with a headset made of the test client. Service
+// discovery is faked (nothing multicasts); everything else is real, on the steady clock.
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+
+#include "core/Logger.hpp"
+#include "core/SteadyClock.hpp"
+#include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
+#include "support/FakeDefaultsStore.hpp"
+#include "support/FakeSecretStore.hpp"
+#include "support/FakeServiceDiscovery.hpp"
+#include "support/quic/QuicTestClient.hpp"
+#include "wire/ControlMessageFraming.hpp"
+
+namespace quillbridge {
+namespace {
+
+using namespace std::chrono_literals;
+using State = ScreenStreamBroadcaster::State;
+using Case = StreamControlMessage::Case;
+
+class BroadcasterOverQuicTest : public ::testing::Test {
+protected:
+    struct Headset {
+        std::shared_ptr<QuicConnection> connection;
+        std::shared_ptr<QuicStream> control;
+    };
+
+    void SetUp() override { makeBroadcaster(10s); }
+
+    void TearDown() override {
+        if (broadcaster) {
+            run(broadcaster->stop());
+            runFor(50ms);
+            broadcaster.reset();
+        }
+        runFor(20ms);
+    }
+
+    void makeBroadcaster(Clock::Duration setupTimeout) {
+        ScreenStreamBroadcasterDependencies dependencies;
+        dependencies.executor = context.get_executor();
+        dependencies.transport = &host;
+        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
+        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
+        dependencies.clock = &clock;
+        dependencies.defaults = &defaults;
+        dependencies.secrets = &secrets;
+        dependencies.hostDisplayName = "Loopback Host";
+        dependencies.listenPort = 0;
+        dependencies.bindAddress = "::1";
+        dependencies.sessionSetupTimeout = setupTimeout;
+        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
+        run(broadcaster->startListening());
+        ASSERT_TRUE(runUntil(
+            [&] { return discovery.lastAdvertiser() && discovery.lastAdvertiser()->isPublished(); }));
+        port = discovery.lastAdvertiser()->advertisement()->port;
+        ASSERT_NE(port, 0);
+    }
+
+    // Runs the context until the condition holds; false when it did not within a generous bound.
+    bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            context.restart();
+            context.run_one_for(5ms);
+        }
+        return true;
+    }
+
+    void runFor(std::chrono::milliseconds duration) {
+        context.restart();
+        context.run_for(duration);
+    }
+
+    template <class T>
+    T run(asio::awaitable<T> awaitable) {
+        std::optional<T> result;
+        std::exception_ptr error;
+        bool done = false;
+        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
+            error = e;
+            if (!e) {
+                result.emplace(std::move(value));
+            }
+            done = true;
+        });
+        if (!runUntil([&] { return done; })) {
+            throw std::runtime_error("timed out");
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        return std::move(*result);
+    }
+
+    void run(asio::awaitable<void> awaitable) {
+        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
+            co_await std::move(inner);
+            co_return true;
+        }(std::move(awaitable)));
+    }
+
+    Headset connect(QuicTestClient& client) {
+        Headset headset;
+        headset.connection = run(client.connect(port));
+        headset.control = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
+        return headset;
+    }
+
+    void send(Headset& headset, const StreamControlMessage& message) {
+        run(headset.control->send(ControlMessageFraming::encode(message), false));
+    }
+
+    StreamControlMessage receive(Headset& headset) {
+        const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
+        auto decoded = decodeJson<StreamControlMessage>(
+            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        if (!decoded) {
+            throw std::runtime_error("undecodable control message");
+        }
+        return *decoded;
+    }
+
+    bool closes(const Headset& headset) {
+        return runUntil([&] { return headset.connection->state().kind != QuicConnectionState::Kind::ready; });
+    }
+
+    // Sends hello and waits until the host's control loop has read it (QUIC shows a stream to the host only
+    // once data arrives on it).
+    void greet(Headset& headset, std::string name) {
+        ScopedLogCapture logs;
+        send(headset,
+             StreamControlMessage::make<Case::hello>(SessionHelloMessage{.displayName = std::move(name)}));
+        ASSERT_TRUE(runUntil([&] {
+            for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
+                if (message.starts_with("Received hello")) {
+                    return true;
+                }
+            }
+            return false;
+        }));
+    }
+
+    std::vector<State> updates() {
+        std::vector<State> states;
+        while (broadcaster->updates().bufferedCount() > 0) {
+            if (auto state = run(broadcaster->updates().next())) {
+                states.push_back(*state);
+            }
+        }
+        return states;
+    }
+
+    asio::io_context context;
+    SteadyClock clock;
+    LinuxQuicTransport host;
+    FakeServiceDiscovery discovery;
+    FakeDefaultsStore defaults;
+    FakeSecretStore secrets;
+    std::uint16_t port = 0;
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
+};
+
+TEST_F(BroadcasterOverQuicTest, ControlConversationFromHelloToAcknowledgedDisconnect) {
+    QuicTestClient client;
+    auto headset = connect(client);
+    greet(headset, "Loopback Headset");
+    run(broadcaster->authorizeCurrentSession());
+
+    send(headset, StreamControlMessage::make<Case::clockSynchronizationRequest>({7, 555}));
+    const auto response = receive(headset);
+    const auto* clock = response.get<Case::clockSynchronizationResponse>();
+    ASSERT_NE(clock, nullptr);
+    EXPECT_EQ(clock->sequenceNumber, 7u);
+    EXPECT_EQ(clock->clientSendTimeNanoseconds, 555u);
+    EXPECT_LE(clock->hostReceiveTimeNanoseconds, clock->hostSendTimeNanoseconds);
+
+    send(headset, StreamControlMessage::make<Case::receiverReady>());
+    ASSERT_TRUE(runUntil([&] {
+        for (const auto& state : updates()) {
+            if (state == State::connected("Loopback Headset")) {
+                return true;
+            }
+        }
+        return false;
+    }));
+
+    send(headset, StreamControlMessage::make<Case::sessionDisconnectRequest>());
+    EXPECT_EQ(receive(headset).messageCase(), Case::sessionDisconnectAcknowledged);
+    EXPECT_TRUE(closes(headset));
+    EXPECT_EQ(headset.connection->closeInfo().closedByPeer, true);
+}
+
+TEST_F(BroadcasterOverQuicTest, BadJsonFrameClosesTheConnection) {
+    QuicTestClient client;
+    auto headset = connect(client);
+    greet(headset, "H");
+    updates();
+    const std::string_view junk = "{\"hello\":";
+    run(headset.control->send(ControlMessageFraming::frame(
+                                  ByteView(reinterpret_cast<const std::uint8_t*>(junk.data()), junk.size())),
+                              false));
+    EXPECT_TRUE(closes(headset));
+    ASSERT_TRUE(runUntil([&] {
+        for (const auto& state : updates()) {
+            if (state == State::failed("Connection lost")) {
+                return true;
+            }
+        }
+        return false;
+    }));
+}
+
+TEST_F(BroadcasterOverQuicTest, SecondHeadsetIsClosedWhileTheFirstGoesOn) {
+    QuicTestClient firstClient;
+    QuicTestClient secondClient;
+    auto first = connect(firstClient);
+    greet(first, "First");
+    run(broadcaster->authorizeCurrentSession());
+
+    Headset second;
+    second.connection = run(secondClient.connect(port));
+    EXPECT_TRUE(closes(second));
+
+    send(first, StreamControlMessage::make<Case::clockSynchronizationRequest>({1, 2}));
+    EXPECT_EQ(receive(first).messageCase(), Case::clockSynchronizationResponse);
+    EXPECT_EQ(first.connection->state().kind, QuicConnectionState::Kind::ready);
+}
+
+TEST_F(BroadcasterOverQuicTest, HeadsetThatNeverBecomesReadyIsClosedAfterTheSetupTimeout) {
+    TearDown();
+    makeBroadcaster(300ms);
+    updates();
+    QuicTestClient client;
+    auto headset = connect(client);
+    greet(headset, "Slow");
+    EXPECT_TRUE(closes(headset));
+    ASSERT_TRUE(runUntil([&] {
+        for (const auto& state : updates()) {
+            if (state == State::failed("Connection timed out")) {
+                return true;
+            }
+        }
+        return false;
+    }));
+}
+
+}  // namespace
+}  // namespace quillbridge

@@ -15,24 +15,25 @@ namespace {
 
 std::uint8_t xButton(std::int64_t buttonNumber) {
     switch (buttonNumber) {
-    case 0:
-        return 1;
-    case 1:
-        return 3;
-    case 2:
-        return 2;
-    case 3:
-        return 8;
-    case 4:
-        return 9;
-    default:
-        return static_cast<std::uint8_t>(std::clamp<std::int64_t>(buttonNumber + 5, 10, 255));
+        case 0:
+            return 1;
+        case 1:
+            return 3;
+        case 2:
+            return 2;
+        case 3:
+            return 8;
+        case 4:
+            return 9;
+        default:
+            return static_cast<std::uint8_t>(std::clamp<std::int64_t>(buttonNumber + 5, 10, 255));
     }
 }
 
 bool isMoveEvent(SyntheticMouseEventType type) {
     using enum SyntheticMouseEventType;
-    return type == mouseMoved || type == leftMouseDragged || type == rightMouseDragged || type == otherMouseDragged;
+    return type == mouseMoved || type == leftMouseDragged || type == rightMouseDragged ||
+           type == otherMouseDragged;
 }
 
 bool isPressEvent(SyntheticMouseEventType type) {
@@ -48,48 +49,48 @@ std::int16_t toCoordinate(double value) {
 
 std::optional<xkb_keysym_t> mediaKeysym(std::int32_t keyType) {
     switch (keyType) {
-    case MediaKeyType::soundUp:
-        return XKB_KEY_XF86AudioRaiseVolume;
-    case MediaKeyType::soundDown:
-        return XKB_KEY_XF86AudioLowerVolume;
-    case MediaKeyType::brightnessUp:
-        return XKB_KEY_XF86MonBrightnessUp;
-    case MediaKeyType::brightnessDown:
-        return XKB_KEY_XF86MonBrightnessDown;
-    case MediaKeyType::mute:
-        return XKB_KEY_XF86AudioMute;
-    case MediaKeyType::launchPanel:
-        return XKB_KEY_XF86LaunchB;
-    case MediaKeyType::play:
-        return XKB_KEY_XF86AudioPlay;
-    case MediaKeyType::next:
-        return XKB_KEY_XF86AudioNext;
-    case MediaKeyType::previous:
-        return XKB_KEY_XF86AudioPrev;
-    case MediaKeyType::missionControl:
-        return XKB_KEY_XF86LaunchA;
-    case MediaKeyType::search:
-        return XKB_KEY_Super_L;
-    default:
-        return std::nullopt;
+        case MediaKeyType::soundUp:
+            return XKB_KEY_XF86AudioRaiseVolume;
+        case MediaKeyType::soundDown:
+            return XKB_KEY_XF86AudioLowerVolume;
+        case MediaKeyType::brightnessUp:
+            return XKB_KEY_XF86MonBrightnessUp;
+        case MediaKeyType::brightnessDown:
+            return XKB_KEY_XF86MonBrightnessDown;
+        case MediaKeyType::mute:
+            return XKB_KEY_XF86AudioMute;
+        case MediaKeyType::launchPanel:
+            return XKB_KEY_XF86LaunchB;
+        case MediaKeyType::play:
+            return XKB_KEY_XF86AudioPlay;
+        case MediaKeyType::next:
+            return XKB_KEY_XF86AudioNext;
+        case MediaKeyType::previous:
+            return XKB_KEY_XF86AudioPrev;
+        case MediaKeyType::missionControl:
+            return XKB_KEY_XF86LaunchA;
+        case MediaKeyType::search:
+            return XKB_KEY_Super_L;
+        default:
+            return std::nullopt;
     }
 }
 
 xkb_keysym_t keysymForCharacter(char32_t character) {
     switch (character) {
-    case U'\n':
-    case U'\r':
-        return XKB_KEY_Return;
-    case U'\t':
-        return XKB_KEY_Tab;
-    case U'\b':
-        return XKB_KEY_BackSpace;
-    case 0x1B:
-        return XKB_KEY_Escape;
-    case 0x7F:
-        return XKB_KEY_Delete;
-    default:
-        return xkb_utf32_to_keysym(static_cast<std::uint32_t>(character));
+        case U'\n':
+        case U'\r':
+            return XKB_KEY_Return;
+        case U'\t':
+            return XKB_KEY_Tab;
+        case U'\b':
+            return XKB_KEY_BackSpace;
+        case 0x1B:
+            return XKB_KEY_Escape;
+        case 0x7F:
+            return XKB_KEY_Delete;
+        default:
+            return xkb_utf32_to_keysym(static_cast<std::uint32_t>(character));
     }
 }
 
@@ -102,7 +103,8 @@ std::unique_ptr<XTestInputPoster> XTestInputPoster::open(const std::string& disp
     return std::unique_ptr<XTestInputPoster>(new XTestInputPoster(std::move(connection)));
 }
 
-XTestInputPoster::XTestInputPoster(std::unique_ptr<XcbConnection> connection) : connection_(std::move(connection)) {
+XTestInputPoster::XTestInputPoster(std::unique_ptr<XcbConnection> connection)
+    : connection_(std::move(connection)) {
     hasXTest_ = connection_->hasExtension("XTEST");
     keyboard_ = XkbKeyboard::open(*connection_);
     if (!keyboard_)
@@ -113,7 +115,8 @@ XTestInputPoster::XTestInputPoster(std::unique_ptr<XcbConnection> connection) : 
         return;
     // Keycodes without any symbol serve for characters outside the layout; take them from the top.
     for (xkb_keycode_t keycode = xkb_keymap_max_keycode(keymap_.get());
-         keycode >= xkb_keymap_min_keycode(keymap_.get()) && keycode >= 8 && spareKeycodes_.size() < spareKeycodeCount;
+         keycode >= xkb_keymap_min_keycode(keymap_.get()) && keycode >= 8 &&
+         spareKeycodes_.size() < spareKeycodeCount;
          --keycode) {
         if (xkb_keymap_num_layouts_for_key(keymap_.get(), keycode) == 0)
             spareKeycodes_.push_back(keycode);
@@ -129,7 +132,8 @@ XTestInputPoster::~XTestInputPoster() {
         xcb_change_keyboard_mapping(connection_->get(), 1, static_cast<xcb_keycode_t>(keycode), 2, none);
     }
     auto cookie = xcb_get_input_focus(connection_->get());
-    XcbReply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(connection_->get(), cookie, nullptr));
+    XcbReply<xcb_get_input_focus_reply_t> reply(
+        xcb_get_input_focus_reply(connection_->get(), cookie, nullptr));
 }
 
 void XTestInputPoster::fakeInput(std::uint8_t type, std::uint8_t detail, std::int16_t x, std::int16_t y) {
@@ -154,7 +158,8 @@ bool XTestInputPoster::postMouseEvent(const SyntheticMouseEvent& event) {
     if (isMoveEvent(event.type)) {
         fakeInput(XCB_MOTION_NOTIFY, 0, toCoordinate(event.location.x), toCoordinate(event.location.y));
     } else {
-        fakeInput(isPressEvent(event.type) ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, xButton(event.buttonNumber));
+        fakeInput(isPressEvent(event.type) ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE,
+                  xButton(event.buttonNumber));
     }
     return flush();
 }

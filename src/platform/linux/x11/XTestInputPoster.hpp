@@ -34,7 +34,9 @@ namespace quillbridge {
 //   keysym late still sees the right one.
 // - Media keys are the XF86 keys (volume, brightness, play, previous, next, LaunchA, LaunchB) and Super.
 // Thread-safe: one lock around the connection's requests.
-class XTestInputPoster final : public MouseEventPoster, public KeyboardEventPoster, public SyntheticInputPermission {
+class XTestInputPoster final : public MouseEventPoster,
+                               public KeyboardEventPoster,
+                               public SyntheticInputPermission {
 public:
     static constexpr double scrollDetentPixels = 30;
     static constexpr std::size_t spareKeycodeCount = 10;

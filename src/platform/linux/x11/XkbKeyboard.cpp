@@ -21,7 +21,8 @@ std::vector<std::string> splitList(std::string_view text) {
     std::size_t start = 0;
     for (;;) {
         std::size_t comma = text.find(',', start);
-        items.emplace_back(text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
+        items.emplace_back(
+            text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start));
         if (comma == std::string_view::npos)
             break;
         start = comma + 1;
@@ -32,8 +33,9 @@ std::vector<std::string> splitList(std::string_view text) {
 }  // namespace
 
 std::unique_ptr<XkbKeyboard> XkbKeyboard::open(XcbConnection& connection) {
-    if (xkb_x11_setup_xkb_extension(connection.get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
-                                    XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, nullptr, nullptr) != 1)
+    if (xkb_x11_setup_xkb_extension(connection.get(), XKB_X11_MIN_MAJOR_XKB_VERSION,
+                                    XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
+                                    nullptr, nullptr, nullptr, nullptr) != 1)
         return nullptr;
     std::int32_t deviceID = xkb_x11_get_core_keyboard_device_id(connection.get());
     if (deviceID < 0)
@@ -58,8 +60,8 @@ std::optional<XkbKeyboard::LockState> XkbKeyboard::lockState() {
 }
 
 int XkbKeyboard::lockModifiers(std::uint8_t mask, std::uint8_t locked) {
-    auto cookie = xcb_xkb_latch_lock_state_checked(connection_.get(), static_cast<xcb_xkb_device_spec_t>(deviceID_),
-                                                   mask, locked, 0, 0, 0, 0, 0);
+    auto cookie = xcb_xkb_latch_lock_state_checked(
+        connection_.get(), static_cast<xcb_xkb_device_spec_t>(deviceID_), mask, locked, 0, 0, 0, 0, 0);
     XcbReply<xcb_generic_error_t> error(xcb_request_check(connection_.get(), cookie));
     if (error)
         return error->error_code != 0 ? error->error_code : -1;
@@ -67,8 +69,9 @@ int XkbKeyboard::lockModifiers(std::uint8_t mask, std::uint8_t locked) {
 }
 
 int XkbKeyboard::lockGroup(std::uint32_t group) {
-    auto cookie = xcb_xkb_latch_lock_state_checked(connection_.get(), static_cast<xcb_xkb_device_spec_t>(deviceID_),
-                                                   0, 0, 1, static_cast<std::uint8_t>(group), 0, 0, 0);
+    auto cookie =
+        xcb_xkb_latch_lock_state_checked(connection_.get(), static_cast<xcb_xkb_device_spec_t>(deviceID_), 0,
+                                         0, 1, static_cast<std::uint8_t>(group), 0, 0, 0);
     XcbReply<xcb_generic_error_t> error(xcb_request_check(connection_.get(), cookie));
     if (error)
         return error->error_code != 0 ? error->error_code : -1;
@@ -81,7 +84,8 @@ std::optional<XkbKeyboard::RulesNames> XkbKeyboard::rulesNames() {
     XcbReply<xcb_intern_atom_reply_t> atom(xcb_intern_atom_reply(connection_.get(), atomCookie, nullptr));
     if (!atom || atom->atom == XCB_ATOM_NONE)
         return std::nullopt;
-    auto cookie = xcb_get_property(connection_.get(), 0, connection_.root(), atom->atom, XCB_ATOM_STRING, 0, 4096);
+    auto cookie =
+        xcb_get_property(connection_.get(), 0, connection_.root(), atom->atom, XCB_ATOM_STRING, 0, 4096);
     XcbReply<xcb_get_property_reply_t> property(xcb_get_property_reply(connection_.get(), cookie, nullptr));
     if (!property || property->format != 8)
         return std::nullopt;

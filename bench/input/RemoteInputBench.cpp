@@ -116,14 +116,14 @@ BENCHMARK(ButtonToFlush)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // A 16 KB paste: Latin, Cyrillic, CJK and emoji, most of it outside the US layout.
 std::string mixedPaste() {
-    const std::string pieces[] = {"Hello world, ", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 ",
-                                  "\xE4\xBD\xA0\xE5\xA5\xBD ", "\xF0\x9F\x98\x80 ", "caf\xC3\xA9\n"};
+    const std::string fragments[] = {"Hello world, ", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 ",
+                                     "\xE4\xBD\xA0\xE5\xA5\xBD ", "\xF0\x9F\x98\x80 ", "caf\xC3\xA9\n"};
     std::string text;
     for (std::size_t index = 0;; ++index) {
-        const std::string& piece = pieces[index % std::size(pieces)];
-        if (text.size() + piece.size() > 16384)
+        const std::string& fragment = fragments[index % std::size(fragments)];
+        if (text.size() + fragment.size() > 16384)
             break;
-        text += piece;
+        text += fragment;
     }
     return text;
 }

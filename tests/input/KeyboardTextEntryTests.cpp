@@ -17,10 +17,10 @@ std::vector<std::size_t> chunkSizes(const std::vector<std::u16string>& chunks) {
     return sizes;
 }
 
-std::string repeated(std::string_view piece, std::size_t count) {
+std::string repeated(std::string_view fragment, std::size_t count) {
     std::string text;
     for (std::size_t i = 0; i < count; ++i)
-        text += piece;
+        text += fragment;
     return text;
 }
 

@@ -36,10 +36,6 @@ bool MacKeyboardLockController::ensureOpen() {
     return false;
 }
 
-bool MacKeyboardLockController::cachedCapsLockIsEnabled() {
-    return stateQueue_.sync([this] { return cachedCapsLockIsEnabled_; });
-}
-
 std::optional<bool> MacKeyboardLockController::refreshCapsLockState() {
     return stateQueue_.sync([this]() -> std::optional<bool> {
         if (!ensureOpen())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -20,7 +21,9 @@ public:
     MacKeyboardLockController(const MacKeyboardLockController&) = delete;
     MacKeyboardLockController& operator=(const MacKeyboardLockController&) = delete;
 
-    bool cachedCapsLockIsEnabled();
+    // The cached state. Written only on the state queue; read without a hop (every key event reads it), so it
+    // never waits behind a Caps Lock call in progress.
+    bool cachedCapsLockIsEnabled() const { return cachedCapsLockIsEnabled_.load(); }
     // The new state when it differs from the cache, else nothing.
     std::optional<bool> refreshCapsLockState();
     // The new state after a successful toggle, else nothing.
@@ -37,7 +40,7 @@ private:
     std::unique_ptr<KeyboardLockPort> port_;
     bool isOpen_ = false;
     bool openDidFail_ = false;
-    bool cachedCapsLockIsEnabled_ = false;
+    std::atomic<bool> cachedCapsLockIsEnabled_ = false;
     // Last, so that it stops before the fields its work touches go.
     SerialQueue stateQueue_{"Quillbridge.MacKeyboardLockController"};
 };

@@ -34,6 +34,8 @@ public:
     virtual bool postText(std::u16string_view chunk, std::uint32_t keyboardType) = 0;
     // One media, volume, brightness or launcher key (MediaKeyType.hpp) going down or up.
     virtual bool postMediaKey(std::int32_t keyType, bool isDown) = 0;
+    // Whether the desktop has the key at all (a chord that needs a missing key is not pressed).
+    virtual bool hasKey(RemoteKeyboardKey) { return true; }
     // Whether the desktop itself repeats held keys (then the controller must not repeat them again).
     virtual bool desktopRepeatsHeldKeys() = 0;
     // The attached keyboard's type, 0 when unknown.

@@ -8,6 +8,7 @@
 #include "input/KeyboardLayoutProbe.hpp"
 #include "input/KeyboardTextChunks.hpp"
 #include "input/RemoteKeyboardKeyCodes.hpp"
+#include "wire/RawValueEnumeration.hpp"
 
 namespace quillbridge {
 
@@ -158,6 +159,14 @@ KeyboardTypePreference RemoteKeyboardController::keyboardTypePreference() {
 }
 
 void RemoteKeyboardController::pressChord(std::span<const RemoteKeyboardKey> keys) {
+    for (RemoteKeyboardKey key : keys) {
+        if (!poster_.hasKey(key)) {
+            // Half a chord could do something else entirely.
+            logger_.error("Key chord needs the ", rawValue(key),
+                          " key, which this desktop lacks; nothing is pressed");
+            return;
+        }
+    }
     eventQueue_.sync([&] {
         for (RemoteKeyboardKey key : keys)
             handleKeyOnQueue(key, KeyboardEventPhase::pressed);

@@ -185,6 +185,18 @@ TEST_F(RemoteKeyboardControllerTest, ChordsPressInOrderAndReleaseInReverse) {
                     Posted{command, 55, false, 0x40000, true}, Posted{control, 59, false, 0, true}));
 }
 
+TEST_F(RemoteKeyboardControllerTest, AChordWithAKeyTheDesktopLacksPressesNothing) {
+    poster.missingKey = fn;
+    const RemoteKeyboardKey chord[] = {fn, d};
+    keyboard->pressChord(chord);
+    EXPECT_TRUE(keyEvents().empty());
+    EXPECT_THAT(errors(),
+                ElementsAre("Key chord needs the fn key, which this desktop lacks; nothing is pressed"));
+    const RemoteKeyboardKey other[] = {command, d};
+    keyboard->pressChord(other);
+    EXPECT_EQ(keyEvents().size(), 4u);
+}
+
 TEST_F(RemoteKeyboardControllerTest, DeniedPermissionDropsEveryKeyStep) {
     poster.allowed = false;
     const RemoteKeyboardKey chord[] = {command, leftBracket};

@@ -51,6 +51,7 @@ public:
     bool failTextChunks = false;
     bool failMediaKeys = false;
     bool repeatsHeldKeys = false;
+    std::optional<RemoteKeyboardKey> missingKey;
     std::uint32_t keyboardType = 0;
 
     bool isSyntheticInputAllowed() override {
@@ -106,6 +107,7 @@ public:
         events_.push_back(RecordedMediaKey{keyType, isDown});
         return true;
     }
+    bool hasKey(RemoteKeyboardKey key) override { return key != missingKey; }
     bool desktopRepeatsHeldKeys() override { return repeatsHeldKeys; }
     std::uint32_t hardwareKeyboardType() override { return keyboardType; }
 

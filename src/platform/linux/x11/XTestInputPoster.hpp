@@ -56,6 +56,7 @@ public:
     bool postKeyEvent(const SyntheticKeyEvent& event) override;
     bool postText(std::u16string_view chunk, std::uint32_t keyboardType) override;
     bool postMediaKey(std::int32_t keyType, bool isDown) override;
+    bool hasKey(RemoteKeyboardKey key) override { return key != RemoteKeyboardKey::fn; }
     bool desktopRepeatsHeldKeys() override { return true; }
     std::uint32_t hardwareKeyboardType() override { return 0; }
 

@@ -169,6 +169,16 @@ TEST_F(XTestInputTest, TypedTextIncludesCharactersOutsideTheLayout) {
         << "typed: " << window->typedText();
 }
 
+TEST_F(XTestInputTest, TextTypedRightAfterALayoutChangeUsesTheNewLayout) {
+    keyboard->typeText("yz");
+    ASSERT_TRUE(window->waitFor([&](const auto&) { return window->typedText() == "yz"; }));
+    ASSERT_TRUE(setLayouts("-layout de"));
+    window->clear();
+    keyboard->typeText("yz");
+    ASSERT_TRUE(window->waitFor([&](const auto&) { return window->typedText() == "yz"; }))
+        << "typed: " << window->typedText();
+}
+
 TEST_F(XTestInputTest, TypedTextIsRightWithCapsLockOn) {
     ASSERT_TRUE(keyboard->lockController().setCapsLock(true));
     keyboard->typeText("aB");

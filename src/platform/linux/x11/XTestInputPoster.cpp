@@ -202,7 +202,11 @@ void XTestInputPoster::refreshKeymapIfStale() {
     auto now = std::chrono::steady_clock::now();
     std::optional<XkbKeyboard::LockState> state = keyboard_->lockState();
     std::uint32_t group = state ? state->effectiveGroup : 0;
-    if (keymap_ && group == keymapGroup_ && now - keymapFetched_ < std::chrono::seconds(1))
+    // A new layout (setxkbmap) changes the rules names at once; other keymap changes are caught within a
+    // second.
+    std::optional<XkbKeyboard::RulesNames> rules = keyboard_->rulesNames();
+    if (keymap_ && group == keymapGroup_ && rules == keymapRules_ &&
+        now - keymapFetched_ < std::chrono::seconds(1))
         return;
     XkbKeymapPointer keymap = keyboard_->fetchKeymap();
     if (!keymap)
@@ -211,6 +215,7 @@ void XTestInputPoster::refreshKeymapIfStale() {
     probeState_.reset(xkb_state_new(keymap_.get()));
     keymapFetched_ = now;
     keymapGroup_ = group;
+    keymapRules_ = std::move(rules);
     keysymIndex_.clear();
     for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap_.get());
          keycode <= xkb_keymap_max_keycode(keymap_.get()); ++keycode) {

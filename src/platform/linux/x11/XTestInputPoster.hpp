@@ -85,6 +85,7 @@ private:
     XkbStatePointer probeState_;
     std::chrono::steady_clock::time_point keymapFetched_{};
     std::uint32_t keymapGroup_ = 0;
+    std::optional<XkbKeyboard::RulesNames> keymapRules_;
     std::unordered_map<xkb_keysym_t, std::vector<xkb_keycode_t>> keysymIndex_;
     std::vector<xkb_keycode_t> spareKeycodes_;
     std::size_t nextSpare_ = 0;

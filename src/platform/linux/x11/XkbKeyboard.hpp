@@ -37,6 +37,8 @@ public:
         std::vector<std::string> layouts;
         std::vector<std::string> variants;
         std::vector<std::string> options;
+
+        bool operator==(const RulesNames&) const = default;
     };
 
     // Nothing when the server has no usable XKB extension.

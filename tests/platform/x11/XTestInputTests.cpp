@@ -169,6 +169,30 @@ TEST_F(XTestInputTest, TypedTextIncludesCharactersOutsideTheLayout) {
         << "typed: " << window->typedText();
 }
 
+// Keyboard mapping changes seen by a client that does not use XKB (XKB clients get no core notifications).
+int countMappingNotifications(XcbConnection& watcher) {
+    auto cookie = xcb_get_input_focus(watcher.get());
+    XcbReply<xcb_get_input_focus_reply_t> reply(xcb_get_input_focus_reply(watcher.get(), cookie, nullptr));
+    int count = 0;
+    while (XcbReply<xcb_generic_event_t> event{xcb_poll_for_event(watcher.get())}) {
+        if ((event->response_type & 0x7F) == XCB_MAPPING_NOTIFY &&
+            reinterpret_cast<xcb_mapping_notify_event_t*>(event.get())->request == XCB_MAPPING_KEYBOARD)
+            ++count;
+    }
+    return count;
+}
+
+TEST_F(XTestInputTest, RepeatedCharactersOutsideTheLayoutReuseTheirSpareKeycode) {
+    auto watcher = XcbConnection::open();
+    ASSERT_TRUE(watcher);
+    countMappingNotifications(*watcher);
+    const std::string text = "\xC3\xA9\xE2\x82\xAC\xC3\xA9\xE2\x82\xAC\xC3\xA9\xE2\x82\xAC";  // é€é€é€
+    keyboard->typeText(text);
+    ASSERT_TRUE(window->waitFor([&](const auto&) { return window->typedText() == text; }))
+        << "typed: " << window->typedText();
+    EXPECT_EQ(countMappingNotifications(*watcher), 2) << "one mapping per distinct character";
+}
+
 TEST_F(XTestInputTest, TextTypedRightAfterALayoutChangeUsesTheNewLayout) {
     keyboard->typeText("yz");
     ASSERT_TRUE(window->waitFor([&](const auto&) { return window->typedText() == "yz"; }));

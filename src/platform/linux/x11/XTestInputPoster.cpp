@@ -119,7 +119,7 @@ XTestInputPoster::XTestInputPoster(std::unique_ptr<XcbConnection> connection)
          spareKeycodes_.size() < spareKeycodeCount;
          --keycode) {
         if (xkb_keymap_num_layouts_for_key(keymap_.get(), keycode) == 0)
-            spareKeycodes_.push_back(keycode);
+            spareKeycodes_.push_back({keycode, XKB_KEY_NoSymbol, 0});
     }
 }
 
@@ -127,9 +127,12 @@ XTestInputPoster::~XTestInputPoster() {
     std::lock_guard lock(mutex_);
     for (auto& [keycode, keys] : holders_)
         fakeInput(XCB_KEY_RELEASE, static_cast<std::uint8_t>(keycode));
-    for (xkb_keycode_t keycode : remappedKeycodes_) {
+    for (const SpareKeycode& spare : spareKeycodes_) {
+        if (spare.keysym == XKB_KEY_NoSymbol)
+            continue;
         xcb_keysym_t none[2] = {XCB_NO_SYMBOL, XCB_NO_SYMBOL};
-        xcb_change_keyboard_mapping(connection_->get(), 1, static_cast<xcb_keycode_t>(keycode), 2, none);
+        xcb_change_keyboard_mapping(connection_->get(), 1, static_cast<xcb_keycode_t>(spare.keycode), 2,
+                                    none);
     }
     auto cookie = xcb_get_input_focus(connection_->get());
     XcbReply<xcb_get_input_focus_reply_t> reply(
@@ -219,7 +222,8 @@ void XTestInputPoster::refreshKeymapIfStale() {
     keysymIndex_.clear();
     for (xkb_keycode_t keycode = xkb_keymap_min_keycode(keymap_.get());
          keycode <= xkb_keymap_max_keycode(keymap_.get()); ++keycode) {
-        if (std::find(spareKeycodes_.begin(), spareKeycodes_.end(), keycode) != spareKeycodes_.end())
+        if (std::any_of(spareKeycodes_.begin(), spareKeycodes_.end(),
+                        [keycode](const SpareKeycode& spare) { return spare.keycode == keycode; }))
             continue;
         xkb_layout_index_t layouts = xkb_keymap_num_layouts_for_key(keymap_.get(), keycode);
         if (layouts == 0)
@@ -242,13 +246,23 @@ std::optional<xkb_keycode_t> XTestInputPoster::keycodeForKeysym(xkb_keysym_t key
     return found->second.front();
 }
 
-xkb_keycode_t XTestInputPoster::remapSpareKeycode(xkb_keysym_t keysym) {
-    xkb_keycode_t keycode = spareKeycodes_[nextSpare_ % spareKeycodes_.size()];
-    ++nextSpare_;
+xkb_keycode_t XTestInputPoster::spareKeycodeFor(xkb_keysym_t keysym) {
+    ++spareUses_;
+    for (SpareKeycode& spare : spareKeycodes_) {
+        if (spare.keysym == keysym) {
+            spare.lastUse = spareUses_;
+            return spare.keycode;
+        }
+    }
+    auto oldest =
+        std::min_element(spareKeycodes_.begin(), spareKeycodes_.end(),
+                         [](const SpareKeycode& a, const SpareKeycode& b) { return a.lastUse < b.lastUse; });
     xcb_keysym_t symbols[2] = {keysym, keysym};
-    xcb_change_keyboard_mapping(connection_->get(), 1, static_cast<xcb_keycode_t>(keycode), 2, symbols);
-    remappedKeycodes_.insert(keycode);
-    return keycode;
+    xcb_change_keyboard_mapping(connection_->get(), 1, static_cast<xcb_keycode_t>(oldest->keycode), 2,
+                                symbols);
+    oldest->keysym = keysym;
+    oldest->lastUse = spareUses_;
+    return oldest->keycode;
 }
 
 void XTestInputPoster::tapKeycode(xkb_keycode_t keycode) {
@@ -281,7 +295,7 @@ void XTestInputPoster::typeKeysym(xkb_keysym_t keysym, xkb_mod_mask_t lockedModi
     }
     if (spareKeycodes_.empty())
         return;
-    tapKeycode(remapSpareKeycode(keysym));
+    tapKeycode(spareKeycodeFor(keysym));
 }
 
 bool XTestInputPoster::postText(std::u16string_view chunk, std::uint32_t) {
@@ -360,7 +374,7 @@ bool XTestInputPoster::postMediaKey(std::int32_t keyType, bool isDown) {
     if (!keycode) {
         if (spareKeycodes_.empty())
             return false;
-        keycode = remapSpareKeycode(*keysym);
+        keycode = spareKeycodeFor(*keysym);
     }
     heldMediaKeys_[keyType] = *keycode;
     fakeInput(XCB_KEY_PRESS, static_cast<std::uint8_t>(*keycode));

@@ -29,9 +29,9 @@ namespace quillbridge {
 //   (command and control both hold Control) are released only when the last of them is. The X server
 //   repeats held keys itself. Right option presses the key that gives ISO_Level3_Shift (AltGr).
 // - Text is typed with the keys of the current layout where one gives the character without or with Shift,
-//   else on spare keycodes remapped to the character. The spare keycodes are used in rotation and keep their
-//   character until they are needed again (and are cleared when the poster goes), so a client that reads a
-//   keysym late still sees the right one.
+//   else on spare keycodes remapped to the character. A spare keycode keeps its character until it is the
+//   least recently used one and another character needs it (all are cleared when the poster goes), so a
+//   repeated character needs no new mapping and a client that reads a keysym late still sees the right one.
 // - Media keys are the XF86 keys (volume, brightness, play, previous, next, LaunchA, LaunchB) and Super.
 // Thread-safe: one lock around the connection's requests.
 class XTestInputPoster final : public MouseEventPoster,
@@ -39,7 +39,7 @@ class XTestInputPoster final : public MouseEventPoster,
                                public SyntheticInputPermission {
 public:
     static constexpr double scrollDetentPixels = 30;
-    static constexpr std::size_t spareKeycodeCount = 10;
+    static constexpr std::size_t spareKeycodeCount = 16;
 
     // Nothing when the display cannot be reached.
     static std::unique_ptr<XTestInputPoster> open(const std::string& displayName = {});
@@ -69,7 +69,9 @@ private:
     bool flush();
     void refreshKeymapIfStale();
     std::optional<xkb_keycode_t> keycodeForKeysym(xkb_keysym_t keysym);
-    xkb_keycode_t remapSpareKeycode(xkb_keysym_t keysym);
+    // A spare keycode that gives the keysym: one that already does, else the least recently used one,
+    // remapped.
+    xkb_keycode_t spareKeycodeFor(xkb_keysym_t keysym);
     void typeKeysym(xkb_keysym_t keysym, xkb_mod_mask_t lockedModifiers, std::uint32_t group);
     void tapKeycode(xkb_keycode_t keycode);
 
@@ -87,9 +89,13 @@ private:
     std::uint32_t keymapGroup_ = 0;
     std::optional<XkbKeyboard::RulesNames> keymapRules_;
     std::unordered_map<xkb_keysym_t, std::vector<xkb_keycode_t>> keysymIndex_;
-    std::vector<xkb_keycode_t> spareKeycodes_;
-    std::size_t nextSpare_ = 0;
-    std::set<xkb_keycode_t> remappedKeycodes_;
+    struct SpareKeycode {
+        xkb_keycode_t keycode = 0;
+        xkb_keysym_t keysym = XKB_KEY_NoSymbol;
+        std::uint64_t lastUse = 0;
+    };
+    std::vector<SpareKeycode> spareKeycodes_;
+    std::uint64_t spareUses_ = 0;
     std::map<std::int32_t, xkb_keycode_t> heldMediaKeys_;
     bool loggedMissingFn_ = false;
 };

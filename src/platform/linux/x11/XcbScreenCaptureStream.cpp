@@ -296,9 +296,15 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
                 const bool filterChanged = settings_.filter != settings.filter;
                 settings = settings_;
                 if (filterChanged) {
+                    const auto& frame = settings.filter.display.frame;
                     session->outputID = settings.filter.display.displayID;
-                    geometryChanged = true;
+                    if (frame.width > 0 && frame.height > 0) {
+                        session->rect = Rect{static_cast<int>(frame.x), static_cast<int>(frame.y),
+                                             static_cast<int>(frame.width), static_cast<int>(frame.height)};
+                    }
                 }
+                // Look at the output again and size the frames for the new settings.
+                geometryChanged = true;
                 pendingChange = true;
             }
         }

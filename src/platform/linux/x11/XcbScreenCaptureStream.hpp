@@ -44,7 +44,8 @@ public:
     asio::awaitable<void> updateConfiguration(const CaptureStreamConfiguration& configuration) override;
     asio::awaitable<void> updateContentFilter(const CaptureContentFilter& filter) override;
 
-    // Synchronous forms of start and stop (start throws CaptureStreamError).
+    // Synchronous forms of start and stop (start throws CaptureStreamError). A stream runs once: a start
+    // after a stop does nothing.
     void start();
     void stop();
 

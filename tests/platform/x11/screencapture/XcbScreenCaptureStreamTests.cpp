@@ -21,6 +21,7 @@
 #include "capture/CaptureStreamError.hpp"
 #include "platform/linux/x11/RandRDisplayProvider.hpp"
 #include "session/VideoColorAttachmentKeys.hpp"
+#include "support/RunAwaitable.hpp"
 
 namespace quillbridge {
 namespace {
@@ -104,6 +105,16 @@ std::uint32_t pixelAt(const CapturedVideoFrame& frame, int x, int y) {
     const auto& plane = frame.imageBuffer->planes.at(0);
     const std::uint8_t* pixel = plane.data + static_cast<std::size_t>(y) * plane.bytesPerRow + x * 4;
     return (std::uint32_t{pixel[2]} << 16) | (std::uint32_t{pixel[1]} << 8) | pixel[0];
+}
+
+// Whether two 0xRRGGBB colours differ by at most 3 in every channel (upscaling interpolates).
+bool nearColor(std::uint32_t a, std::uint32_t b) {
+    for (int shift : {0, 8, 16}) {
+        if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 3) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // A test X client that paints the root window and shows coloured blocks.
@@ -393,6 +404,32 @@ TEST_F(XcbScreenCaptureStreamTest, SkipsGrabsWhileConsumersHoldEveryPooledBuffer
     }
     EXPECT_EQ(complete, 2);
     EXPECT_GT(stream->skippedGrabCount(), 0u);
+    client.destroy(block);
+}
+
+TEST_F(XcbScreenCaptureStreamTest, AnUpdateWhileCapturingResizesTheFramesAndMovesTheRectangle) {
+    const auto block = client.showBlock(300, 200, 200, 100, blockColor);
+    auto stream = makeStream(wholeScreen(), configuration(1920, 1080, false));
+    stream->start();
+    ASSERT_TRUE(output->waitForFrame(isIdle));
+    const auto delivered = output->frames().size();
+
+    runAwaitable(stream->updateConfiguration(configuration(960, 540, false)));
+    auto half = output->waitForFrame(isComplete, delivered);
+    ASSERT_TRUE(half);
+    EXPECT_EQ(half->imageBuffer->width, 960u);
+    EXPECT_EQ(pixelAt(*half, 200, 125), blockColor);
+
+    CaptureContentFilter corner;
+    corner.display.frame = CaptureRect{200, 150, 800, 600};
+    const auto beforeFilter = output->frames().size();
+    runAwaitable(stream->updateContentFilter(corner));
+    auto moved = output->waitForFrame(isComplete, beforeFilter);
+    stream->stop();
+    ASSERT_TRUE(moved);
+    // 800x600 of the screen stretched into 960x540: the block's top-left corner (100, 50) lands at (120, 45).
+    EXPECT_TRUE(nearColor(pixelAt(*moved, 130, 55), blockColor));
+    EXPECT_TRUE(nearColor(pixelAt(*moved, 110, 55), background));
     client.destroy(block);
 }
 

@@ -26,7 +26,11 @@ std::uint64_t monotonicNanoseconds() {
 }  // namespace
 
 PulseSystemAudioSource::PulseSystemAudioSource(Options options, std::shared_ptr<CaptureStreamOutput> output)
-    : options_(options), output_(std::move(output)) {}
+    : options_(options),
+      output_(std::move(output)),
+      clock_(options.sampleRate,
+             static_cast<std::uint64_t>(
+                 std::chrono::duration_cast<std::chrono::nanoseconds>(options.resyncThreshold).count())) {}
 
 PulseSystemAudioSource::~PulseSystemAudioSource() {
     stop();
@@ -105,8 +109,7 @@ void PulseSystemAudioSource::serverInfoReceived(pa_context*, const pa_server_inf
 void PulseSystemAudioSource::record(const std::string& sinkName) {
     closeStream();
     sinkName_ = sinkName;
-    anchorNanoseconds_.reset();
-    framesSinceAnchor_ = 0;
+    clock_.reset();
 
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, options_.sampleRate, options_.channelCount};
     pa_channel_map map;
@@ -169,7 +172,7 @@ void PulseSystemAudioSource::streamReadable(pa_stream* stream, std::size_t, void
             self->deliver(static_cast<const float*>(data), bytes / frameSize);
         } else {
             // A hole: the samples are missing; keep the timeline.
-            self->framesSinceAnchor_ += bytes / frameSize;
+            self->clock_.skip(bytes / frameSize);
         }
         pa_stream_drop(stream);
     }
@@ -180,28 +183,9 @@ void PulseSystemAudioSource::deliver(const float* samples, std::size_t frames) {
         return;
     }
     const std::uint64_t rate = options_.sampleRate;
-    const std::uint64_t now = monotonicNanoseconds();
-    const std::uint64_t duration = frames * 1'000'000'000u / rate;
-    // The newest sample was taken about now; the first one a buffer's length earlier.
-    const std::uint64_t expected = now > duration ? now - duration : 0;
-    std::uint64_t presentation = 0;
-    if (anchorNanoseconds_) {
-        presentation = *anchorNanoseconds_ + framesSinceAnchor_ * 1'000'000'000u / rate;
-        const std::uint64_t drift =
-            presentation > expected ? presentation - expected : expected - presentation;
-        const auto threshold = static_cast<std::uint64_t>(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(options_.resyncThreshold).count());
-        if (drift > threshold) {
-            anchorNanoseconds_.reset();
-            ++resyncs_;
-        }
-    }
-    if (!anchorNanoseconds_) {
-        anchorNanoseconds_ = expected;
-        framesSinceAnchor_ = 0;
-        presentation = expected;
-    }
-    framesSinceAnchor_ += frames;
+    // The newest sample was taken about now.
+    const std::uint64_t presentation = clock_.stamp(frames, monotonicNanoseconds());
+    resyncs_.store(clock_.resyncCount());
 
     auto buffer = std::make_shared<AudioPCMBuffer>();
     buffer->format = AudioPCMFormat{double(rate), options_.channelCount, AudioSampleFormat::float32, false};

@@ -11,6 +11,7 @@
 #include <pulse/introspect.h>
 #include <pulse/stream.h>
 
+#include "capture/AudioSampleClock.hpp"
 #include "capture/CaptureStreamOutput.hpp"
 #include "platform/linux/pulse/PulseConnection.hpp"
 
@@ -67,8 +68,7 @@ private:
     pa_stream* stream_ = nullptr;
     // Guarded by the loop's lock.
     std::string sinkName_;
-    std::optional<std::uint64_t> anchorNanoseconds_;
-    std::uint64_t framesSinceAnchor_ = 0;
+    AudioSampleClock clock_;
     mutable std::mutex sinkNameMutex_;
     std::string publishedSinkName_;
     std::atomic<std::uint64_t> resyncs_{0};

@@ -1,0 +1,30 @@
+#include "capture/AudioSampleClock.hpp"
+
+namespace quillbridge {
+
+std::uint64_t AudioSampleClock::nanoseconds(std::uint64_t frames) const {
+    if (sampleRate_ == 0) {
+        return 0;
+    }
+    // Whole seconds and the remainder apart, so long counts cannot overflow.
+    return frames / sampleRate_ * 1'000'000'000u + frames % sampleRate_ * 1'000'000'000u / sampleRate_;
+}
+
+std::uint64_t AudioSampleClock::stamp(std::uint64_t frames, std::uint64_t arrivalNanoseconds) {
+    const std::uint64_t duration = nanoseconds(frames);
+    const std::uint64_t expected = arrivalNanoseconds > duration ? arrivalNanoseconds - duration : 0;
+    if (anchorNanoseconds_) {
+        const std::uint64_t counted = *anchorNanoseconds_ + nanoseconds(framesSinceAnchor_);
+        const std::uint64_t drift = counted > expected ? counted - expected : expected - counted;
+        if (drift <= resyncThresholdNanoseconds_) {
+            framesSinceAnchor_ += frames;
+            return counted;
+        }
+        ++resyncCount_;
+    }
+    anchorNanoseconds_ = expected;
+    framesSinceAnchor_ = frames;
+    return expected;
+}
+
+}  // namespace quillbridge

@@ -1,0 +1,205 @@
+#include "platform/linux/pulse/PulseSystemAudioSource.hpp"
+
+#include <cstdlib>
+#include <ctime>
+#include <utility>
+
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+#include <pulse/timeval.h>
+
+#include "core/Logger.hpp"
+
+namespace quillbridge {
+
+namespace {
+
+const Logger logger{"SystemAudioCapture"};
+
+std::uint64_t monotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+}  // namespace
+
+PulseSystemAudioSource::PulseSystemAudioSource(Options options, std::shared_ptr<CaptureStreamOutput> output)
+    : options_(options),
+      output_(std::move(output)),
+      clock_(options.sampleRate,
+             static_cast<std::uint64_t>(
+                 std::chrono::duration_cast<std::chrono::nanoseconds>(options.resyncThreshold).count())) {}
+
+PulseSystemAudioSource::~PulseSystemAudioSource() {
+    stop();
+}
+
+bool PulseSystemAudioSource::start() {
+    if (connection_) {
+        return true;
+    }
+    std::string error;
+    auto connection = PulseConnection::connect("Quillbridge Host", options_.connectTimeout, &error);
+    if (!connection) {
+        logger.error("System audio is not captured: ", error);
+        return false;
+    }
+    connection_ = std::move(connection);
+    PulseConnection::Lock lock(*connection_);
+    pa_context_set_subscribe_callback(connection_->context(), &PulseSystemAudioSource::serverEvent, this);
+    pa_operation* subscribed =
+        pa_context_subscribe(connection_->context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr);
+    if (subscribed) {
+        pa_operation_unref(subscribed);
+    }
+    requestServerInfo();
+    return true;
+}
+
+void PulseSystemAudioSource::stop() {
+    if (!connection_) {
+        return;
+    }
+    {
+        PulseConnection::Lock lock(*connection_);
+        pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+        closeStream();
+    }
+    // Joins the loop thread: no callback runs after this.
+    connection_.reset();
+    std::lock_guard lock(sinkNameMutex_);
+    publishedSinkName_.clear();
+}
+
+std::string PulseSystemAudioSource::recordedSinkName() const {
+    std::lock_guard lock(sinkNameMutex_);
+    return publishedSinkName_;
+}
+
+void PulseSystemAudioSource::requestServerInfo() {
+    pa_operation* operation =
+        pa_context_get_server_info(connection_->context(), &PulseSystemAudioSource::serverInfoReceived, this);
+    if (operation) {
+        pa_operation_unref(operation);
+    }
+}
+
+void PulseSystemAudioSource::serverEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t,
+                                         void* userdata) {
+    auto* self = static_cast<PulseSystemAudioSource*>(userdata);
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
+        self->requestServerInfo();
+    }
+}
+
+void PulseSystemAudioSource::serverInfoReceived(pa_context*, const pa_server_info* info, void* userdata) {
+    auto* self = static_cast<PulseSystemAudioSource*>(userdata);
+    if (info == nullptr || info->default_sink_name == nullptr) {
+        logger.error("System audio is not captured: the sound server has no default output");
+        return;
+    }
+    const std::string sinkName = info->default_sink_name;
+    if (sinkName != self->sinkName_ || self->stream_ == nullptr) {
+        self->record(sinkName);
+    }
+}
+
+void PulseSystemAudioSource::record(const std::string& sinkName) {
+    closeStream();
+    sinkName_ = sinkName;
+    clock_.reset();
+
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, options_.sampleRate, options_.channelCount};
+    pa_channel_map map;
+    pa_channel_map_init_extend(&map, options_.channelCount, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(connection_->context(), "System audio capture", &spec, &map);
+    if (stream_ == nullptr) {
+        logger.error("System audio is not captured: ", pa_strerror(pa_context_errno(connection_->context())));
+        return;
+    }
+    pa_stream_set_read_callback(stream_, &PulseSystemAudioSource::streamReadable, this);
+    pa_stream_set_state_callback(stream_, &PulseSystemAudioSource::streamStateChanged, this);
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = static_cast<std::uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(options_.fragment.count()) * PA_USEC_PER_MSEC, &spec));
+    const std::string monitor = sinkName + ".monitor";
+    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream_, monitor.c_str(), &attributes, flags) < 0) {
+        logger.error("System audio is not captured: cannot record ", monitor, ": ",
+                     pa_strerror(pa_context_errno(connection_->context())));
+        closeStream();
+        return;
+    }
+    logger.info("Capturing system audio from ", monitor);
+    std::lock_guard lock(sinkNameMutex_);
+    publishedSinkName_ = sinkName;
+}
+
+void PulseSystemAudioSource::closeStream() {
+    if (stream_ == nullptr) {
+        return;
+    }
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+}
+
+void PulseSystemAudioSource::streamStateChanged(pa_stream* stream, void* userdata) {
+    auto* self = static_cast<PulseSystemAudioSource*>(userdata);
+    if (pa_stream_get_state(stream) == PA_STREAM_FAILED) {
+        logger.error("System audio capture stopped: ",
+                     pa_strerror(pa_context_errno(self->connection_->context())));
+        std::lock_guard lock(self->sinkNameMutex_);
+        self->publishedSinkName_.clear();
+    }
+}
+
+void PulseSystemAudioSource::streamReadable(pa_stream* stream, std::size_t, void* userdata) {
+    auto* self = static_cast<PulseSystemAudioSource*>(userdata);
+    const std::size_t frameSize = sizeof(float) * self->options_.channelCount;
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) {
+            return;
+        }
+        if (data != nullptr) {
+            self->deliver(static_cast<const float*>(data), bytes / frameSize);
+        } else {
+            // A hole: the samples are missing; keep the timeline.
+            self->clock_.skip(bytes / frameSize);
+        }
+        pa_stream_drop(stream);
+    }
+}
+
+void PulseSystemAudioSource::deliver(const float* samples, std::size_t frames) {
+    if (frames == 0) {
+        return;
+    }
+    const std::uint64_t rate = options_.sampleRate;
+    // The newest sample was taken about now.
+    const std::uint64_t presentation = clock_.stamp(frames, monotonicNanoseconds());
+    resyncs_.store(clock_.resyncCount());
+
+    auto buffer = std::make_shared<AudioPCMBuffer>();
+    buffer->format = AudioPCMFormat{double(rate), options_.channelCount, AudioSampleFormat::float32, false};
+    buffer->frameLength = static_cast<std::uint32_t>(frames);
+    buffer->presentationTimeNanoseconds = presentation;
+    buffer->floatChannels.resize(options_.channelCount);
+    for (std::size_t channel = 0; channel < options_.channelCount; ++channel) {
+        auto& target = buffer->floatChannels[channel];
+        target.resize(frames);
+        for (std::size_t frame = 0; frame < frames; ++frame) {
+            target[frame] = samples[frame * options_.channelCount + channel];
+        }
+    }
+    output_->captureStreamDidOutputAudioBuffer(std::move(buffer));
+}
+
+}  // namespace quillbridge

@@ -1,0 +1,450 @@
+#include "platform/linux/x11/XcbScreenCaptureStream.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <utility>
+#include <vector>
+
+#include <libyuv/planar_functions.h>
+#include <libyuv/scale_argb.h>
+#include <xcb/damage.h>
+#include <xcb/randr.h>
+#include <xcb/xfixes.h>
+
+#include "capture/CapturePixelBufferPool.hpp"
+#include "capture/CaptureStreamError.hpp"
+#include "capture/CapturedFrameColorAttachments.hpp"
+#include "capture/CursorCompositor.hpp"
+#include "core/Logger.hpp"
+
+namespace quillbridge {
+
+namespace {
+
+const Logger logger{"ScreenCapture"};
+
+CaptureStreamFailure failure(std::int64_t code, std::string message) {
+    return CaptureStreamFailure{std::string(captureStreamErrorDomain), code, std::move(message)};
+}
+
+std::uint64_t monotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+struct Rect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+}  // namespace
+
+// Everything the capture thread owns: the X connection and what hangs off it.
+class XcbScreenCaptureStream::Session {
+public:
+    std::unique_ptr<XcbConnection> connection;
+    std::unique_ptr<XcbScreenGrabber> grabber;
+    std::uint32_t damage = 0;
+    std::uint8_t damageEventBase = 0;
+    std::optional<std::uint8_t> randrEventBase;
+    bool hasCursor = false;
+    std::uint32_t outputID = 0;
+    Rect rect;
+    std::unique_ptr<CapturePixelBufferPool> pool;
+    std::uint32_t frameWidth = 0;
+    std::uint32_t frameHeight = 0;
+    std::uint64_t settingsRevision = 0;
+    std::vector<std::uint8_t> scratch;
+
+    struct CursorState {
+        int x = 0;
+        int y = 0;
+        std::uint32_t serial = 0;
+        bool operator==(const CursorState&) const = default;
+    };
+    std::optional<CursorState> lastCursor;
+
+    // Creates the connection and its extensions; throws CaptureStreamError.
+    static std::unique_ptr<Session> open(const Options& options, const CaptureContentFilter& filter) {
+        auto session = std::make_unique<Session>();
+        session->connection = XcbConnection::open(options.displayName);
+        if (!session->connection) {
+            throw CaptureStreamError(
+                failure(captureStreamErrorCode::startFailed, "Cannot connect to the X server"));
+        }
+        xcb_connection_t* c = session->connection->get();
+        std::string error;
+        session->grabber = XcbScreenGrabber::create(*session->connection, options.allowSharedMemory, &error);
+        if (!session->grabber) {
+            throw CaptureStreamError(failure(captureStreamErrorCode::startFailed, error));
+        }
+        if (!session->connection->hasExtension("DAMAGE")) {
+            throw CaptureStreamError(
+                failure(captureStreamErrorCode::startFailed, "The X server has no DAMAGE extension"));
+        }
+        XcbReply<xcb_damage_query_version_reply_t> damageVersion(
+            xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+        session->damageEventBase = xcb_get_extension_data(c, &xcb_damage_id)->first_event;
+        session->damage = xcb_generate_id(c);
+        xcb_damage_create(c, session->damage, session->connection->root(), XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+
+        if (session->connection->hasExtension("XFIXES")) {
+            XcbReply<xcb_xfixes_query_version_reply_t> version(
+                xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr));
+            session->hasCursor = version != nullptr;
+        }
+        if (session->connection->hasExtension("RANDR")) {
+            XcbReply<xcb_randr_query_version_reply_t> version(
+                xcb_randr_query_version_reply(c, xcb_randr_query_version(c, 1, 5), nullptr));
+            if (version) {
+                session->randrEventBase = xcb_get_extension_data(c, &xcb_randr_id)->first_event;
+                xcb_randr_select_input(c, session->connection->root(),
+                                       XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE |
+                                           XCB_RANDR_NOTIFY_MASK_CRTC_CHANGE |
+                                           XCB_RANDR_NOTIFY_MASK_OUTPUT_CHANGE);
+            }
+        }
+        session->outputID = filter.display.displayID;
+        session->rect =
+            Rect{static_cast<int>(filter.display.frame.x), static_cast<int>(filter.display.frame.y),
+                 static_cast<int>(filter.display.frame.width), static_cast<int>(filter.display.frame.height)};
+        if (session->rect.width <= 0 || session->rect.height <= 0) {
+            const auto* screen = session->connection->screen();
+            session->rect = Rect{0, 0, screen->width_in_pixels, screen->height_in_pixels};
+        }
+        xcb_flush(c);
+        if (session->connection->hasError()) {
+            throw CaptureStreamError(failure(captureStreamErrorCode::startFailed, "The X connection failed"));
+        }
+        return session;
+    }
+
+    // Reads every queued event. False when the connection broke.
+    bool readEvents(bool& contentChanged, bool& geometryChanged) {
+        xcb_connection_t* c = connection->get();
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            const std::uint8_t type = event->response_type & 0x7F;
+            if (type == damageEventBase + XCB_DAMAGE_NOTIFY) {
+                contentChanged = true;
+            } else if (randrEventBase && (type == *randrEventBase + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
+                                          type == *randrEventBase + XCB_RANDR_NOTIFY)) {
+                geometryChanged = true;
+            }
+            std::free(event);
+        }
+        return !connection->hasError();
+    }
+
+    // The output's current rectangle; nothing when it has no CRTC any more (disabled or disconnected).
+    std::optional<Rect> queryOutputRect() {
+        if (outputID == 0 || !randrEventBase) {
+            return rect;
+        }
+        xcb_connection_t* c = connection->get();
+        XcbReply<xcb_randr_get_output_info_reply_t> output(xcb_randr_get_output_info_reply(
+            c, xcb_randr_get_output_info(c, outputID, XCB_CURRENT_TIME), nullptr));
+        if (!output || output->crtc == XCB_NONE || output->connection != XCB_RANDR_CONNECTION_CONNECTED) {
+            return std::nullopt;
+        }
+        XcbReply<xcb_randr_get_crtc_info_reply_t> crtc(xcb_randr_get_crtc_info_reply(
+            c, xcb_randr_get_crtc_info(c, output->crtc, XCB_CURRENT_TIME), nullptr));
+        if (!crtc || crtc->width == 0 || crtc->height == 0) {
+            return std::nullopt;
+        }
+        return Rect{crtc->x, crtc->y, crtc->width, crtc->height};
+    }
+
+    // The root window's current size.
+    std::optional<Rect> rootGeometry() {
+        xcb_connection_t* c = connection->get();
+        XcbReply<xcb_get_geometry_reply_t> geometry(
+            xcb_get_geometry_reply(c, xcb_get_geometry(c, connection->root()), nullptr));
+        if (!geometry) {
+            return std::nullopt;
+        }
+        return Rect{0, 0, geometry->width, geometry->height};
+    }
+
+    void configureFrames(const CaptureStreamConfiguration& configuration) {
+        const std::uint32_t width =
+            configuration.width > 0 ? configuration.width : static_cast<std::uint32_t>(rect.width);
+        const std::uint32_t height =
+            configuration.height > 0 ? configuration.height : static_cast<std::uint32_t>(rect.height);
+        const std::size_t capacity = static_cast<std::size_t>(std::max(2, configuration.queueDepth));
+        if (!pool || width != frameWidth || height != frameHeight || pool->capacity() != capacity) {
+            frameWidth = width;
+            frameHeight = height;
+            pool = std::make_unique<CapturePixelBufferPool>(std::size_t{width} * height * 4, capacity);
+        }
+    }
+};
+
+XcbScreenCaptureStream::XcbScreenCaptureStream(Options options, CaptureContentFilter filter,
+                                               CaptureStreamConfiguration configuration,
+                                               std::shared_ptr<CaptureStreamOutput> output)
+    : options_(std::move(options)), output_(std::move(output)) {
+    settings_.filter = std::move(filter);
+    settings_.configuration = std::move(configuration);
+}
+
+XcbScreenCaptureStream::~XcbScreenCaptureStream() {
+    stop();
+}
+
+std::expected<void, CaptureStreamFailure> XcbScreenCaptureStream::addStreamOutput(
+    CaptureStreamOutputType type) {
+    if (type != CaptureStreamOutputType::screen) {
+        return std::unexpected(
+            failure(captureStreamErrorCode::startFailed, "The X11 screen stream has no audio"));
+    }
+    deliversScreen_ = true;
+    return {};
+}
+
+asio::awaitable<void> XcbScreenCaptureStream::startCapture() {
+    start();
+    co_return;
+}
+
+asio::awaitable<void> XcbScreenCaptureStream::stopCapture() {
+    stop();
+    co_return;
+}
+
+asio::awaitable<void> XcbScreenCaptureStream::updateConfiguration(
+    const CaptureStreamConfiguration& configuration) {
+    {
+        std::lock_guard lock(mutex_);
+        settings_.configuration = configuration;
+        ++settings_.revision;
+    }
+    wake_.notify_all();
+    co_return;
+}
+
+asio::awaitable<void> XcbScreenCaptureStream::updateContentFilter(const CaptureContentFilter& filter) {
+    {
+        std::lock_guard lock(mutex_);
+        settings_.filter = filter;
+        ++settings_.revision;
+    }
+    wake_.notify_all();
+    co_return;
+}
+
+void XcbScreenCaptureStream::start() {
+    Settings settings;
+    {
+        std::lock_guard lock(mutex_);
+        if (thread_.joinable() || stopping_) {
+            return;
+        }
+        settings = settings_;
+    }
+    auto session = Session::open(options_, settings.filter);
+    {
+        std::lock_guard lock(mutex_);
+        method_ = session->grabber->method();
+    }
+    thread_ = std::thread([this, session = std::move(session)]() mutable { run(std::move(session)); });
+}
+
+void XcbScreenCaptureStream::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
+        thread_.join();
+    }
+}
+
+std::optional<XcbScreenGrabber::Method> XcbScreenCaptureStream::grabMethod() const {
+    std::lock_guard lock(mutex_);
+    return method_;
+}
+
+void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
+    auto report = [&](std::int64_t code, std::string message) {
+        logger.error("Screen capture stopped: ", message);
+        output_->captureStreamDidStop(failure(code, std::move(message)));
+    };
+    xcb_connection_t* c = session->connection->get();
+    Settings settings;
+    bool pendingChange = true;
+    bool idleSent = false;
+    bool geometryChanged = true;
+    auto nextTick = std::chrono::steady_clock::now();
+
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait_until(lock, nextTick,
+                             [&] { return stopping_ || settings_.revision != settings.revision; });
+            if (stopping_) {
+                break;
+            }
+            if (settings_.revision != settings.revision || !session->pool) {
+                const bool filterChanged = settings_.filter != settings.filter;
+                settings = settings_;
+                if (filterChanged) {
+                    const auto& frame = settings.filter.display.frame;
+                    session->outputID = settings.filter.display.displayID;
+                    if (frame.width > 0 && frame.height > 0) {
+                        session->rect = Rect{static_cast<int>(frame.x), static_cast<int>(frame.y),
+                                             static_cast<int>(frame.width), static_cast<int>(frame.height)};
+                    }
+                }
+                // Look at the output again and size the frames for the new settings.
+                geometryChanged = true;
+                pendingChange = true;
+            }
+        }
+        const auto& configuration = settings.configuration;
+        std::int64_t interval = configuration.minimumFrameInterval.nanoseconds();
+        if (interval <= 0) {
+            // No limit asked for: look for changes at the display's own rate.
+            const double refresh = settings.filter.display.modeRefreshRate.value_or(60.0);
+            interval = static_cast<std::int64_t>(1e9 / (refresh >= 1 ? refresh : 60.0));
+        }
+        const auto now = std::chrono::steady_clock::now();
+        nextTick += std::chrono::nanoseconds(interval);
+        if (nextTick < now) {
+            nextTick = now + std::chrono::nanoseconds(interval);
+        }
+
+        if (!session->readEvents(pendingChange, geometryChanged)) {
+            report(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
+            break;
+        }
+        if (geometryChanged) {
+            geometryChanged = false;
+            auto rect = session->queryOutputRect();
+            auto root = session->rootGeometry();
+            if (session->connection->hasError() || !root) {
+                report(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
+                break;
+            }
+            if (!rect) {
+                report(captureStreamErrorCode::displayUnavailable,
+                       "The captured display is no longer available");
+                break;
+            }
+            // A rectangle partly off the root window (the screen shrank before the CRTC moved) is clipped.
+            rect->width = std::min(rect->width, root->width - rect->x);
+            rect->height = std::min(rect->height, root->height - rect->y);
+            if (rect->width <= 0 || rect->height <= 0) {
+                report(captureStreamErrorCode::displayUnavailable,
+                       "The captured display is no longer available");
+                break;
+            }
+            if (!(*rect == session->rect)) {
+                logger.info("Captured output is now ", rect->width, "x", rect->height, "+", rect->x, "+",
+                            rect->y);
+            }
+            session->rect = *rect;
+            session->grabber->setRootSize(root->width, root->height);
+            session->configureFrames(configuration);
+            pendingChange = true;
+        }
+
+        XcbReply<xcb_xfixes_get_cursor_image_reply_t> cursor;
+        if (session->hasCursor && configuration.showsCursor) {
+            cursor.reset(xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
+            if (cursor) {
+                const Session::CursorState state{cursor->x, cursor->y, cursor->cursor_serial};
+                if (session->lastCursor != state) {
+                    session->lastCursor = state;
+                    pendingChange = true;
+                }
+            }
+        }
+        if (session->connection->hasError()) {
+            report(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
+            break;
+        }
+
+        if (pendingChange && deliversScreen_) {
+            auto buffer = session->pool->acquire();
+            if (!buffer) {
+                ++skippedGrabs_;
+                ++ticks_;
+                continue;
+            }
+            xcb_damage_subtract(c, session->damage, XCB_NONE, XCB_NONE);
+            const std::uint64_t grabTime = monotonicNanoseconds();
+            const Rect rect = session->rect;
+            auto image = session->grabber->grab(rect.x, rect.y, rect.width, rect.height);
+            if (!image) {
+                if (session->connection->hasError()) {
+                    report(captureStreamErrorCode::connectionBroken,
+                           "The connection to the X server was lost");
+                    break;
+                }
+                // The screen changed under the grab; look at the geometry again next tick.
+                geometryChanged = true;
+                ++ticks_;
+                continue;
+            }
+            if (cursor) {
+                compositeCursor(image->data, image->bytesPerRow, image->width, image->height,
+                                xcb_xfixes_get_cursor_image_cursor_image(cursor.get()), cursor->width,
+                                cursor->height, cursor->x - cursor->xhot - rect.x,
+                                cursor->y - cursor->yhot - rect.y);
+            }
+            const std::uint32_t width = session->frameWidth;
+            const std::uint32_t height = session->frameHeight;
+            const int bytesPerRow = static_cast<int>(width * 4);
+            if (static_cast<int>(width) == image->width && static_cast<int>(height) == image->height) {
+                libyuv::ARGBCopy(image->data, static_cast<int>(image->bytesPerRow), buffer.get(), bytesPerRow,
+                                 image->width, image->height);
+            } else {
+                libyuv::ARGBScale(image->data, static_cast<int>(image->bytesPerRow), image->width,
+                                  image->height, buffer.get(), bytesPerRow, static_cast<int>(width),
+                                  static_cast<int>(height), libyuv::kFilterBox);
+            }
+
+            auto pixels = std::make_shared<CapturedPixelBuffer>();
+            pixels->width = width;
+            pixels->height = height;
+            pixels->pixelFormat = pixelFormatBGRA;
+            pixels->planes.push_back({buffer.get(), static_cast<std::size_t>(bytesPerRow)});
+            pixels->attachments = standardDynamicRangeColorAttachments();
+            pixels->storage = buffer;
+
+            auto frame = std::make_shared<CapturedVideoFrame>();
+            frame->imageBuffer = std::move(pixels);
+            frame->formatDescription =
+                CapturedVideoFrame::FormatDescription{width, height, standardDynamicRangeColorAttachments()};
+            frame->presentationTimeNanoseconds = grabTime;
+            frame->durationNanoseconds = static_cast<std::uint64_t>(interval);
+            frame->status = CapturedFrameStatus::complete;
+            output_->captureStreamDidOutputVideoFrame(std::move(frame));
+            pendingChange = false;
+            idleSent = false;
+        } else if (!idleSent && deliversScreen_) {
+            auto frame = std::make_shared<CapturedVideoFrame>();
+            frame->presentationTimeNanoseconds = monotonicNanoseconds();
+            frame->durationNanoseconds = static_cast<std::uint64_t>(interval);
+            frame->status = CapturedFrameStatus::idle;
+            output_->captureStreamDidOutputVideoFrame(std::move(frame));
+            idleSent = true;
+        }
+        xcb_flush(c);
+        ++ticks_;
+    }
+    if (!session->connection->hasError()) {
+        xcb_damage_destroy(c, session->damage);
+        xcb_flush(c);
+    }
+}
+
+}  // namespace quillbridge

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "capture/CaptureStream.hpp"
+#include "capture/CaptureStreamOutput.hpp"
+#include "platform/linux/x11/XcbScreenGrabber.hpp"
+
+namespace quillbridge {
+
+// Screen capture of one RandR output on X11. A capture thread of its own (the stream's video thread) wakes
+// once per frame interval, reads DAMAGE and RandR events and the XFixes cursor, and delivers:
+// - a complete frame after start, after a configuration change and whenever the screen's content or the
+//   pointer changed: the output's rectangle grabbed (MIT-SHM, else core GetImage), the cursor drawn in,
+//   scaled to the configured size, BGRA, stamped with CLOCK_MONOTONIC at grab time;
+// - one idle frame (status only, no pixels) when the screen became static, then nothing while it stays so.
+// Frames borrow buffers from a bounded pool; when consumers hold all of them the grab is skipped and the
+// change delivered at a later tick. A mode change of the output is followed (the new rectangle is scaled to
+// the configured size). When the output goes away or the X connection breaks, the failure is reported once
+// and the thread ends.
+class XcbScreenCaptureStream final : public CaptureStream {
+public:
+    struct Options {
+        // The X display (":1"); $DISPLAY when empty.
+        std::string displayName;
+        bool allowSharedMemory = true;
+    };
+
+    XcbScreenCaptureStream(Options options, CaptureContentFilter filter,
+                           CaptureStreamConfiguration configuration,
+                           std::shared_ptr<CaptureStreamOutput> output);
+    ~XcbScreenCaptureStream() override;
+
+    std::expected<void, CaptureStreamFailure> addStreamOutput(CaptureStreamOutputType type) override;
+    asio::awaitable<void> startCapture() override;
+    asio::awaitable<void> stopCapture() override;
+    asio::awaitable<void> updateConfiguration(const CaptureStreamConfiguration& configuration) override;
+    asio::awaitable<void> updateContentFilter(const CaptureContentFilter& filter) override;
+
+    // Synchronous forms of start and stop (start throws CaptureStreamError). A stream runs once: a start
+    // after a stop does nothing.
+    void start();
+    void stop();
+
+    // Capture ticks completed since start, and frames skipped because every pooled buffer was held.
+    std::uint64_t tickCount() const { return ticks_.load(); }
+    std::uint64_t skippedGrabCount() const { return skippedGrabs_.load(); }
+    std::optional<XcbScreenGrabber::Method> grabMethod() const;
+
+private:
+    struct Settings {
+        CaptureContentFilter filter;
+        CaptureStreamConfiguration configuration;
+        std::uint64_t revision = 0;
+    };
+    class Session;
+
+    void run(std::unique_ptr<Session> session);
+
+    Options options_;
+    std::shared_ptr<CaptureStreamOutput> output_;
+    bool deliversScreen_ = false;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    Settings settings_;
+    bool stopping_ = false;
+    std::optional<XcbScreenGrabber::Method> method_;
+    std::thread thread_;
+
+    std::atomic<std::uint64_t> ticks_{0};
+    std::atomic<std::uint64_t> skippedGrabs_{0};
+};
+
+}  // namespace quillbridge

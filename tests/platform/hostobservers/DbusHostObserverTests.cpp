@@ -125,6 +125,7 @@ TEST_F(LogindHostPowerEventSourceTest, SessionSwitchesAreReportedOncePerChange) 
 
     // Once stopped, nothing more arrives.
     source.stop();
+    recorder_.drain();
     ASSERT_TRUE(setSessionActive(false));
     ASSERT_TRUE(emitPrepareForSleep(true));
     ASSERT_TRUE(emitPrepareForSleep(false));
@@ -162,6 +163,7 @@ TEST_F(UPowerLidStateObserverTest, FollowsTheLid) {
     EXPECT_EQ(recorder_.waitFor(2), (std::vector<bool>{false, true}));
 
     observer.stop();
+    recorder_.drain();
     ASSERT_TRUE(setLidClosed(false));
     EXPECT_FALSE(observer.isLidClosed());
     EXPECT_EQ(recorder_.events().size(), 2u);

@@ -4,13 +4,16 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <asio/any_io_executor.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/post.hpp>
 
 namespace quillbridge {
 
@@ -36,6 +39,12 @@ public:
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, std::chrono::seconds(10), [&] { return events_.size() >= count; });
         return events_;
+    }
+    // Waits until every handler posted so far has run.
+    void drain() {
+        std::promise<void> done;
+        asio::post(context_, [&done] { done.set_value(); });
+        done.get_future().wait();
     }
     std::vector<Event> events() {
         std::lock_guard lock(mutex_);

@@ -47,9 +47,11 @@ bool UPowerLidStateObserver::start(std::function<void()> lidStateChanged) {
     }
     loop_ = std::make_unique<SdBusEventLoop>(std::move(bus));
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_match_signal(loop_->bus(), &slot, upowerName, upowerPath, "org.freedesktop.DBus.Properties",
-                            "PropertiesChanged", propertiesChanged, this) < 0) {
-        logger_.error("Unable to register for clamshell state changes: ", errorNumber);
+    int result =
+        sd_bus_match_signal(loop_->bus(), &slot, upowerName, upowerPath, "org.freedesktop.DBus.Properties",
+                            "PropertiesChanged", propertiesChanged, this);
+    if (result < 0) {
+        logger_.error("Unable to register for clamshell state changes: ", result);
         loop_.reset();
         return false;
     }

@@ -1,0 +1,114 @@
+#include "platform/linux/dbus/SdBusEventLoop.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace quillbridge {
+
+SdBusEventLoop::SdBusEventLoop(SdBusPointer bus) : bus_(std::move(bus)) {}
+
+SdBusEventLoop::~SdBusEventLoop() {
+    stop();
+}
+
+bool SdBusEventLoop::start() {
+    if (thread_.joinable() || !bus_) {
+        return false;
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        return false;
+    }
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void SdBusEventLoop::stop() {
+    if (thread_.joinable()) {
+        stopping_ = true;
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+        thread_.join();
+    }
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+        wakeFd_ = -1;
+    }
+}
+
+void SdBusEventLoop::run() {
+    while (!stopping_) {
+        int processed = sd_bus_process(bus_.get(), nullptr);
+        if (processed < 0) {
+            return;
+        }
+        if (processed > 0) {
+            continue;
+        }
+        pollfd fds[2] = {{sd_bus_get_fd(bus_.get()), static_cast<short>(sd_bus_get_events(bus_.get())), 0},
+                         {wakeFd_, POLLIN, 0}};
+        int timeoutMilliseconds = -1;
+        std::uint64_t timeoutMicroseconds = 0;
+        if (sd_bus_get_timeout(bus_.get(), &timeoutMicroseconds) > 0 && timeoutMicroseconds != UINT64_MAX) {
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            std::uint64_t nowMicroseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000000 +
+                                            static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+            timeoutMilliseconds =
+                timeoutMicroseconds <= nowMicroseconds
+                    ? 0
+                    : static_cast<int>((timeoutMicroseconds - nowMicroseconds + 999) / 1000);
+        }
+        if (poll(fds, 2, timeoutMilliseconds) < 0 && errno != EINTR) {
+            return;
+        }
+    }
+}
+
+std::optional<bool> readChangedBooleanProperty(sd_bus_message* message, const std::string& interface,
+                                               const std::string& property, bool* invalidated) {
+    *invalidated = false;
+    const char* name = nullptr;
+    if (sd_bus_message_read(message, "s", &name) < 0 || name == nullptr || interface != name) {
+        return std::nullopt;
+    }
+    std::optional<bool> value;
+    if (sd_bus_message_enter_container(message, 'a', "{sv}") < 0) {
+        return std::nullopt;
+    }
+    while (sd_bus_message_enter_container(message, 'e', "sv") > 0) {
+        const char* key = nullptr;
+        if (sd_bus_message_read(message, "s", &key) < 0) {
+            return std::nullopt;
+        }
+        if (key != nullptr && property == key && sd_bus_message_enter_container(message, 'v', "b") > 0) {
+            int boolean = 0;
+            if (sd_bus_message_read(message, "b", &boolean) < 0) {
+                return std::nullopt;
+            }
+            value = boolean != 0;
+            sd_bus_message_exit_container(message);
+        } else if (sd_bus_message_skip(message, "v") < 0) {
+            return std::nullopt;
+        }
+        sd_bus_message_exit_container(message);
+    }
+    sd_bus_message_exit_container(message);
+    if (!value && sd_bus_message_enter_container(message, 'a', "s") > 0) {
+        const char* key = nullptr;
+        while (sd_bus_message_read(message, "s", &key) > 0) {
+            if (key != nullptr && property == key) {
+                *invalidated = true;
+            }
+        }
+        sd_bus_message_exit_container(message);
+    }
+    return value;
+}
+
+}  // namespace quillbridge

@@ -1,0 +1,165 @@
+#include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
+
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+
+namespace quillbridge {
+namespace {
+
+struct Completion {
+    const PulseConnection* connection;
+    bool success = false;
+};
+
+void completed(pa_context*, int success, void* userdata) {
+    auto* completion = static_cast<Completion*>(userdata);
+    completion->success = success != 0;
+    completion->connection->signal();
+}
+
+}  // namespace
+
+std::unique_ptr<PulseAudioOutputMuteControls> PulseAudioOutputMuteControls::connect(
+    std::chrono::milliseconds timeout, std::string* error) {
+    auto connection = PulseConnection::connect("Quillbridge Host", timeout, error);
+    if (!connection) {
+        return nullptr;
+    }
+    return std::unique_ptr<PulseAudioOutputMuteControls>(
+        new PulseAudioOutputMuteControls(std::move(connection)));
+}
+
+PulseAudioOutputMuteControls::~PulseAudioOutputMuteControls() {
+    PulseConnection::Lock lock(*connection_);
+    pa_context_set_subscribe_callback(connection_->context(), nullptr, nullptr);
+    observers_.clear();
+    // Answers still under way find no observer; the connection stops the loop before the map goes.
+}
+
+std::vector<std::string> PulseAudioOutputMuteControls::outputMuteControls() {
+    struct Listing {
+        const PulseConnection* connection;
+        std::vector<std::string> names;
+    } listing{connection_.get(), {}};
+    PulseConnection::Lock lock(*connection_);
+    if (!connection_->isReady()) {
+        return {};
+    }
+    pa_operation* operation = pa_context_get_sink_info_list(
+        connection_->context(),
+        [](pa_context*, const pa_sink_info* info, int endOfList, void* userdata) {
+            auto* listing = static_cast<Listing*>(userdata);
+            if (endOfList != 0 || info == nullptr) {
+                listing->connection->signal();
+                return;
+            }
+            listing->names.emplace_back(info->name);
+        },
+        &listing);
+    if (!connection_->wait(operation)) {
+        return {};
+    }
+    return listing.names;
+}
+
+std::optional<PulseAudioOutputMuteControls::SinkState> PulseAudioOutputMuteControls::sinkState(
+    const std::string& name) {
+    struct Query {
+        const PulseConnection* connection;
+        std::optional<SinkState> state;
+    } query{connection_.get(), std::nullopt};
+    if (!connection_->isReady()) {
+        return std::nullopt;
+    }
+    pa_operation* operation = pa_context_get_sink_info_by_name(
+        connection_->context(), name.c_str(),
+        [](pa_context*, const pa_sink_info* info, int endOfList, void* userdata) {
+            auto* query = static_cast<Query*>(userdata);
+            if (endOfList != 0 || info == nullptr) {
+                query->connection->signal();
+                return;
+            }
+            query->state = SinkState{info->index, info->mute != 0};
+        },
+        &query);
+    if (!connection_->wait(operation)) {
+        return std::nullopt;
+    }
+    return query.state;
+}
+
+std::optional<bool> PulseAudioOutputMuteControls::readMute(const std::string& control) {
+    PulseConnection::Lock lock(*connection_);
+    std::optional<SinkState> state = sinkState(control);
+    if (!state) {
+        return std::nullopt;
+    }
+    return state->muted;
+}
+
+bool PulseAudioOutputMuteControls::writeMute(const std::string& control, bool muted) {
+    PulseConnection::Lock lock(*connection_);
+    if (!connection_->isReady()) {
+        return false;
+    }
+    Completion completion{connection_.get()};
+    pa_operation* operation = pa_context_set_sink_mute_by_name(connection_->context(), control.c_str(),
+                                                               muted ? 1 : 0, completed, &completion);
+    return connection_->wait(operation) && completion.success;
+}
+
+bool PulseAudioOutputMuteControls::observe(const std::string& control,
+                                           std::function<void(bool muted)> changed) {
+    PulseConnection::Lock lock(*connection_);
+    std::optional<SinkState> state = sinkState(control);
+    if (!state) {
+        return false;
+    }
+    if (!subscribed_) {
+        pa_context_set_subscribe_callback(connection_->context(), subscriptionEvent, this);
+        Completion completion{connection_.get()};
+        pa_operation* operation =
+            pa_context_subscribe(connection_->context(), PA_SUBSCRIPTION_MASK_SINK, completed, &completion);
+        if (!connection_->wait(operation) || !completion.success) {
+            return false;
+        }
+        subscribed_ = true;
+    }
+    observers_[state->index] = Observer{control, std::move(changed)};
+    return true;
+}
+
+void PulseAudioOutputMuteControls::stopObserving(const std::string& control) {
+    PulseConnection::Lock lock(*connection_);
+    std::erase_if(observers_, [&](const auto& entry) { return entry.second.name == control; });
+}
+
+void PulseAudioOutputMuteControls::subscriptionEvent(pa_context* context, pa_subscription_event_type_t type,
+                                                     std::uint32_t index, void* userdata) {
+    // On the loop thread, with the lock held.
+    auto* self = static_cast<PulseAudioOutputMuteControls*>(userdata);
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK ||
+        (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE ||
+        !self->observers_.contains(index)) {
+        return;
+    }
+    // Ask for the state now; the answer comes back in order with later changes.
+    pa_operation* operation = pa_context_get_sink_info_by_index(
+        context, index,
+        [](pa_context*, const pa_sink_info* info, int endOfList, void* userdata) {
+            if (endOfList != 0 || info == nullptr) {
+                return;
+            }
+            auto* self = static_cast<PulseAudioOutputMuteControls*>(userdata);
+            auto observer = self->observers_.find(info->index);
+            if (observer != self->observers_.end() && observer->second.name == info->name) {
+                observer->second.changed(info->mute != 0);
+            }
+        },
+        self);
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
+}
+
+}  // namespace quillbridge

@@ -30,6 +30,7 @@ public:
     void typeText(const std::string& text) override;
     void performSystemAction(RemoteSystemAction action) override;
     void releaseAll() override;
+    void setCapturedDisplayFrame(const DisplayRect& frame) override { mouse_.capturedDisplayFrame = frame; }
 
     RemoteMouseController& mouse() { return mouse_; }
     RemoteKeyboardController& keyboard() { return keyboard_; }

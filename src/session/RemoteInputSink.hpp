@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "input/MouseEventPoster.hpp"
+
 #include "wire/KeyboardEventMessage.hpp"
 #include "wire/KeyboardTypePreference.hpp"
 #include "wire/MouseButton.hpp"
@@ -29,6 +31,9 @@ public:
     // The keyboard type the headset asked for (the keyboard type of the posted key events).
     virtual void setKeyboardTypePreference(KeyboardTypePreference) {}
     virtual void typeText(const std::string& text) = 0;
+    // The captured display moved or changed size: absolute moves land inside this frame (global
+    // coordinates).
+    virtual void setCapturedDisplayFrame(const DisplayRect&) {}
     virtual void performSystemAction(RemoteSystemAction action) = 0;
     // The session ended: release a held mouse button and every held key.
     virtual void releaseAll() = 0;

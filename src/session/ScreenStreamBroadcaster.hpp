@@ -107,9 +107,6 @@ struct ScreenStreamBroadcasterDependencies {
 
     // Video. Without a factory no frame is encoded (each captured frame is deferred and the log says so).
     VideoEncoderFactory* videoEncoderFactory = nullptr;
-    // Told the captured display's frame in global coordinates whenever the captured display changes (the
-    // remote mouse maps its positions into it); may be empty.
-    std::function<void(const DisplayRect&)> capturedDisplayFrameChanged;
 };
 
 // The host's network session: one actor (a strand) that owns the advertised QUIC listener, the one

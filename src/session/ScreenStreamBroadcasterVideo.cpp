@@ -309,8 +309,8 @@ void ScreenStreamBroadcaster::updateCapturedDisplayOnActor(const CapturedDisplay
     if (effectiveFrameRate != currentFrameRate) {
         pendingFrameRate_ = effectiveFrameRate;
     }
-    if (dependencies_.capturedDisplayFrameChanged) {
-        dependencies_.capturedDisplayFrameChanged(display.frame);
+    if (dependencies_.remoteInput) {
+        dependencies_.remoteInput->setCapturedDisplayFrame(display.frame);
     }
     if (geometryChanged && controlStream_) {
         const auto [pointWidth, pointHeight] = roundedPointSize(display.pointWidth, display.pointHeight);

@@ -108,9 +108,6 @@ protected:
 
     void adjust(ScreenStreamBroadcasterDependencies& dependencies) override {
         dependencies.videoEncoderFactory = &encoders;
-        dependencies.capturedDisplayFrameChanged = [this](const DisplayRect& frame) {
-            displayFrames.push_back(frame);
-        };
     }
 
     // A headset that said it is ready, with the media stream the host opened for it.
@@ -212,7 +209,6 @@ protected:
     }
 
     FakeVideoEncoderFactory encoders;
-    std::vector<DisplayRect> displayFrames;
 };
 
 TEST_F(BroadcasterVideoTest, FrameRateSetsTheEncoderAndAcknowledgementLimits) {
@@ -601,7 +597,7 @@ TEST_F(BroadcasterVideoTest, CapturedDisplayChangesSendGeometryOrResetAsNeeded) 
         EXPECT_EQ(receivedCases(headset),
                   row.sendsGeometry ? std::vector<Case>{Case::displayGeometry} : std::vector<Case>{});
         EXPECT_EQ(Access::compressionSessionGeneration(*broadcaster) > generation, row.resets);
-        EXPECT_EQ(displayFrames.back(), row.display.frame);
+        EXPECT_EQ(input.displayFrames.back(), row.display.frame);
     }
     EXPECT_EQ(Access::frameRate(*broadcaster), 1);
     EXPECT_FALSE(Access::pendingFrameRate(*broadcaster).has_value());

@@ -32,8 +32,10 @@ public:
     void typeText(const std::string& text) override { events.push_back("text:" + text); }
     void performSystemAction(RemoteSystemAction) override { events.push_back("systemAction"); }
     void releaseAll() override { events.push_back("releaseAll"); }
+    void setCapturedDisplayFrame(const DisplayRect& frame) override { displayFrames.push_back(frame); }
 
     std::vector<std::string> events;
+    std::vector<DisplayRect> displayFrames;
     std::vector<Scroll> scrolls;
 };
 

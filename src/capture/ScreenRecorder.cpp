@@ -117,12 +117,14 @@ void ScreenRecorder::setEnablePeerToPeer(bool enabled) {
     }
     spawnOnMainActor("peer-to-peer", [](ScreenRecorder& self) -> asio::awaitable<void> {
         const bool value = self.enablePeerToPeer_;
-        if (co_await self.session_->peerToPeerEnabled() == value) {
+        const bool current = co_await self.session_->peerToPeerEnabled();
+        if (current == value) {
             co_return;
         }
         co_await self.session_->setPeerToPeerEnabled(value);
         // A live session keeps its listener; the next listener is built with the new value.
-        if (!co_await self.session_->hasConnection()) {
+        const bool connected = co_await self.session_->hasConnection();
+        if (!connected) {
             co_await self.session_->restartListening();
         }
     });
@@ -142,7 +144,11 @@ asio::awaitable<void> ScreenRecorder::drainVideoFrame(std::shared_ptr<const Capt
     co_await session_->startObservingKeyboardLayoutChanges();
     // Frames still in flight after a suspension (lid closed, shutdown, a grant withdrawn) must not bring the
     // listener back.
-    if (isListeningAllowed() && !co_await session_->hasConnection()) {
+    bool connected = true;
+    if (isListeningAllowed()) {
+        connected = co_await session_->hasConnection();
+    }
+    if (!connected) {
         co_await session_->startListening();
     }
     const auto status = frame->status.value_or(CapturedFrameStatus::complete);
@@ -180,7 +186,8 @@ asio::awaitable<void> ScreenRecorder::startHostServicesIfPermitted() {
     spawnOnMainActor("captured display report",
                      [](ScreenRecorder& self) { return self.updateCapturedDisplayOnSession(); });
     co_await session_->startObservingKeyboardLayoutChanges();
-    if (!co_await session_->hasConnection()) {
+    const bool connected = co_await session_->hasConnection();
+    if (!connected) {
         co_await session_->startListening();
     }
 }

@@ -102,7 +102,8 @@ asio::awaitable<void> ScreenRecorder::startCaptureIfNeeded() {
         error = std::current_exception();
     }
     // An engine-side overtaking is reported as aborted too; only a cancellation of this coroutine ends it.
-    if (error && isOperationAborted(error) && isCancelled(co_await asio::this_coro::cancellation_state)) {
+    const auto cancellation = co_await asio::this_coro::cancellation_state;
+    if (error && isOperationAborted(error) && isCancelled(cancellation)) {
         std::rethrow_exception(error);
     }
 
@@ -216,7 +217,8 @@ asio::awaitable<void> ScreenRecorder::restartCaptureAfterStreamStop(std::weak_pt
         co_return;
     }
     co_await clock->sleepFor(std::chrono::milliseconds(250));
-    if (isCancelled(co_await asio::this_coro::cancellation_state)) {
+    const auto cancellation = co_await asio::this_coro::cancellation_state;
+    if (isCancelled(cancellation)) {
         co_return;
     }
     auto self = weakSelf.lock();

@@ -40,11 +40,14 @@ asio::awaitable<void> ScreenRecorder::handlePowerEvent(HostPowerEvent event, Sle
         case HostPowerEvent::sessionDidResignActive:
             co_await suspendStreaming();
             break;
-        case HostPowerEvent::screensDidSleep:
-            if (!co_await session_->wakeDisplayForActiveConnection()) {
+        case HostPowerEvent::screensDidSleep: {
+            // A screen kept awake for the headset keeps streaming.
+            const bool keptAwake = co_await session_->wakeDisplayForActiveConnection();
+            if (!keptAwake) {
                 co_await suspendStreaming();
             }
             break;
+        }
         case HostPowerEvent::didWake:
         case HostPowerEvent::screensDidWake:
         case HostPowerEvent::sessionDidBecomeActive:
@@ -77,7 +80,11 @@ asio::awaitable<void> ScreenRecorder::suspendStreaming() {
     co_await stopSystemAudioMute();
     hasPendingConnectionConfiguration_ = false;
     hasHandledConnectionMute_ = false;
-    if (!stoppedSession && co_await session_->hasConnection()) {
+    bool connected = false;
+    if (!stoppedSession) {
+        connected = co_await session_->hasConnection();
+    }
+    if (connected) {
         co_await session_->endSessionKeepingListener();
     }
     hasActiveClient_ = false;

@@ -88,7 +88,8 @@ asio::awaitable<void> ScreenRecorder::resolveLocalNetworkPermission() {
     }
     assign(isResolvingLocalNetworkPermission_, true,
            ScreenRecorderProperty::isResolvingLocalNetworkPermission);
-    if (!co_await session_->hasConnection()) {
+    const bool connected = co_await session_->hasConnection();
+    if (!connected) {
         // The restarted listener probes the local network again.
         co_await session_->startObservingKeyboardLayoutChanges();
         co_await session_->restartListening();

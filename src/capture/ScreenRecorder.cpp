@@ -210,15 +210,17 @@ asio::awaitable<void> ScreenRecorder::shutdown() {
 }
 
 asio::awaitable<void> ScreenRecorder::runOnAudioControlQueue(std::function<void()> work) {
-    co_await asio::async_initiate<const asio::use_awaitable_t<>&, void()>(
-        [this, work = std::move(work)](auto handler) mutable {
-            systemAudioControlQueue_.async([work = std::move(work), handler = std::move(handler)]() mutable {
-                work();
-                auto executor = asio::get_associated_executor(handler);
-                asio::post(executor, std::move(handler));
-            });
-        },
-        asio::use_awaitable);
+    // Held by a named local: temporaries with captures inside an await expression are mishandled by GCC 12.
+    auto shared = std::make_shared<std::function<void()>>(std::move(work));
+    SerialQueue* queue = &systemAudioControlQueue_;
+    auto initiation = [queue, shared](auto handler) {
+        queue->async([shared, handler = std::move(handler)]() mutable {
+            (*shared)();
+            auto executor = asio::get_associated_executor(handler);
+            asio::post(executor, std::move(handler));
+        });
+    };
+    co_await asio::async_initiate<const asio::use_awaitable_t<>&, void()>(initiation, asio::use_awaitable);
 }
 
 asio::awaitable<void> ScreenRecorder::applyConnectionMuteIfNeeded() {
@@ -229,7 +231,7 @@ asio::awaitable<void> ScreenRecorder::applyConnectionMuteIfNeeded() {
     hasPendingConnectionConfiguration_ = false;
     hasHandledConnectionMute_ = true;
     const bool mutes = mutesHostAudio_;
-    co_await runOnAudioControlQueue([controller = dependencies_.muteController, mutes] {
+    std::function<void()> work = [controller = dependencies_.muteController, mutes] {
         if (!mutes) {
             controller->restoreSavedMuteStates();
             return;
@@ -237,12 +239,15 @@ asio::awaitable<void> ScreenRecorder::applyConnectionMuteIfNeeded() {
         if (auto muted = controller->muteOutputDevices(); !muted) {
             Logger("ScreenRecorder").error("Could not mute Mac audio: ", muteErrorDescription(muted.error()));
         }
-    });
+    };
+    co_await runOnAudioControlQueue(std::move(work));
 }
 
 asio::awaitable<void> ScreenRecorder::stopSystemAudioMute() {
-    co_await runOnAudioControlQueue(
-        [controller = dependencies_.muteController] { controller->restoreSavedMuteStates(); });
+    std::function<void()> work = [controller = dependencies_.muteController] {
+        controller->restoreSavedMuteStates();
+    };
+    co_await runOnAudioControlQueue(std::move(work));
 }
 
 }  // namespace quillbridge

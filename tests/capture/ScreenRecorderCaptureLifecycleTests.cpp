@@ -73,7 +73,11 @@ TEST_F(ScreenRecorderCaptureTest, VideoFramesAreHandledByTheirStatus) {
 
 TEST_F(ScreenRecorderCaptureTest, AudioBuffersGoToTheSession) {
     startStreaming();
-    lastStream()->output->captureStreamDidOutputAudioBuffer(std::make_shared<AudioPCMBuffer>());
+    auto buffer = std::make_shared<AudioPCMBuffer>();
+    buffer->format = AudioPCMFormat{.sampleRate = 48000, .channelCount = 2};
+    buffer->frameLength = 4;
+    buffer->floatChannels.assign(2, std::vector<float>(4, 0.25f));
+    lastStream()->output->captureStreamDidOutputAudioBuffer(buffer);
     settle();
     EXPECT_EQ(session->count("sendAudio"), 1);
 }
@@ -94,6 +98,8 @@ TEST_F(ScreenRecorderCaptureTest, FramesInFlightBringTheListenerBackOnlyWhileLis
     };
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
+        lid->lidClosed = false;
+        displayConfiguration->externalDisplayOnline = true;
         startStreaming();
         // The connection went away and the host's state changed, but the capture stream still delivers.
         session->connected = false;
@@ -148,7 +154,8 @@ TEST_F(ScreenRecorderCaptureTest, TwoStartsForTheSameDisplayStartOneStream) {
     factory->prepare = [](FakeCaptureStream& stream) { stream.holdsStart = true; };
     makeRecorder();
     startServices();
-    connectHeadset();  // the first start waits in the engine
+    session->connected = true;
+    spawn(recorder->handleSessionState(State::connected("Headset")));  // the start waits in the engine
     run(recorder->startCaptureIfNeeded());
     ASSERT_EQ(factory->streams.size(), 1u);
     lastStream()->completeStart();
@@ -161,7 +168,8 @@ TEST_F(ScreenRecorderCaptureTest, StopDuringAPendingStartStopsTheNewStream) {
     factory->prepare = [](FakeCaptureStream& stream) { stream.holdsStart = true; };
     makeRecorder();
     startServices();
-    connectHeadset();
+    session->connected = true;
+    spawn(recorder->handleSessionState(State::connected("Headset")));
     ASSERT_TRUE(recorder->isCaptureStarting());
     const auto generation = recorder->captureLifecycleGeneration();
     run(recorder->stopCapture());

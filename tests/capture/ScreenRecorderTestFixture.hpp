@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 #include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
 #include <asio/io_context.hpp>
 
 #include "capture/ScreenRecorder.hpp"
@@ -109,6 +110,12 @@ protected:
         if (failure) {
             std::rethrow_exception(failure);
         }
+        settle();
+    }
+
+    // Starts the operation and runs what is ready, without waiting for its end.
+    void spawn(asio::awaitable<void> operation) {
+        asio::co_spawn(context, std::move(operation), asio::detached);
         settle();
     }
 

@@ -262,9 +262,8 @@ TEST_F(ScreenRecorderTest, ScreenSleepSuspendsOnlyWhenTheDisplayCannotBeKeptAwak
             connectHeadset();
         }
         session->displayStaysAwake = testCase.staysAwake;
-        power->emit(HostPowerEvent::screensDidSleep);
-        waitFor([&] { return session->count("wakeDisplay") == 1; });
-        settle();
+        run(recorder->handlePowerEvent(HostPowerEvent::screensDidSleep, SleepDelayRelease()));
+        EXPECT_EQ(session->count("wakeDisplay"), 1);
         EXPECT_EQ(recorder->isConnected(), testCase.connected && !testCase.suspended);
         EXPECT_EQ(recorder->isRunning(), testCase.connected && !testCase.suspended);
         session->updates().finish();

@@ -17,27 +17,11 @@
 #include "support/FakeAudioOutputMuteControls.hpp"
 #include "support/FakeCaptureStream.hpp"
 #include "support/FakeDefaultsStore.hpp"
+#include "support/FakeDisplayProvider.hpp"
 #include "support/FakeHostObservers.hpp"
 #include "support/FakeScreenRecorderSession.hpp"
 
 namespace quillbridge {
-
-// Displays the test sets; a failure when `fails` is set.
-class FakeDisplayProvider final : public DisplayProvider {
-public:
-    std::expected<std::vector<CaptureDisplay>, CaptureStreamFailure> availableDisplays() override {
-        ++queries;
-        if (fails) {
-            return std::unexpected(CaptureStreamFailure{"FakeDomain", -1, "no display server"});
-        }
-        return displays;
-    }
-    void setDisplaysChangedHandler(std::function<void()>) override {}
-
-    std::vector<CaptureDisplay> displays;
-    bool fails = false;
-    int queries = 0;
-};
 
 inline CaptureDisplay makeTestDisplay(std::uint32_t id, int width = 1920, int height = 1080) {
     CaptureDisplay display;

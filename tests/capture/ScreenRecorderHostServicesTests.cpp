@@ -197,8 +197,20 @@ TEST_F(ScreenRecorderTest, ShutdownRestoresTheMute) {
     connectHeadset();
     configure(configurationMuting(true));
     ASSERT_TRUE(audio->muted("speakers"));
+    std::optional<bool> mutedWhenSessionStopped;
+    std::optional<bool> capturingWhenSessionStopped;
+    session->onCall = [&](const std::string& call) {
+        if (call == "stop") {
+            mutedWhenSessionStopped = audio->muted("speakers");
+            capturingWhenSessionStopped = lastStream()->isRunning;
+        }
+    };
     run(recorder->shutdown());
+    // The session is stopped last: after the mute is restored and capture has stopped.
+    EXPECT_EQ(mutedWhenSessionStopped, false);
+    EXPECT_EQ(capturingWhenSessionStopped, false);
     EXPECT_FALSE(audio->muted("speakers"));
+    EXPECT_FALSE(recorder->isRunning());
 }
 
 // Stream configuration.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -107,6 +108,8 @@ public:
     bool displayStaysAwake = true;
     std::vector<std::string> calls;
     std::vector<CapturedDisplayReport> displayReports;
+    // Called with each call's name as it is made.
+    std::function<void(const std::string&)> onCall;
     // Shared with other fakes that want to record into the same journal.
     std::shared_ptr<std::vector<std::string>> journal;
 
@@ -114,6 +117,9 @@ private:
     void record(std::string call) {
         if (journal) {
             journal->push_back("session." + call);
+        }
+        if (onCall) {
+            onCall(call);
         }
         calls.push_back(std::move(call));
     }

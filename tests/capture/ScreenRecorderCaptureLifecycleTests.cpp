@@ -182,6 +182,36 @@ TEST_F(ScreenRecorderCaptureTest, StopDuringAPendingStartStopsTheNewStream) {
     EXPECT_EQ(changeCount(ScreenRecorderProperty::isRunning), 0);
 }
 
+TEST_F(ScreenRecorderCaptureTest, AStartForANewlySelectedDisplaySupersedesThePendingOne) {
+    factory->prepare = [](FakeCaptureStream& stream) { stream.holdsStart = true; };
+    makeRecorder();
+    startServices();
+    session->connected = true;
+    spawn(recorder->handleSessionState(State::connected("Headset")));
+    ASSERT_EQ(factory->streams.size(), 1u);
+    auto first = lastStream();
+
+    // The selected display changes mode while its start is pending.
+    displays->displays[0] = makeTestDisplay(1, 1280, 720);
+    spawn(recorder->refreshAvailableContent());
+    ASSERT_EQ(factory->streams.size(), 2u);
+    auto second = lastStream();
+    EXPECT_EQ(second->configuration.width, 1280u);
+
+    // The late completion of the first start changes nothing.
+    first->completeStart();
+    settle();
+    EXPECT_FALSE(recorder->isRunning());
+    EXPECT_TRUE(recorder->isCaptureStarting());
+    EXPECT_FALSE(first->isRunning);
+
+    second->completeStart();
+    settle();
+    EXPECT_TRUE(recorder->isRunning());
+    EXPECT_TRUE(second->isRunning);
+    EXPECT_EQ(changeCount(ScreenRecorderProperty::isRunning), 1);
+}
+
 TEST_F(ScreenRecorderCaptureTest, FailedStartRecordsAWithdrawnScreenGrant) {
     factory->prepare = [](FakeCaptureStream& stream) { stream.failsStart = true; };
     makeRecorder();

@@ -1,0 +1,270 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <asio/any_io_executor.hpp>
+#include <asio/awaitable.hpp>
+#include <asio/co_spawn.hpp>
+
+#include "capture/CaptureDisplay.hpp"
+#include "capture/CaptureEngine.hpp"
+#include "capture/CaptureSettings.hpp"
+#include "capture/CaptureStreamFactory.hpp"
+#include "capture/CaptureStreamFailure.hpp"
+#include "capture/DisplayCaptureSignature.hpp"
+#include "capture/DisplayConfigurationObserver.hpp"
+#include "capture/DisplayProvider.hpp"
+#include "capture/HostPowerEvent.hpp"
+#include "capture/HostPowerEventSource.hpp"
+#include "capture/LidStateObserver.hpp"
+#include "capture/MandatoryPermissionIssue.hpp"
+#include "capture/MandatoryPermissionProbe.hpp"
+#include "capture/ScreenRecorderProperty.hpp"
+#include "capture/ScreenRecorderSession.hpp"
+#include "capture/SleepDelayRelease.hpp"
+#include "capture/StreamingAudioDispatcher.hpp"
+#include "capture/StreamingFrameDispatcher.hpp"
+#include "capture/SystemAudioMuteController.hpp"
+#include "core/Clock.hpp"
+#include "core/Logger.hpp"
+#include "core/SerialQueue.hpp"
+#include "core/Task.hpp"
+#include "pairing/DefaultsStore.hpp"
+#include "wire/CaptureResolutionOption.hpp"
+#include "wire/StreamCodec.hpp"
+#include "wire/StreamConfigurationMessage.hpp"
+#include "wire/StreamFrameRateOption.hpp"
+
+namespace quillbridge {
+
+struct ScreenRecorderDependencies {
+    // The main actor: every operation of the recorder runs there.
+    asio::any_io_executor mainActor;
+    // Runs the drains of the capture mailboxes (a pool, not bound to any actor).
+    asio::any_io_executor drainExecutor;
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<DefaultsStore> defaults;
+    std::shared_ptr<ScreenRecorderSession> session;
+    std::shared_ptr<CaptureStreamFactory> captureStreamFactory;
+    std::shared_ptr<DisplayProvider> displayProvider;
+    std::shared_ptr<MandatoryPermissionProbe> permissionProbe;
+    std::shared_ptr<HostPowerEventSource> powerEvents;
+    std::shared_ptr<LidStateObserver> lidState;
+    std::shared_ptr<DisplayConfigurationObserver> displayConfiguration;
+    std::shared_ptr<SystemAudioMuteController> muteController;
+};
+
+// The host's root model: owns capture, drives the streaming session, follows permissions, power, lid and
+// display changes, and mutes the host's speakers during a session. Lives on the main actor; its observable
+// properties announce each real change of value once to the observers.
+class ScreenRecorder : public std::enable_shared_from_this<ScreenRecorder> {
+public:
+    using State = ScreenRecorderSession::State;
+    using PropertyObserver = std::function<void(ScreenRecorderProperty)>;
+
+    static constexpr std::string_view peerToPeerDefaultsKey = "enablePeerToPeerConnections";
+    static constexpr std::string_view preferredDisplayDefaultsKey = "preferredDisplayIdentifier";
+    static constexpr std::string_view idleStatus = "Idle";
+
+    // Creates the recorder and starts its session-state and configuration tasks. Call on the main actor.
+    static std::shared_ptr<ScreenRecorder> create(ScreenRecorderDependencies dependencies);
+    ~ScreenRecorder();
+    ScreenRecorder(const ScreenRecorder&) = delete;
+    ScreenRecorder& operator=(const ScreenRecorder&) = delete;
+
+    // Observers are called on the main actor, after the new value is stored.
+    void addPropertyObserver(PropertyObserver observer) { observers_.push_back(std::move(observer)); }
+
+    // Observable properties.
+    bool isRunning() const { return isRunning_; }
+    const std::string& streamingStatus() const { return streamingStatus_; }
+    const std::set<MandatoryPermissionIssue>& permissionIssues() const { return permissionIssues_; }
+    bool isResolvingLocalNetworkPermission() const { return isResolvingLocalNetworkPermission_; }
+    bool hasCompletedMandatoryPermissionCheck() const { return hasCompletedMandatoryPermissionCheck_; }
+    bool localNetworkPermissionIsGranted() const { return localNetworkPermissionIsGranted_; }
+    bool enablePeerToPeer() const { return enablePeerToPeer_; }
+    bool isConnected() const { return isConnected_; }
+    const std::optional<CaptureDisplay>& selectedDisplay() const { return selectedDisplay_; }
+    const std::vector<CaptureDisplay>& availableDisplays() const { return availableDisplays_; }
+    std::int64_t displayConfigurationRevision() const { return displayConfigurationRevision_; }
+    StreamCodec requestedVideoCodec() const { return requestedVideoCodec_; }
+    bool isHDREnabled() const { return isHDREnabled_; }
+
+    // Plain state, for the shell and diagnostics.
+    bool isSetup() const { return isSetup_; }
+    bool hasActiveClient() const { return hasActiveClient_; }
+    bool isTerminating() const { return isTerminating_; }
+    bool isCaptureStarting() const { return isCaptureStarting_; }
+    std::uint64_t captureLifecycleGeneration() const { return captureLifecycleGeneration_; }
+    CaptureSettings captureSettings() const;
+    StreamCodec effectiveVideoCodec() const {
+        return isHDREnabled_ ? StreamCodec::hevc : requestedVideoCodec_;
+    }
+    const std::shared_ptr<CaptureEngine>& captureEngine() const { return captureEngine_; }
+
+    // Peer-to-peer: stores the preference (even when unchanged) and hands it to the session, which restarts
+    // its listener only when its flag changed and no headset is connected.
+    void setEnablePeerToPeer(bool enabled);
+
+    // Host services.
+    asio::awaitable<void> startHostServicesIfPermitted();
+    // Stops everything, the session last. A second call, during or after the first, returns at once.
+    asio::awaitable<void> shutdown();
+    // Starts the power, lid and display-configuration observers, in that order.
+    void startHostAvailabilityMonitoring();
+    void setLocalNetworkPermissionChecksEnabled(bool enabled) {
+        areLocalNetworkPermissionChecksEnabled_ = enabled;
+    }
+    // Whether the session may listen: not while terminating, with the lid closed and no external display, or
+    // while screen capture or synthetic input is not granted. Callable from any thread.
+    bool isListeningAllowed() const;
+
+    // Permissions.
+    bool canStartStreaming() const;
+    void refreshPermissionState();
+    void requestScreenCapturePermission();
+    void requestAccessibilityPermission();
+    asio::awaitable<void> checkMandatoryPermissions();
+    asio::awaitable<void> resolveLocalNetworkPermission();
+
+    // Displays and capture.
+    asio::awaitable<void> refreshAvailableContent();
+    asio::awaitable<void> startCaptureIfNeeded();
+    asio::awaitable<void> stopCapture();
+    asio::awaitable<void> updateCapture();
+    asio::awaitable<void> applyDisplayChange();
+    asio::awaitable<void> updateCapturedDisplayOnSession();
+
+    // Power, lid and display reactions.
+    asio::awaitable<void> handlePowerEvent(HostPowerEvent event, SleepDelayRelease sleepDelay);
+    asio::awaitable<void> evaluateClamshellState();
+    asio::awaitable<void> suspendStreaming();
+    asio::awaitable<void> handleDisplayConfigurationChange();
+    bool isLidClosedWithoutExternalDisplay() const;
+
+    // Host mute.
+    asio::awaitable<void> applyConnectionMuteIfNeeded();
+    asio::awaitable<void> stopSystemAudioMute();
+
+    // Session reactions.
+    asio::awaitable<void> handleSessionState(State state);
+    asio::awaitable<void> applyStreamConfiguration(StreamConfigurationMessage message);
+
+private:
+    explicit ScreenRecorder(ScreenRecorderDependencies dependencies);
+    void start();
+
+    template <class T>
+    void assign(T& field, T value, ScreenRecorderProperty property) {
+        if (field == value) {
+            return;
+        }
+        field = std::move(value);
+        notify(property);
+    }
+    void notify(ScreenRecorderProperty property);
+    // In-place update of one grant: always announced.
+    void recordPermission(MandatoryPermissionIssue issue, bool granted);
+    void refreshScreenCapturePermission();
+    void refreshAccessibilityPermission();
+
+    // Runs the body on the main actor while the recorder lives; a failure is logged.
+    template <class Function>
+    void spawnOnMainActor(std::string name, Function body);
+
+    asio::awaitable<void> drainVideoFrame(std::shared_ptr<const CapturedVideoFrame> frame);
+    asio::awaitable<void> drainAudioBuffer(std::shared_ptr<const AudioPCMBuffer> buffer);
+    void installCaptureHandlers();
+    void clearCaptureHandlers();
+    void handleCaptureStopped(const CaptureStreamFailure& failure);
+    static asio::awaitable<void> restartCaptureAfterStreamStop(std::weak_ptr<ScreenRecorder> weakSelf,
+                                                               std::shared_ptr<Clock> clock,
+                                                               CaptureStreamFailure failure);
+    asio::awaitable<void> endSession(bool keepsTimingState);
+    asio::awaitable<void> runOnAudioControlQueue(std::function<void()> work);
+    int effectiveFrameRate() const;
+
+    Logger logger_{"ScreenRecorder"};
+    ScreenRecorderDependencies dependencies_;
+    std::shared_ptr<ScreenRecorderSession> session_;
+    std::vector<PropertyObserver> observers_;
+
+    // Observable properties.
+    bool isRunning_ = false;
+    std::string streamingStatus_{idleStatus};
+    std::set<MandatoryPermissionIssue> permissionIssues_;
+    bool isResolvingLocalNetworkPermission_ = true;
+    bool hasCompletedMandatoryPermissionCheck_ = false;
+    bool localNetworkPermissionIsGranted_ = false;
+    bool enablePeerToPeer_ = false;
+    bool isConnected_ = false;
+    std::optional<CaptureDisplay> selectedDisplay_;
+    std::vector<CaptureDisplay> availableDisplays_;
+    std::int64_t displayConfigurationRevision_ = 0;
+    StreamCodec requestedVideoCodec_ = StreamCodec::h264;
+    bool isHDREnabled_ = false;
+
+    std::shared_ptr<CaptureEngine> captureEngine_;
+
+    // Plain state.
+    bool isSetup_ = false;
+    bool hasActiveClient_ = false;
+    CaptureResolutionOption captureResolution_ = CaptureResolutionOption::full;
+    StreamFrameRateOption captureFrameRate_ = StreamFrameRateOption::fps60;
+    bool mutesHostAudio_ = false;
+    bool hasPendingConnectionConfiguration_ = false;
+    bool hasHandledConnectionMute_ = false;
+    bool usesCanonicalHDR_ = false;
+    bool isRefreshingAvailableContent_ = false;
+    bool isCaptureStarting_ = false;
+    std::uint64_t captureLifecycleGeneration_ = 0;
+    bool isTerminating_ = false;
+    bool isMonitoringHostAvailability_ = false;
+    bool areLocalNetworkPermissionChecksEnabled_ = false;
+    std::optional<DisplayCaptureSignature> selectedDisplaySignature_;
+    std::optional<DisplayCaptureSignature> startingCaptureDisplaySignature_;
+
+    // Mirrors for the mailbox drains, which run off the main actor.
+    std::atomic<bool> terminatingForDrains_{false};
+    std::atomic<bool> mandatoryGrantMissing_{false};
+
+    std::optional<StreamingFrameDispatcher> streamingFrameDispatcher_;
+    std::optional<StreamingAudioDispatcher> streamingAudioDispatcher_;
+
+    Task sessionStateTask_;
+    Task configurationTask_;
+    Task displayConfigurationRefreshTask_;
+    Task captureRestartTask_;
+
+    // Serialises the calls into the mute controller.
+    SerialQueue systemAudioControlQueue_{"com.mossharbor.quillbridgestreamer.SystemAudioControl"};
+};
+
+template <class Function>
+void ScreenRecorder::spawnOnMainActor(std::string name, Function body) {
+    asio::co_spawn(
+        dependencies_.mainActor,
+        [self = shared_from_this(), body = std::move(body)]() mutable -> asio::awaitable<void> {
+            co_await body(*self);
+        },
+        [name = std::move(name)](std::exception_ptr error) {
+            if (error && !isOperationAborted(error)) {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const std::exception& failure) {
+                    Logger("ScreenRecorder").error("The ", name, " task failed: ", failure.what());
+                } catch (...) {
+                    Logger("ScreenRecorder").error("The ", name, " task failed.");
+                }
+            }
+        });
+}
+
+}  // namespace quillbridge

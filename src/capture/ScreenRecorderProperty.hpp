@@ -1,0 +1,22 @@
+#pragma once
+
+namespace quillbridge {
+
+// The recorder's observable properties; each change of value is announced once with its property.
+enum class ScreenRecorderProperty {
+    isRunning,
+    streamingStatus,
+    permissionIssues,
+    isResolvingLocalNetworkPermission,
+    hasCompletedMandatoryPermissionCheck,
+    localNetworkPermissionIsGranted,
+    enablePeerToPeer,
+    isConnected,
+    selectedDisplay,
+    availableDisplays,
+    displayConfigurationRevision,
+    requestedVideoCodec,
+    isHDREnabled,
+};
+
+}  // namespace quillbridge

@@ -47,7 +47,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleHello(const SessionHelloMes
     own.controlProtocolVersion = hostControlProtocolVersion;
     own.minimumCompatibleControlProtocolVersion = hostControlProtocolVersion;
     // A failed write takes the control loop's error path.
-    co_await sendInline(StreamControlMessage::make<StreamControlMessage::Case::hello>(own));
+    const StreamControlMessage ownHello = StreamControlMessage::make<StreamControlMessage::Case::hello>(own);
+    co_await sendInline(ownHello);
     if (sessionID_ != sessionID) {
         co_return;
     }
@@ -67,13 +68,17 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleHello(const SessionHelloMes
     }
     if (!peerStore_->peer(hello.peerID)) {
         // The session stays: the headset may still ask to pair.
-        co_await sendInline(StreamControlMessage::make<StreamControlMessage::Case::pairingRejected>(
-            PairingFailureReason::unpaired));
+        const StreamControlMessage outgoing =
+            StreamControlMessage::make<StreamControlMessage::Case::pairingRejected>(
+                PairingFailureReason::unpaired);
+        co_await sendInline(outgoing);
         co_return;
     }
     currentServerNonce_ = secureRandomBytes(serverNonceByteCount);
-    co_await sendInline(StreamControlMessage::make<StreamControlMessage::Case::authenticate>(
-        AuthenticationChallengeMessage{*currentServerNonce_}));
+    const StreamControlMessage outgoing =
+        StreamControlMessage::make<StreamControlMessage::Case::authenticate>(
+            AuthenticationChallengeMessage{*currentServerNonce_});
+    co_await sendInline(outgoing);
 }
 
 SessionAuthentication::HostVerification ScreenStreamBroadcaster::verifyAuthenticationResponse(
@@ -139,8 +144,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
     if (!localSigningPrivateKey_) {
         logger_.error("Cannot authenticate the headset without a local signing key");
         try {
-            co_await sendInline(StreamControlMessage::make<Case::authenticationResult>(
-                refusal(PairingFailureReason::failed)));
+            const StreamControlMessage outgoing =
+                StreamControlMessage::make<Case::authenticationResult>(refusal(PairingFailureReason::failed));
+            co_await sendInline(outgoing);
         } catch (const std::exception&) {
         }
         co_return false;
@@ -151,7 +157,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
             std::get_if<SessionAuthentication::HostVerification::Rejected>(&verification.outcome)) {
         logger_.error("Reconnect authentication refused for ", privateValue(response.displayName));
         try {
-            co_await sendInline(StreamControlMessage::make<Case::authenticationResult>(rejected->result));
+            const StreamControlMessage outgoing =
+                StreamControlMessage::make<Case::authenticationResult>(rejected->result);
+            co_await sendInline(outgoing);
         } catch (const std::exception&) {
         }
         co_return false;
@@ -163,7 +171,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
     currentServerNonce_.reset();
     logger_.info("Reconnect authentication accepted for ", privateValue(response.displayName));
     try {
-        co_await sendInline(StreamControlMessage::make<Case::authenticationResult>(accepted.result));
+        const StreamControlMessage outgoing =
+            StreamControlMessage::make<Case::authenticationResult>(accepted.result);
+        co_await sendInline(outgoing);
     } catch (const std::exception& error) {
         logger_.error("Failed to send the authentication result: ", error.what());
     }
@@ -178,7 +188,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
 asio::awaitable<void> ScreenStreamBroadcaster::sendPairingRejectedIgnoringFailure(
     PairingFailureReason reason) {
     try {
-        co_await sendInline(StreamControlMessage::make<StreamControlMessage::Case::pairingRejected>(reason));
+        const StreamControlMessage outgoing =
+            StreamControlMessage::make<StreamControlMessage::Case::pairingRejected>(reason);
+        co_await sendInline(outgoing);
     } catch (const std::exception&) {
         // The session ends anyway.
     }
@@ -276,8 +288,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingStart(const PairingS
     schedulePairingCodeExpiry(message.attemptID, pairingExchange_->expiresAt());
     logger_.info("Pairing attempt opened by ", privateValue(message.displayName));
     const Uuid sessionID = sessionID_;
-    const bool sent = co_await sendPairingMessage(
-        StreamControlMessage::make<StreamControlMessage::Case::pairingChallenge>(begun->challenge));
+    const StreamControlMessage outgoing =
+        StreamControlMessage::make<StreamControlMessage::Case::pairingChallenge>(begun->challenge);
+    const bool sent = co_await sendPairingMessage(outgoing);
     if (!sent) {
         if (sessionID_ == sessionID) {
             pairingExchange_.reset();
@@ -314,8 +327,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientResponse(
         co_await sendPairingRejectedIgnoringFailure(PairingFailureReason::failed);
         co_return false;
     }
-    co_return co_await sendPairingMessage(
-        StreamControlMessage::make<StreamControlMessage::Case::pairingServerConfirmation>(*confirmation));
+    const StreamControlMessage outgoing =
+        StreamControlMessage::make<StreamControlMessage::Case::pairingServerConfirmation>(*confirmation);
+    co_return co_await sendPairingMessage(outgoing);
 }
 
 asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientConfirmation(
@@ -331,8 +345,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientConfirmation(
     const Uuid sessionID = sessionID_;
     // The headset hears of the acceptance before anything is stored: a pairing it never learnt of must not
     // be remembered.
-    if (!co_await sendPairingMessage(
-            StreamControlMessage::make<StreamControlMessage::Case::pairingAccepted>(acceptance->message))) {
+    const StreamControlMessage outgoing =
+        StreamControlMessage::make<StreamControlMessage::Case::pairingAccepted>(acceptance->message);
+    if (!co_await sendPairingMessage(outgoing)) {
         co_return false;
     }
     if (sessionID_ != sessionID || !pairingExchange_) {
@@ -430,9 +445,10 @@ asio::awaitable<void> ScreenStreamBroadcaster::submitPairingCodeOnActor(std::str
         verifying.isVerifying = true;
         publishPairingPrompt(verifying);
     }
-    const bool sent = co_await sendPairingMessage(
+    const StreamControlMessage outgoing =
         StreamControlMessage::make<StreamControlMessage::Case::pairingServerChallenge>(
-            *outcome.serverChallenge));
+            *outcome.serverChallenge);
+    const bool sent = co_await sendPairingMessage(outgoing);
     if (!sent && sessionID_ == sessionID) {
         co_await endSession(nullptr, std::nullopt, true, true);
     }
@@ -470,7 +486,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::forgetPairedPeer(Uuid id) {
         }
         auto self = shared_from_this();
         spawnDetached("pairing removal", [self]() -> asio::awaitable<void> {
-            co_await self->endSession(nullptr, State::failed("Pairing removed"), true, true);
+            std::optional<State> removed = State::failed("Pairing removed");
+            co_await self->endSession(nullptr, std::move(removed), true, true);
         });
     });
 }
@@ -513,9 +530,11 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendCertificateRotation(Uuid peer
         co_return;
     }
     try {
-        co_await sendInline(StreamControlMessage::make<StreamControlMessage::Case::certificateRotation>(
-            CertificateRotationMessage{localPeerIdentity_.id, rotated->certificateDER,
-                                       std::move(*signature)}));
+        const StreamControlMessage outgoing =
+            StreamControlMessage::make<StreamControlMessage::Case::certificateRotation>(
+                CertificateRotationMessage{localPeerIdentity_.id, rotated->certificateDER,
+                                           std::move(*signature)});
+        co_await sendInline(outgoing);
     } catch (const std::exception& error) {
         logger_.error("Failed to send the certificate rotation: ", error.what());
     }
@@ -555,8 +574,10 @@ asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {
     const auto [pointWidth, pointHeight] =
         roundedPointSize(capturedDisplayPointSize_.width, capturedDisplayPointSize_.height);
     try {
-        co_await sendInline(StreamControlMessage::make<StreamControlMessage::Case::displayGeometry>(
-            DisplayGeometryMessage{pointWidth, pointHeight}));
+        const StreamControlMessage outgoing =
+            StreamControlMessage::make<StreamControlMessage::Case::displayGeometry>(
+                DisplayGeometryMessage{pointWidth, pointHeight});
+        co_await sendInline(outgoing);
     } catch (const std::exception& error) {
         logger_.error("Failed to send the display geometry: ", error.what());
     }
@@ -565,7 +586,9 @@ asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {
     }
     const VideoFormatDescriptionMessage format = *lastFormatMessage_;
     try {
-        co_await sendInline(StreamControlMessage::make<StreamControlMessage::Case::videoFormat>(format));
+        const StreamControlMessage outgoing =
+            StreamControlMessage::make<StreamControlMessage::Case::videoFormat>(format);
+        co_await sendInline(outgoing);
     } catch (const std::exception& error) {
         logger_.error("Failed to send the video format: ", error.what());
     }

@@ -61,6 +61,19 @@ struct ScreenStreamBroadcasterTestAccess {
         b.localNetworkProbeSucceeded(generation);
     }
     static bool isScrollMomentumRunning(const Broadcaster& b) { return b.scrollMomentumRunning_; }
+
+    // Admission.
+    static const std::optional<Bytes>& tlsCertificateDER(const Broadcaster& b) {
+        return b.tlsCertificateDER_;
+    }
+    static bool hasPairingAttempt(const Broadcaster& b) { return b.pairingExchange_ != nullptr; }
+    static bool isListenerReady(const Broadcaster& b) { return b.isListenerReady_; }
+    static std::optional<VideoFormatDescriptionMessage>& lastFormatMessage(Broadcaster& b) {
+        return b.lastFormatMessage_;
+    }
+    static void setCapturedDisplayPointSize(Broadcaster& b, double width, double height) {
+        b.capturedDisplayPointSize_ = {width, height};
+    }
 };
 
 using Access = ScreenStreamBroadcasterTestAccess;

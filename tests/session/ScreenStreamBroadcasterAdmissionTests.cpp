@@ -1,12 +1,16 @@
 // Admission of a headset with fakes: the hello exchange, reconnect authentication, pairing with the code
 // typed on the host, certificate rotation both ways and the start of the authorised session.
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <asio/co_spawn.hpp>
 
 #include "pairing/P256SigningKey.hpp"
 #include "pairing/PairedPeerStore.hpp"
@@ -583,6 +587,58 @@ TEST_F(PairingTest, ForgettingTheConnectedHeadsetEndsItsSession) {
     EXPECT_TRUE(isClosed(headset));
     const auto states = updates();
     EXPECT_NE(std::find(states.begin(), states.end(), State::failed("Pairing removed")), states.end());
+}
+
+// The code's key derivation runs on a worker; the attempt may end before it returns.
+class PairingOffActorTest : public PairingTest {
+protected:
+    void adjust(ScreenStreamBroadcasterDependencies& dependencies) override {
+        dependencies.blockingWork = &pool;
+    }
+
+    // Submits the code without waiting; returns the flag set once the submission has finished.
+    std::shared_ptr<bool> submitInBackground(const std::string& code) {
+        auto done = std::make_shared<bool>(false);
+        asio::co_spawn(context, broadcaster->submitPairingCode(code),
+                       [done](std::exception_ptr) { *done = true; });
+        return done;
+    }
+
+    bool runUntil(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            context.restart();
+            context.run_one_for(std::chrono::milliseconds(5));
+        }
+        drain();
+        return true;
+    }
+
+    // Destroyed before the fixture's context, which its callers resume on.
+    BlockingWorkPool pool;
+};
+
+TEST_F(PairingOffActorTest, CancelWhileTheCodeIsCheckedDropsTheLateResult) {
+    openAndTakeChallenge();
+    openRound();
+    auto done = submitInBackground("123456");
+    run(broadcaster->cancelPairing());
+    drain();
+    EXPECT_EQ(expect<Case::pairingRejected>(headset), PairingFailureReason::canceled);
+    ASSERT_TRUE(runUntil([&] { return *done; }));
+    EXPECT_FALSE(receive(headset).has_value()) << "no server challenge for a cancelled attempt";
+    EXPECT_FALSE(lastPrompt().has_value());
+
+    // The next attempt takes its code as usual.
+    headset = connectWith(headsetCertificate);
+    openAndTakeChallenge();
+    openRound();
+    done = submitInBackground("123456");
+    ASSERT_TRUE(runUntil([&] { return *done; }));
+    expect<Case::pairingServerChallenge>(headset);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "wire/KeyboardEventMessage.hpp"
+#include "wire/KeyboardTypePreference.hpp"
 #include "wire/MouseButton.hpp"
 #include "wire/MouseButtonPhase.hpp"
 #include "wire/MouseScrollMomentumPhase.hpp"
@@ -25,6 +26,8 @@ public:
     virtual void scroll(double deltaX, double deltaY, MouseScrollPhase phase,
                         MouseScrollMomentumPhase momentumPhase) = 0;
     virtual void handleKey(RemoteKeyboardKey key, KeyboardEventPhase phase) = 0;
+    // The keyboard type the headset asked for (the keyboard type of the posted key events).
+    virtual void setKeyboardTypePreference(KeyboardTypePreference) {}
     virtual void typeText(const std::string& text) = 0;
     virtual void performSystemAction(RemoteSystemAction action) = 0;
     // The session ended: release a held mouse button and every held key.

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <asio/any_io_executor.hpp>
@@ -29,6 +30,7 @@
 #include "core/Logger.hpp"
 #include "core/Task.hpp"
 #include "core/Uuid.hpp"
+#include "input/MouseEventPoster.hpp"
 #include "pairing/DefaultsStore.hpp"
 #include "pairing/HostPairingExchange.hpp"
 #include "pairing/P256SigningKey.hpp"
@@ -48,6 +50,9 @@
 #include "session/RemoteInputSink.hpp"
 #include "session/ServiceAdvertiser.hpp"
 #include "session/ServiceBrowser.hpp"
+#include "session/VideoColorProperties.hpp"
+#include "session/VideoEncoder.hpp"
+#include "session/VideoEncoderFactory.hpp"
 #include "wire/AudioStreamFormatAnnouncementMessage.hpp"
 #include "wire/ClipboardTransferOperation.hpp"
 #include "wire/EncodedVideoFrame.hpp"
@@ -105,6 +110,12 @@ struct ScreenStreamBroadcasterDependencies {
     // Admission: where the pairing code's key derivation (tens of milliseconds) runs, off the actor. Null
     // runs it in place (tests with a single-threaded context).
     BlockingWorkPool* blockingWork = nullptr;
+
+    // Video. Without a factory no frame is encoded (each captured frame is deferred and the log says so).
+    VideoEncoderFactory* videoEncoderFactory = nullptr;
+    // Told the captured display's frame in global coordinates whenever the captured display changes (the
+    // remote mouse maps its positions into it); may be empty.
+    std::function<void(const DisplayRect&)> capturedDisplayFrameChanged;
 };
 
 // The host's network session: one actor (a strand) that owns the advertised QUIC listener, the one
@@ -221,6 +232,30 @@ public:
     asio::awaitable<void> cancelPairing();
     asio::awaitable<void> forgetPairedPeer(Uuid id);
 
+    // Video: what the capture side and the host coordinator hand to the session.
+    // The captured display as the capture configuration set it up.
+    struct CapturedDisplay {
+        std::optional<std::uint32_t> displayID;
+        int frameRate = 60;
+        // The display's frame in global coordinates, in points.
+        DisplayRect frame;
+        double pointWidth = 0;
+        double pointHeight = 0;
+        double pixelWidth = 0;
+        double pixelHeight = 0;
+    };
+    // Submits a captured frame (status complete or absent) to the encoder, or keeps it as the one frame
+    // waiting for the encoder when the pipeline cannot take it now; it then replaces any frame kept before.
+    asio::awaitable<void> encodeOrDeferVideoFrame(std::shared_ptr<CapturedVideoFrame> frame);
+    // For a captured frame with status idle: asks the encoder to finish the frames it holds.
+    asio::awaitable<void> completePendingFrames();
+    // Takes in a change of the captured display or its frame rate.
+    asio::awaitable<void> updateCapturedDisplay(CapturedDisplay display);
+    // The codec of the next encoder, taken over by a pipeline reset that drops the waiting frame.
+    asio::awaitable<void> setVideoCodec(StreamCodec codec);
+    // Rebuilds the encoder as soon as nothing is in flight.
+    asio::awaitable<void> requestVideoEncodingPipelineReset(bool dropDeferredFrame);
+
 private:
     friend struct ScreenStreamBroadcasterTestAccess;
     enum class LoopStep { readOn, endLoop };
@@ -319,6 +354,30 @@ private:
     void applyVideoEncodingPipelineReset();
     void retryDeferredVideoSampleBuffer();
     void resetVideoEncodingPipeline();
+    enum class VideoEncodeResult {
+        encoded,
+        noImageBuffer,
+        tooManyOutstandingFrames,
+        sessionUnavailable,
+        pipelineBusy,
+        encodeFailed,
+    };
+    bool makeCompressionSession(std::uint32_t width, std::uint32_t height, std::uint32_t pixelFormat,
+                                const std::optional<VideoColorProperties>& colorProperties);
+    void invalidateCompressionSession();
+    void encodeOrDeferVideoFrameOnActor(std::shared_ptr<CapturedVideoFrame> frame);
+    VideoEncodeResult encodeVideoFrame(const CapturedVideoFrame& frame);
+    std::uint64_t unacknowledgedFrameCount() const;
+    std::uint64_t outstandingFrameCount() const;
+    void requestVideoEncodingPipelineResetOnActor(bool dropDeferredFrame);
+    void applyPendingVideoEncodingPipelineResetIfIdle();
+    void updateCapturedDisplayOnActor(const CapturedDisplay& display);
+    void receiveEncoderOutput(VideoEncoderOutput output);
+    asio::awaitable<void> runEncoderOutputLoop();
+    asio::awaitable<void> handleEncodedFrame(VideoEncoderOutput output);
+    asio::awaitable<void> openMediaStream(const Uuid& sessionID);
+    asio::awaitable<void> runMediaSendLoop();
+    void compactPendingMediaFrames();
 
     // Audio.
     asio::awaitable<void> sendAudioFormatIfNeeded();
@@ -454,6 +513,14 @@ private:
     std::size_t pendingMediaFrameStartIndex_ = 0;
     Task mediaSendTask_;
     std::shared_ptr<CapturedVideoFrame> deferredVideoSampleBuffer_;
+    std::unique_ptr<VideoEncoder> compressionSession_;
+    std::optional<std::uint32_t> inputPixelFormat_;
+    std::optional<VideoColorProperties> activeColorProperties_;
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> encodedSize_;
+    CapturedDisplay capturedDisplay_{std::nullopt, 0, {}, 0, 0, 0, 0};
+    // Encoder outputs wait here and are handled one at a time, in the order the encoder gave them.
+    std::deque<VideoEncoderOutput> encoderOutputs_;
+    Task encoderOutputTask_;
 
     // Pairing and authentication.
     std::optional<SessionHelloMessage> currentHello_;
@@ -464,11 +531,6 @@ private:
     Task pairingCodeExpiryTask_;
 
     // Admission.
-    // The size of the captured display in points, announced in displayGeometry.
-    struct PointSize {
-        double width = 0;
-        double height = 0;
-    } capturedDisplayPointSize_;
     // A code is being checked off the actor; further codes wait for its outcome.
     bool isVerifyingPairingCode_ = false;
     Date dateAnchor_ = Date::now();

@@ -572,7 +572,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {
     const Uuid sessionID = sessionID_;
 
     const auto [pointWidth, pointHeight] =
-        roundedPointSize(capturedDisplayPointSize_.width, capturedDisplayPointSize_.height);
+        roundedPointSize(capturedDisplay_.pointWidth, capturedDisplay_.pointHeight);
     try {
         const StreamControlMessage outgoing =
             StreamControlMessage::make<StreamControlMessage::Case::displayGeometry>(

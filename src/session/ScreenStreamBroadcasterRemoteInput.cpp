@@ -37,8 +37,12 @@ void ScreenStreamBroadcaster::handleKeyboardEvent(const KeyboardEventMessage& me
     }
 }
 
-void ScreenStreamBroadcaster::handleKeyboardTypePreference(const KeyboardTypePreferenceMessage&) {
-    logger_.debug("Keyboard type preference noted");
+void ScreenStreamBroadcaster::handleKeyboardTypePreference(const KeyboardTypePreferenceMessage& message) {
+    if (auto* input = dependencies_.remoteInput) {
+        input->setKeyboardTypePreference(message.preference);
+    } else {
+        logger_.debug("Keyboard type preference noted");
+    }
 }
 
 void ScreenStreamBroadcaster::handleTextInput(const TextInputMessage& message) {

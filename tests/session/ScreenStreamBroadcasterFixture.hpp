@@ -72,8 +72,27 @@ struct ScreenStreamBroadcasterTestAccess {
         return b.lastFormatMessage_;
     }
     static void setCapturedDisplayPointSize(Broadcaster& b, double width, double height) {
-        b.capturedDisplayPointSize_ = {width, height};
+        b.capturedDisplay_.pointWidth = width;
+        b.capturedDisplay_.pointHeight = height;
     }
+
+    // Video.
+    static int framesInFlight(const Broadcaster& b) { return b.framesInFlight_; }
+    static std::uint64_t compressionSessionGeneration(const Broadcaster& b) {
+        return b.compressionSessionGeneration_;
+    }
+    static bool isVideoEncodingPipelineResetPending(const Broadcaster& b) {
+        return b.isVideoEncodingPipelineResetPending_;
+    }
+    static bool hasDeferredVideoFrame(const Broadcaster& b) {
+        return b.deferredVideoSampleBuffer_ != nullptr;
+    }
+    static std::shared_ptr<QuicStream> mediaStream(const Broadcaster& b) { return b.mediaStream_; }
+    static int frameRate(const Broadcaster& b) { return b.frameRate_; }
+    static std::optional<int> pendingFrameRate(const Broadcaster& b) { return b.pendingFrameRate_; }
+    static std::deque<EncodedVideoFrame>& pendingMediaFrames(Broadcaster& b) { return b.pendingMediaFrames_; }
+    static std::size_t& pendingMediaFrameStartIndex(Broadcaster& b) { return b.pendingMediaFrameStartIndex_; }
+    static void compactPendingMediaFrames(Broadcaster& b) { b.compactPendingMediaFrames(); }
 };
 
 using Access = ScreenStreamBroadcasterTestAccess;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include <asio/post.hpp>
@@ -102,6 +103,9 @@ public:
         if (!outgoing) {
             throw std::system_error(make_error_code(QuicError::streamClosed));
         }
+        if (auto error = std::exchange(nextSendError_, std::nullopt)) {
+            throw std::system_error(*error);
+        }
         if (auto error = connectionError()) {
             throw std::system_error(error);
         }
@@ -121,6 +125,9 @@ public:
         }
         co_return;
     }
+
+    // Test hook: the next send on this end fails with `error` and sends nothing.
+    void failNextSend(std::error_code error) { nextSendError_ = error; }
 
     void setApplicationErrorCode(std::uint64_t code) override {
         std::lock_guard lock(mutex_);
@@ -161,6 +168,7 @@ public:
     }
 
 private:
+    std::optional<std::error_code> nextSendError_;
     std::error_code connectionError() const {
         std::lock_guard lock(connectionEnd_->mutex);
         return connectionEnd_->error;

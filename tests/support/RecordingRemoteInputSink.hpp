@@ -28,6 +28,7 @@ public:
         scrolls.push_back({deltaX, deltaY, phase, momentumPhase});
     }
     void handleKey(RemoteKeyboardKey, KeyboardEventPhase) override { events.push_back("key"); }
+    void setKeyboardTypePreference(KeyboardTypePreference) override { events.push_back("keyboardType"); }
     void typeText(const std::string& text) override { events.push_back("text:" + text); }
     void performSystemAction(RemoteSystemAction) override { events.push_back("systemAction"); }
     void releaseAll() override { events.push_back("releaseAll"); }

@@ -29,12 +29,20 @@
 #include <asio/use_future.hpp>
 
 #include "core/MainActorExecutor.hpp"
+#include "core/ManualClock.hpp"
 #include "input/ClipboardMimeMapping.hpp"
 #include "input/ClipboardURL.hpp"
+#include "input/MacKeyboardInputSourceSwitcher.hpp"
+#include "input/MacKeyboardLockController.hpp"
 #include "input/RemoteClipboardController.hpp"
+#include "input/RemoteKeyboardController.hpp"
 #include "platform/linux/qt/QtDesktopClipboard.hpp"
 #include "platform/linux/qt/QtFileContentTypeDetector.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
+#include "platform/linux/x11/XTestInputPoster.hpp"
+#include "platform/linux/x11/XkbKeyboardLayouts.hpp"
+#include "platform/linux/x11/XkbKeyboardLockPort.hpp"
+#include "support/FakeDefaultsStore.hpp"
 
 namespace quillbridge {
 namespace {
@@ -316,10 +324,27 @@ TEST_F(QtClipboardTest, PasteChordPastesAppliedTextIntoTheFocusedField) {
     auto applied = await(controller_.applyRemoteClipboard(std::move(*payload)));
     ASSERT_TRUE(applied && *applied);
 
+    // The remote keyboard on the real XTest poster, as the session has it.
+    auto poster = XTestInputPoster::open();
+    ASSERT_TRUE(poster);
+    auto layouts = XkbKeyboardLayouts::open();
+    ASSERT_TRUE(layouts);
+    ManualClock clock;
+    FakeDefaultsStore defaults;
+    RemoteKeyboardController keyboard(RemoteKeyboardController::Dependencies{
+        *poster,
+        *poster,
+        *layouts,
+        clock,
+        std::make_unique<MacKeyboardLockController>(std::make_unique<XkbKeyboardLockPort>()),
+        std::make_unique<MacKeyboardInputSourceSwitcher>(*layouts, defaults),
+        {}});
+
     HelperProcess field({"paste-field"});
     ASSERT_TRUE(field.waitForLine("ready"));
-    // The session's paste chord: Control+V.
-    ASSERT_TRUE(outputOf("xdotool key ctrl+v"));
+    // The session's paste chord, command+V, which the desktop receives as Control+V.
+    const RemoteKeyboardKey pasteChord[] = {RemoteKeyboardKey::command, RemoteKeyboardKey::v};
+    keyboard.eventQueue().sync([&] { keyboard.pressChord(pasteChord); });
     auto line = field.waitForLine("text:");
     ASSERT_TRUE(line);
     EXPECT_EQ(*line, "text:pasted by chord");

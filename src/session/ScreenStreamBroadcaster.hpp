@@ -24,6 +24,7 @@
 #include "bridge/VisionMicrophoneReceiver.hpp"
 #include "core/Actor.hpp"
 #include "core/AsyncStream.hpp"
+#include "core/BlockingWorkPool.hpp"
 #include "core/Clock.hpp"
 #include "core/Date.hpp"
 #include "core/Logger.hpp"
@@ -36,6 +37,7 @@
 #include "pairing/PairedPeerStore.hpp"
 #include "pairing/PeerCertificateCapture.hpp"
 #include "pairing/SecretStore.hpp"
+#include "pairing/SessionAuthentication.hpp"
 #include "pairing/TLSIdentity.hpp"
 #include "session/AudioCompressionSession.hpp"
 #include "session/AudioConverterFactory.hpp"
@@ -104,6 +106,10 @@ struct ScreenStreamBroadcasterDependencies {
     Clock::Duration sessionSetupTimeout = std::chrono::seconds(10);
     // How long a closing connection may take to hand its last written bytes to the network.
     Clock::Duration closeFlushLimit = std::chrono::milliseconds(200);
+
+    // Admission: where the pairing code's key derivation (tens of milliseconds) runs, off the actor. Null
+    // runs it in place (tests with a single-threaded context).
+    BlockingWorkPool* blockingWork = nullptr;
 
     // Video. Without a factory no frame is encoded (each captured frame is deferred and the log says so).
     VideoEncoderFactory* videoEncoderFactory = nullptr;
@@ -215,6 +221,14 @@ public:
     // once the headset proved itself.
     asio::awaitable<void> authorizeCurrentSession();
 
+    // Admission: the user's answers to the pairing prompt. A code that is not six digits, or one typed
+    // while no attempt waits for it, changes nothing. Cancelling ends the session only while an attempt is
+    // open; otherwise it just dismisses the prompt. Forgetting the connected headset ends its session with
+    // "Pairing removed".
+    asio::awaitable<void> submitPairingCode(std::string code);
+    asio::awaitable<void> cancelPairing();
+    asio::awaitable<void> forgetPairedPeer(Uuid id);
+
     // Video: what the capture side and the host coordinator hand to the session.
     // The captured display as the capture configuration set it up.
     struct CapturedDisplay {
@@ -316,6 +330,19 @@ private:
     asio::awaitable<bool> continuePairingExchange(const PairingRoundRejectedMessage& message);
     asio::awaitable<bool> handleCertificateRotation(const CertificateRotationMessage& message);
     asio::awaitable<void> beginAuthorizedSession();
+    SessionAuthentication::HostVerification verifyAuthenticationResponse(
+        const AuthenticationResponseMessage& response, Date now) const;
+    asio::awaitable<void> sendPairingRejectedIgnoringFailure(PairingFailureReason reason);
+    asio::awaitable<bool> sendPairingMessage(const StreamControlMessage& message);
+    void publishPairingPrompt(std::optional<PairingPrompt> prompt);
+    void schedulePairingCodeExpiry(const Uuid& attemptID, Date expiresAt);
+    void cancelPairingCodeExpiry();
+    asio::awaitable<void> expirePairingCode(Uuid attemptID);
+    asio::awaitable<void> submitPairingCodeOnActor(std::string code);
+    asio::awaitable<void> cancelPairingOnActor();
+    asio::awaitable<void> sendCertificateRotation(Uuid peerID);
+    // Wall-clock time that moves with the injected clock (so that tests drive expiry with a manual clock).
+    Date currentDate() const;
 
     // Video.
     asio::awaitable<void> openMediaStream();
@@ -499,6 +526,13 @@ private:
     std::optional<PairingPrompt> currentPairingPrompt_;
     std::unique_ptr<HostPairingExchange> pairingExchange_;
     Task pairingCodeExpiryTask_;
+
+    // Admission.
+    // A code is being checked off the actor; further codes wait for its outcome.
+    bool isVerifyingPairingCode_ = false;
+    Date dateAnchor_ = Date::now();
+    Clock::TimePoint clockAnchor_ =
+        dependencies_.clock != nullptr ? dependencies_.clock->now() : Clock::TimePoint{};
 
     // Keyboard and scrolling.
     Task scrollMomentumTask_;

@@ -62,6 +62,20 @@ struct ScreenStreamBroadcasterTestAccess {
     }
     static bool isScrollMomentumRunning(const Broadcaster& b) { return b.scrollMomentumRunning_; }
 
+    // Admission.
+    static const std::optional<Bytes>& tlsCertificateDER(const Broadcaster& b) {
+        return b.tlsCertificateDER_;
+    }
+    static bool hasPairingAttempt(const Broadcaster& b) { return b.pairingExchange_ != nullptr; }
+    static bool isListenerReady(const Broadcaster& b) { return b.isListenerReady_; }
+    static std::optional<VideoFormatDescriptionMessage>& lastFormatMessage(Broadcaster& b) {
+        return b.lastFormatMessage_;
+    }
+    static void setCapturedDisplayPointSize(Broadcaster& b, double width, double height) {
+        b.capturedDisplay_.pointWidth = width;
+        b.capturedDisplay_.pointHeight = height;
+    }
+
     // Video.
     static int framesInFlight(const Broadcaster& b) { return b.framesInFlight_; }
     static std::uint64_t compressionSessionGeneration(const Broadcaster& b) {

@@ -131,8 +131,10 @@ TEST_F(BroadcasterSessionTest, SetupTimerOfAnEarlierSessionDoesNothing) {
 
 TEST_F(BroadcasterSessionTest, ReceiverReadyStopsTheTimeoutAndReportsConnected) {
     auto headset = connected();
-    send(headset,
-         StreamControlMessage::make<Case::hello>(SessionHelloMessage{.displayName = "Ada's Headset"}));
+    send(headset, StreamControlMessage::make<Case::hello>(
+                      SessionHelloMessage{.displayName = "Ada's Headset",
+                                          .controlProtocolVersion = 19,
+                                          .minimumCompatibleControlProtocolVersion = 19}));
     authorize();
     send(headset, StreamControlMessage::make<Case::receiverReady>());
     EXPECT_EQ(updates(), std::vector<State>{State::connected("Ada's Headset")});
@@ -327,7 +329,10 @@ TEST_F(BroadcasterSessionTest, StreamsBeforeAuthorisationAreIgnoredAndTheControl
     run(early->send(Bytes{3, 1, 2}, false));
     drain();
     // The control stream still works.
-    send(headset, StreamControlMessage::make<Case::hello>(SessionHelloMessage{.displayName = "X"}));
+    send(headset, StreamControlMessage::make<Case::hello>(
+                      SessionHelloMessage{.displayName = "X",
+                                          .controlProtocolVersion = 19,
+                                          .minimumCompatibleControlProtocolVersion = 19}));
     ASSERT_TRUE(Access::currentHello(*broadcaster).has_value());
     EXPECT_EQ(Access::currentHello(*broadcaster)->displayName, "X");
     EXPECT_FALSE(isClosed(headset));

@@ -145,8 +145,11 @@ protected:
     // once data arrives on it).
     void greet(Headset& headset, std::string name) {
         ScopedLogCapture logs;
-        send(headset,
-             StreamControlMessage::make<Case::hello>(SessionHelloMessage{.displayName = std::move(name)}));
+        send(headset, StreamControlMessage::make<Case::hello>(
+                          SessionHelloMessage{.displayName = std::move(name),
+                                              .wantsPairing = true,
+                                              .controlProtocolVersion = 19,
+                                              .minimumCompatibleControlProtocolVersion = 19}));
         ASSERT_TRUE(runUntil([&] {
             for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
                 if (message.starts_with("Received hello")) {
@@ -155,6 +158,8 @@ protected:
             }
             return false;
         }));
+        // The host answers with its own hello and then waits for the pairing to start.
+        EXPECT_EQ(receive(headset).messageCase(), Case::hello);
     }
 
     std::vector<State> updates() {

@@ -143,6 +143,9 @@ TEST_F(BroadcasterVideoOverQuicTest, HeadsetReceivesAnEncodedFrameOnTheMediaStre
     auto control = run(connection->openStream(QuicStreamDirectionality::bidirectional));
     SessionHelloMessage hello;
     hello.displayName = "Headset";
+    hello.wantsPairing = true;
+    hello.controlProtocolVersion = 19;
+    hello.minimumCompatibleControlProtocolVersion = 19;
     {
         ScopedLogCapture logs;
         send(*control, StreamControlMessage::make<Case::hello>(hello));

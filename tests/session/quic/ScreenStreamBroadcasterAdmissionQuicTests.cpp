@@ -1,0 +1,237 @@
+// Admission over the real QUIC transport on loopback: a headset with a real client certificate pairs with
+// the code typed on the host (its key derivation on a blocking-work worker), disconnects and comes back
+// with reconnect authentication, meeting the rotated host certificate. Service discovery is faked (nothing
+// multicasts); everything else is real, on the steady clock.
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+
+#include "core/BlockingWorkPool.hpp"
+#include "core/SteadyClock.hpp"
+#include "pairing/P256SigningKey.hpp"
+#include "pairing/PairedPeerStore.hpp"
+#include "pairing/SessionAuthentication.hpp"
+#include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
+#include "support/FakeDefaultsStore.hpp"
+#include "support/FakeSecretStore.hpp"
+#include "support/FakeServiceDiscovery.hpp"
+#include "support/pairing/ClientPairingExchange.hpp"
+#include "support/quic/QuicTestClient.hpp"
+#include "wire/ControlMessageFraming.hpp"
+
+namespace quillbridge {
+namespace {
+
+using namespace std::chrono_literals;
+using Case = StreamControlMessage::Case;
+
+class AdmissionOverQuicTest : public ::testing::Test {
+protected:
+    struct Headset {
+        std::shared_ptr<QuicConnection> connection;
+        std::shared_ptr<QuicStream> control;
+    };
+
+    void SetUp() override {
+        ScreenStreamBroadcasterDependencies dependencies;
+        dependencies.executor = context.get_executor();
+        dependencies.transport = &host;
+        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
+        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
+        dependencies.clock = &clock;
+        dependencies.defaults = &defaults;
+        dependencies.secrets = &secrets;
+        dependencies.hostDisplayName = "Loopback Host";
+        dependencies.listenPort = 0;
+        dependencies.bindAddress = "::1";
+        dependencies.blockingWork = pool.get();
+        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
+        run(broadcaster->startListening());
+    }
+
+    void TearDown() override {
+        if (broadcaster) {
+            run(broadcaster->stop());
+            runFor(50ms);
+            broadcaster.reset();
+        }
+        runFor(20ms);
+        pool.reset();
+    }
+
+    // The port of the published advertisement, once there is one.
+    std::optional<std::uint16_t> advertisedPort() {
+        for (auto* advertiser : discovery.advertisers()) {
+            if (advertiser->isPublished()) {
+                return advertiser->advertisement()->port;
+            }
+        }
+        return std::nullopt;
+    }
+
+    bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            context.restart();
+            context.run_one_for(5ms);
+        }
+        return true;
+    }
+
+    void runFor(std::chrono::milliseconds duration) {
+        context.restart();
+        context.run_for(duration);
+    }
+
+    template <class T>
+    T run(asio::awaitable<T> awaitable) {
+        std::optional<T> result;
+        std::exception_ptr error;
+        bool done = false;
+        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
+            error = e;
+            if (!e) {
+                result.emplace(std::move(value));
+            }
+            done = true;
+        });
+        if (!runUntil([&] { return done; })) {
+            throw std::runtime_error("timed out");
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        return std::move(*result);
+    }
+
+    void run(asio::awaitable<void> awaitable) {
+        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
+            co_await std::move(inner);
+            co_return true;
+        }(std::move(awaitable)));
+    }
+
+    Headset connect(QuicTestClient& client) {
+        std::optional<std::uint16_t> port;
+        EXPECT_TRUE(runUntil([&] { return (port = advertisedPort()).has_value(); }));
+        Headset headset;
+        headset.connection = run(client.connect(port.value_or(0)));
+        headset.control = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
+        return headset;
+    }
+
+    void send(Headset& headset, const StreamControlMessage& message) {
+        run(headset.control->send(ControlMessageFraming::encode(message), false));
+    }
+
+    template <Case C>
+    auto expect(Headset& headset) {
+        const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
+        auto decoded = decodeJson<StreamControlMessage>(
+            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        if (!decoded || decoded->messageCase() != C) {
+            throw std::runtime_error("unexpected control message");
+        }
+        return *decoded->template get<C>();
+    }
+
+    asio::io_context context;
+    SteadyClock clock;
+    LinuxQuicTransport host;
+    FakeServiceDiscovery discovery;
+    FakeDefaultsStore defaults;
+    FakeSecretStore secrets;
+    // Destroyed before the context its callers resume on.
+    std::unique_ptr<BlockingWorkPool> pool = std::make_unique<BlockingWorkPool>();
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
+};
+
+TEST_F(AdmissionOverQuicTest, PairThenReconnectMeetingTheRotatedCertificate) {
+    const Uuid hostID = broadcaster->localPeerIdentity().id;
+    const LocalDeviceIdentity identity{Uuid::random(), "Loopback Headset"};
+    const auto key = P256SigningKey::generate();
+
+    QuicTestClient client;
+    Bytes rotatedCertificate;
+    {
+        auto headset = connect(client);
+        ClientPairingExchange pairing(identity, key, client.identity().certificateDER, hostID, Date::now());
+        send(headset, StreamControlMessage::make<Case::hello>(pairing.hello()));
+        expect<Case::hello>(headset);
+        send(headset, StreamControlMessage::make<Case::pairingStart>(pairing.start()));
+        ASSERT_TRUE(pairing.receiveChallenge(expect<Case::pairingChallenge>(headset),
+                                             headset.connection->peerCertificateDER()));
+        auto round = pairing.openRound("246810");
+        ASSERT_TRUE(round.has_value());
+        send(headset, StreamControlMessage::make<Case::pairingClientChallenge>(*round));
+        std::optional<ScreenStreamBroadcaster::PairingPrompt> prompt;
+        ASSERT_TRUE(runUntil([&] {
+            while (broadcaster->pairingPrompts().bufferedCount() > 0) {
+                if (auto value = run(broadcaster->pairingPrompts().next()); value && *value) {
+                    prompt = *value;
+                }
+            }
+            return prompt.has_value();
+        }));
+        EXPECT_EQ(prompt->peerName, "Loopback Headset");
+
+        run(broadcaster->submitPairingCode("246810"));
+        auto response = pairing.receiveServerChallenge(expect<Case::pairingServerChallenge>(headset));
+        ASSERT_TRUE(response.has_value());
+        send(headset, StreamControlMessage::make<Case::pairingClientResponse>(*response));
+        auto reply = pairing.receiveServerConfirmation(expect<Case::pairingServerConfirmation>(headset));
+        ASSERT_TRUE(reply && std::holds_alternative<PairingClientConfirmationMessage>(*reply));
+        send(headset, StreamControlMessage::make<Case::pairingClientConfirmation>(
+                          std::get<PairingClientConfirmationMessage>(*reply)));
+        EXPECT_TRUE(pairing.receiveAcceptance(expect<Case::pairingAccepted>(headset)));
+        rotatedCertificate = expect<Case::certificateRotation>(headset).certificateDER;
+        EXPECT_NE(rotatedCertificate, headset.connection->peerCertificateDER());
+        expect<Case::displayGeometry>(headset);
+        // Authorised: the advertisement is withdrawn while the session lasts.
+        EXPECT_TRUE(runUntil([&] { return !advertisedPort().has_value(); }));
+
+        send(headset, StreamControlMessage::make<Case::sessionDisconnectRequest>());
+        expect<Case::sessionDisconnectAcknowledged>(headset);
+    }
+
+    // The next listener run presents the certificate last announced, and the headset authenticates.
+    auto headset = connect(client);
+    EXPECT_EQ(headset.connection->peerCertificateDER(), rotatedCertificate);
+    send(headset, StreamControlMessage::make<Case::hello>(
+                      SessionHelloMessage{identity.id, identity.name, false, 19, 19}));
+    expect<Case::hello>(headset);
+    const Bytes nonce = expect<Case::authenticate>(headset).serverNonce;
+    AuthenticationResponseMessage authentication;
+    authentication.peerID = identity.id;
+    authentication.displayName = identity.name;
+    authentication.clientSignature = *key.signature(SessionAuthentication::signedPayload(
+        SessionAuthentication::Side::client, identity.id, hostID, nonce));
+    authentication.clientNonce = Bytes(32, 7);
+    send(headset, StreamControlMessage::make<Case::authenticationResponse>(authentication));
+    const auto result = expect<Case::authenticationResult>(headset);
+    EXPECT_TRUE(result.accepted);
+    ASSERT_TRUE(result.serverSignature.has_value());
+    const auto hostKey = PairedPeerStore(defaults, secrets, PairingRole::mac).loadOrCreateSigningKey();
+    ASSERT_TRUE(hostKey.has_value());
+    EXPECT_TRUE(hostKey->publicKey().isValidSignature(
+        *result.serverSignature,
+        SessionAuthentication::signedPayload(SessionAuthentication::Side::server, hostID, identity.id,
+                                             authentication.clientNonce)));
+    expect<Case::certificateRotation>(headset);
+}
+
+}  // namespace
+}  // namespace quillbridge

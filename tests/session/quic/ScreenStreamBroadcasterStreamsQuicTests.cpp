@@ -43,8 +43,8 @@ ClipboardTransferPayload payloadOfSize(std::size_t byteCount, std::uint8_t fill)
         data[index] = static_cast<std::uint8_t>(fill + index * 31);
     }
     auto representation = ClipboardRepresentation::make("public.data", std::move(data));
-    auto item = ClipboardItem::make({*representation}, std::nullopt);
-    return *ClipboardTransferPayload::make({*item});
+    auto item = ClipboardItem::make({std::move(representation).value()}, std::nullopt);
+    return ClipboardTransferPayload::make({std::move(item).value()}).value();
 }
 
 asio::awaitable<std::optional<ClipboardTransferPayload>> readPayload(std::shared_ptr<QuicStream> stream,
@@ -194,7 +194,11 @@ TEST_F(StreamsOverQuicTest, PasteRoundTripAndARefusedStreamDoesNotStallTheContro
     auto refused = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
     Bytes junk(256 * 1024, 0x02);
     junk[0] = 6;
-    run(refused->send(std::move(junk), false));
+    try {
+        run(refused->send(std::move(junk), false));
+    } catch (const std::system_error&) {
+        // The host stopped reading it: what it should do.
+    }
 
     const auto payload = payloadOfSize(100'000, 7);
     auto stream = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
@@ -237,11 +241,10 @@ TEST_F(StreamsOverQuicTest, PersonaAndMicrophoneStreamsReachTheReceivers) {
     EXPECT_EQ(microphone->chunks[0].payload, (Bytes{0x55, 0x66}));
 }
 
-TEST_F(StreamsOverQuicTest, LargestCopyArrivesIntact) {
-    // The largest body a copy may have: 67,166,689 bytes with one representation.
-    constexpr std::size_t overhead = 1 + 1 + 1 + 2 + 4 + std::string_view("public.data").size();
-    auto payload = payloadOfSize(67'166'689 - overhead, 3);
-    ASSERT_EQ(payload.encodedByteCount(), 67'166'689u);
+TEST_F(StreamsOverQuicTest, SixtyFourMebibyteCopyArrivesIntact) {
+    // The most item data a payload may hold, in one representation.
+    auto payload = payloadOfSize(64 * 1024 * 1024, 3);
+    const auto byteCount = payload.encodedByteCount();
     clipboard.captureResult = RemoteClipboardCaptureResult::captured(payload);
     auto headset = authorizedHeadset();
     run(headset.control->send(
@@ -254,7 +257,7 @@ TEST_F(StreamsOverQuicTest, LargestCopyArrivesIntact) {
     const auto header = ClipboardPayloadStreamHeader::decode(
         run(stream->receiveExactly(ClipboardPayloadStreamHeader::encodedByteCount)).data);
     ASSERT_TRUE(header);
-    EXPECT_EQ(header->payloadByteCount, 67'166'689u);
+    EXPECT_EQ(header->payloadByteCount, byteCount);
     const auto received = run(readPayload(stream, header->payloadByteCount));
     ASSERT_TRUE(received);
     EXPECT_TRUE(received->items()[0].representations()[0].data() ==

@@ -83,8 +83,9 @@ struct LoopbackSession {
         port = discovery.lastAdvertiser()->advertisement()->port;
         connection = run(client.connect(port));
         control = run(connection->openStream(QuicStreamDirectionality::bidirectional));
-        run(control->send(ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(
-                              SessionHelloMessage{.displayName = "Bench"})),
+        SessionHelloMessage hello;
+        hello.displayName = "Bench";
+        run(control->send(ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(hello)),
                           false));
         runFor(300ms);
         run(broadcaster->authorizeCurrentSession());

@@ -142,9 +142,10 @@ protected:
         headset.connection = run(client.connect(port));
         headset.control = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
         ScopedLogCapture logs;
-        run(headset.control->send(ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(
-                                      SessionHelloMessage{.displayName = "Loopback Headset"})),
-                                  false));
+        SessionHelloMessage hello;
+        hello.displayName = "Loopback Headset";
+        run(headset.control->send(
+            ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(hello)), false));
         EXPECT_TRUE(runUntil([&] {
             for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
                 if (message.starts_with("Received hello")) {

@@ -43,9 +43,11 @@
 #include "session/AudioConverterFactory.hpp"
 #include "session/AudioPCMAccumulator.hpp"
 #include "session/CapturedVideoFrame.hpp"
+#include "session/ClipboardTransferService.hpp"
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
+#include "session/KeyboardReportingService.hpp"
 #include "session/QuicTransport.hpp"
 #include "session/RemoteInputSink.hpp"
 #include "session/ServiceAdvertiser.hpp"
@@ -98,6 +100,11 @@ struct ScreenStreamBroadcasterDependencies {
     DisplayWaker* displayWaker = nullptr;
     RemoteInputSink* remoteInput = nullptr;
     AudioConverterFactory* audioConverterFactory = nullptr;
+
+    // Clipboard transfers and keyboard reporting: the desktop clipboard for copy and paste, the keyboard for
+    // the paste chord and the layout and lock-state reports. Null: the feature does nothing.
+    ClipboardTransferService* clipboard = nullptr;
+    KeyboardReportingService* keyboardReporting = nullptr;
 
     // Listening address and port (tests use port 0 and loopback).
     std::uint16_t listenPort = 49555;
@@ -253,6 +260,12 @@ public:
     // Rebuilds the encoder as soon as nothing is in flight.
     asio::awaitable<void> requestVideoEncodingPipelineReset(bool dropDeferredFrame);
 
+    // What the host wants of the headset's Persona camera and microphone. A call whose revision is not
+    // above the last one's is ignored; a change is told to an authorised headset, and turning one off
+    // resets its receiver.
+    asio::awaitable<void> setPersonaCameraRequested(bool isRequested, std::uint64_t revision);
+    asio::awaitable<void> setMicrophoneRequested(bool isRequested, std::uint64_t revision);
+
 private:
     friend struct ScreenStreamBroadcasterTestAccess;
     enum class LoopStep { readOn, endLoop };
@@ -383,14 +396,39 @@ private:
 
     // Inbound media and clipboard streams.
     asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
+    asio::awaitable<void> receivePersonaCameraStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
+    asio::awaitable<void> receiveMicrophoneStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
+    asio::awaitable<void> setPersonaCameraRequestedOnActor(bool isRequested, std::uint64_t revision);
+    asio::awaitable<void> setMicrophoneRequestedOnActor(bool isRequested, std::uint64_t revision);
 
     // Clipboard.
     void handleClipboardTransferRequest(const ClipboardTransferRequestMessage& message);
     void handleClipboardTransferCancel(const ClipboardTransferCancelMessage& message);
+    asio::awaitable<void> receiveClipboardPasteStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
+    asio::awaitable<ClipboardTransferResultCode> performClipboardPaste(std::shared_ptr<QuicStream> stream,
+                                                                       std::uint64_t transferID,
+                                                                       std::uint32_t payloadByteCount,
+                                                                       Uuid sessionID);
+    asio::awaitable<void> answerClipboardPaste(std::shared_ptr<QuicStream> stream, std::uint64_t transferID,
+                                               Uuid sessionID, std::exception_ptr error);
+    void noteCancelledClipboardPaste(std::uint64_t transferID);
+    bool isActiveClipboardTransfer(std::uint64_t transferID, ClipboardTransferOperation operation) const;
+    asio::awaitable<void> sendClipboardCopyTransfer(std::uint64_t transferID, Uuid sessionID);
+    asio::awaitable<void> retireClipboardCopySender(std::uint64_t transferID, Uuid sessionID,
+                                                    ClipboardTransferOperation operation);
+    asio::awaitable<void> sendClipboardTransferResult(ClipboardTransferResultMessage message);
+    void sendClipboardTransferResultLater(ClipboardTransferResultMessage message);
+    void clearClipboardTransfer(std::uint64_t transferID, const Uuid& sessionID);
+    // Lets the running transfer task go on without being cancelled or owned by the transfer state.
+    void releaseClipboardTransferTask();
 
     // Keyboard layout and lock-state reporting.
     void scheduleKeyboardLayoutRefresh();
     void startKeyboardLockStateReporting();
+    asio::awaitable<void> runKeyboardLayoutRefresh();
+    asio::awaitable<void> sendKeyboardLayout(const MacKeyboardInputSourceIdentity& identity);
+    asio::awaitable<void> runKeyboardLockStatePoll();
+    asio::awaitable<void> sendKeyboardLockStateIfChanged(KeyboardLockStateMessage state);
 
     // Remote input.
     void handleMouseClick(const MouseClickMessage& message);
@@ -478,6 +516,8 @@ private:
     std::optional<ClipboardTransferOperation> activeClipboardTransferOperation_;
     std::shared_ptr<QuicStream> activeClipboardStream_;
     std::set<std::uint64_t> cancelledClipboardPasteTransferIDs_;
+    // Transfer tasks let go of without cancelling, result sends and copy retirements still running.
+    std::vector<Task> clipboardBackgroundTasks_;
 
     // Audio.
     std::unique_ptr<AudioCompressionSession> audioEncoder_;
@@ -544,6 +584,8 @@ private:
     std::optional<KeyboardLockStateMessage> lastSentKeyboardLockState_;
     std::map<std::string, KeyboardLayoutSnapshot> keyboardLayoutSnapshotCache_;
     KeyboardTypePreference keyboardTypePreference_ = KeyboardTypePreference::automatic;
+    // Lock states reported by the keyboard, on their way to the headset.
+    std::vector<Task> keyboardLockStateSendTasks_;
 };
 
 // Whether an error is an expected end of a connection or stream (cancellation, a closed control stream,

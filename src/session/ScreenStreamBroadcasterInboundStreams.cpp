@@ -1,33 +1,237 @@
+#include <asio/this_coro.hpp>
+
+#include "session/PersonaCameraTransportError.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-
 #include "wire/InboundStreamKind.hpp"
+#include "wire/MicrophoneFrameStreamHeader.hpp"
+#include "wire/VideoFrameStreamHeader.hpp"
 
-// Streams the headset opens after authorisation, routed by their kind byte. Until the Persona camera,
-// microphone and clipboard receivers are built, a stream is identified, logged and not used.
+// Streams the headset opens after authorisation, routed by their kind byte: the Persona camera, the
+// microphone and clipboard pastes. Also the host's requests for the camera and the microphone.
 
 namespace quillbridge {
 
+namespace {
+
+constexpr std::uint32_t maximumPersonaFramePayloadByteCount = 8 * 1024 * 1024;
+constexpr std::uint32_t maximumMicrophoneChunkPayloadByteCount = 256 * 1024;
+// The code a refused or abandoned media stream is stopped with.
+constexpr std::uint64_t abandonedMediaStreamErrorCode = 0;
+
+asio::awaitable<bool> isCurrentCoroutineCancelled() {
+    co_return isCancelled(co_await asio::this_coro::cancellation_state);
+}
+
+}  // namespace
+
+asio::awaitable<void> ScreenStreamBroadcaster::setPersonaCameraRequested(bool isRequested,
+                                                                         std::uint64_t revision) {
+    auto self = shared_from_this();
+    co_await actor_.run([this, isRequested, revision]() -> asio::awaitable<void> {
+        co_await setPersonaCameraRequestedOnActor(isRequested, revision);
+    });
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::setMicrophoneRequested(bool isRequested,
+                                                                      std::uint64_t revision) {
+    auto self = shared_from_this();
+    co_await actor_.run([this, isRequested, revision]() -> asio::awaitable<void> {
+        co_await setMicrophoneRequestedOnActor(isRequested, revision);
+    });
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::setPersonaCameraRequestedOnActor(bool isRequested,
+                                                                                std::uint64_t revision) {
+    if (revision <= latestPersonaCameraRequestRevision_) {
+        co_return;
+    }
+    latestPersonaCameraRequestRevision_ = revision;
+    if (isRequested == isPersonaCameraRequested_) {
+        co_return;
+    }
+    isPersonaCameraRequested_ = isRequested;
+    if (!isRequested && personaCameraReceiver_) {
+        co_await personaCameraReceiver_->reset();
+    }
+    if (isAuthorized_ && controlStream_) {
+        try {
+            co_await sendControlMessageOnActor(
+                StreamControlMessage::make<StreamControlMessage::Case::personaCameraRequest>(
+                    PersonaCameraRequestMessage{isRequested}));
+        } catch (const std::exception&) {
+            // The request stays stored; the headset learns it with the next session.
+        }
+    }
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::setMicrophoneRequestedOnActor(bool isRequested,
+                                                                             std::uint64_t revision) {
+    if (revision <= latestMicrophoneRequestRevision_) {
+        co_return;
+    }
+    latestMicrophoneRequestRevision_ = revision;
+    if (isRequested == isMicrophoneRequested_) {
+        co_return;
+    }
+    isMicrophoneRequested_ = isRequested;
+    if (!isRequested && microphoneReceiver_) {
+        co_await microphoneReceiver_->reset();
+    }
+    if (isAuthorized_ && controlStream_) {
+        try {
+            co_await sendControlMessageOnActor(
+                StreamControlMessage::make<StreamControlMessage::Case::microphoneRequest>(
+                    MicrophoneRequestMessage{isRequested}));
+        } catch (const std::exception&) {
+            // The request stays stored; the headset learns it with the next session.
+        }
+    }
+}
+
 asio::awaitable<void> ScreenStreamBroadcaster::routeInboundStream(std::shared_ptr<QuicStream> stream,
                                                                   Uuid sessionID) {
-    QuicStreamChunk chunk;
+    std::exception_ptr failure;
     try {
-        chunk = co_await stream->receiveExactly(1);
-    } catch (const std::exception& error) {
-        if (sessionID_ == sessionID) {
-            logger_.error("Failed to read an inbound stream's kind: ", error.what());
+        const auto chunk = co_await stream->receiveExactly(1);
+        const auto kind =
+            chunk.data.size() == 1 ? inboundStreamKindFromWireByte(chunk.data[0]) : std::nullopt;
+        if (!kind || *kind == InboundStreamKind::video || *kind == InboundStreamKind::audio) {
+            throw PersonaCameraTransportException(PersonaCameraTransportError::invalidStreamKind);
+        }
+        switch (*kind) {
+            case InboundStreamKind::personaCamera:
+                co_await receivePersonaCameraStream(stream, sessionID);
+                co_return;
+            case InboundStreamKind::microphone:
+                co_await receiveMicrophoneStream(stream, sessionID);
+                co_return;
+            case InboundStreamKind::clipboardPaste:
+                co_await receiveClipboardPasteStream(stream, sessionID);
+                co_return;
+            case InboundStreamKind::video:
+            case InboundStreamKind::audio:
+                break;
         }
         co_return;
+    } catch (...) {
+        failure = std::current_exception();
     }
-    if (sessionID_ != sessionID) {
+    // The stream is not read further; its unread bytes must not hold the connection's window.
+    stream->stopSending(abandonedMediaStreamErrorCode);
+    if (sessionID_ == sessionID && !co_await isCurrentCoroutineCancelled() && !isCancellationError(failure)) {
+        logger_.error("Inbound media stream failed: ", errorDescription(failure));
+    }
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::receivePersonaCameraStream(std::shared_ptr<QuicStream> stream,
+                                                                          Uuid sessionID) {
+    std::exception_ptr failure;
+    try {
+        for (;;) {
+            if (sessionID_ != sessionID || co_await isCurrentCoroutineCancelled()) {
+                co_return;
+            }
+            const auto headerChunk = co_await stream->receiveExactly(VideoFrameStreamHeader::byteCount);
+            if (headerChunk.data.size() < VideoFrameStreamHeader::byteCount) {
+                co_return;
+            }
+            const auto header = VideoFrameStreamHeader::decode(headerChunk.data);
+            if (!header) {
+                throw PersonaCameraTransportException(PersonaCameraTransportError::invalidFrameHeader);
+            }
+            if (header->payloadByteCount > maximumPersonaFramePayloadByteCount) {
+                throw PersonaCameraTransportException(PersonaCameraTransportError::invalidPayloadLength);
+            }
+            Bytes payload;
+            if (header->payloadByteCount > 0) {
+                auto payloadChunk = co_await stream->receiveExactly(header->payloadByteCount);
+                if (payloadChunk.data.size() < header->payloadByteCount) {
+                    co_return;
+                }
+                payload = std::move(payloadChunk.data);
+            }
+            if (sessionID_ != sessionID) {
+                co_return;
+            }
+            if (personaCameraReceiver_) {
+                co_await personaCameraReceiver_->receiveFrame(
+                    header->frameID, header->presentationTimeNanoseconds, header->isKeyFrame,
+                    std::move(payload), hostTimeNanoseconds());
+            }
+            if (controlStream_) {
+                co_await sendControlMessageOnActor(
+                    StreamControlMessage::make<StreamControlMessage::Case::personaCameraReceiverReport>(
+                        PersonaCameraReceiverReportMessage{header->frameID}));
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    stream->stopSending(abandonedMediaStreamErrorCode);
+    if (sessionID_ != sessionID || co_await isCurrentCoroutineCancelled()) {
         co_return;
     }
-    const auto kind = chunk.data.size() == 1 ? inboundStreamKindFromWireByte(chunk.data[0]) : std::nullopt;
-    if (!kind || *kind == InboundStreamKind::video || *kind == InboundStreamKind::audio) {
-        logger_.error("Ignoring an inbound stream of unusable kind ",
-                      chunk.data.empty() ? -1 : static_cast<int>(chunk.data[0]));
+    logger_.error("Persona camera stream failed: ", errorDescription(failure));
+    if (personaCameraReceiver_) {
+        co_await personaCameraReceiver_->reset();
+    }
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::receiveMicrophoneStream(std::shared_ptr<QuicStream> stream,
+                                                                       Uuid sessionID) {
+    const Uuid streamID = Uuid::random();
+    if (microphoneReceiver_) {
+        co_await microphoneReceiver_->startStream(streamID);
+    }
+    std::exception_ptr failure;
+    try {
+        for (;;) {
+            if (sessionID_ != sessionID || co_await isCurrentCoroutineCancelled()) {
+                if (microphoneReceiver_) {
+                    co_await microphoneReceiver_->endStream(streamID);
+                }
+                co_return;
+            }
+            const auto headerChunk = co_await stream->receiveExactly(MicrophoneFrameStreamHeader::byteCount);
+            if (headerChunk.data.size() < MicrophoneFrameStreamHeader::byteCount) {
+                co_return;
+            }
+            const auto header = MicrophoneFrameStreamHeader::decode(headerChunk.data);
+            if (!header) {
+                // An unreadable header ends the stream without a word to the receiver.
+                stream->stopSending(abandonedMediaStreamErrorCode);
+                co_return;
+            }
+            if (header->payloadByteCount == 0 ||
+                header->payloadByteCount > maximumMicrophoneChunkPayloadByteCount) {
+                throw PersonaCameraTransportException(PersonaCameraTransportError::invalidPayloadLength);
+            }
+            auto payloadChunk = co_await stream->receiveExactly(header->payloadByteCount);
+            if (payloadChunk.data.size() < header->payloadByteCount || sessionID_ != sessionID) {
+                co_return;
+            }
+            std::optional<std::uint64_t> acknowledged;
+            if (microphoneReceiver_) {
+                acknowledged =
+                    co_await microphoneReceiver_->receive(streamID, *header, std::move(payloadChunk.data));
+            }
+            if (acknowledged && controlStream_) {
+                co_await sendControlMessageOnActor(
+                    StreamControlMessage::make<StreamControlMessage::Case::microphoneReceiverReport>(
+                        MicrophoneReceiverReportMessage{*acknowledged}));
+            }
+        }
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    stream->stopSending(abandonedMediaStreamErrorCode);
+    if (sessionID_ != sessionID || co_await isCurrentCoroutineCancelled()) {
         co_return;
     }
-    logger_.info("Inbound stream of kind ", static_cast<int>(*kind), " is not handled yet");
+    const bool wasActive = microphoneReceiver_ ? co_await microphoneReceiver_->endStream(streamID) : false;
+    if (wasActive) {
+        logger_.error("Active microphone stream failed: ", errorDescription(failure));
+    }
 }
 
 }  // namespace quillbridge

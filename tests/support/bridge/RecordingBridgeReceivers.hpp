@@ -44,6 +44,19 @@ public:
         }
         co_return report;
     }
+    struct Frame {
+        std::uint64_t frameID = 0;
+        std::uint64_t presentationTimeNanoseconds = 0;
+        bool isKeyFrame = false;
+        Bytes payload;
+        bool operator==(const Frame&) const = default;
+    };
+
+    asio::awaitable<void> receiveFrame(std::uint64_t frameID, std::uint64_t presentationTimeNanoseconds,
+                                       bool isKeyFrame, Bytes payload, std::uint64_t) override {
+        frames.push_back({frameID, presentationTimeNanoseconds, isKeyFrame, std::move(payload)});
+        co_return;
+    }
     asio::awaitable<void> reset() override {
         ++resetCount;
         if (resetGate) {
@@ -52,6 +65,7 @@ public:
     }
 
     std::vector<PersonaCameraFormatDescriptionMessage> formats;
+    std::vector<Frame> frames;
     // When set, a reset waits for a value here (to hold a teardown half-way).
     std::shared_ptr<AsyncChannel<bool>> resetGate;
     std::optional<PersonaCameraReceiverReportMessage> report;
@@ -71,12 +85,46 @@ public:
         formats.push_back({sampleRate, channelCount});
         co_return;
     }
+    struct Chunk {
+        Uuid streamID;
+        MicrophoneFrameStreamHeader header;
+        Bytes payload;
+    };
+
+    asio::awaitable<void> startStream(Uuid streamID) override {
+        startedStreams.push_back(streamID);
+        activeStream = streamID;
+        co_return;
+    }
+    asio::awaitable<std::optional<std::uint64_t>> receive(Uuid streamID, MicrophoneFrameStreamHeader header,
+                                                          Bytes payload) override {
+        chunks.push_back({streamID, header, std::move(payload)});
+        if (acknowledges) {
+            co_return header.chunkID;
+        }
+        co_return std::nullopt;
+    }
+    asio::awaitable<bool> endStream(Uuid streamID) override {
+        endedStreams.push_back(streamID);
+        const bool wasActive = activeStream == streamID;
+        if (wasActive) {
+            activeStream.reset();
+        }
+        co_return wasActive;
+    }
     asio::awaitable<void> reset() override {
         ++resetCount;
+        activeStream.reset();
         co_return;
     }
 
     std::vector<Format> formats;
+    std::vector<Uuid> startedStreams;
+    std::vector<Uuid> endedStreams;
+    std::vector<Chunk> chunks;
+    std::optional<Uuid> activeStream;
+    // Whether each chunk is acknowledged with its own identifier.
+    bool acknowledges = true;
     int resetCount = 0;
 };
 

@@ -1,0 +1,179 @@
+// A clipboard copy from the host to a headset over QUIC on loopback: the broadcaster sends a 64 MiB body
+// on a stream it opens, the test client reads it and answers. Reports the throughput and the process's
+// peak resident memory (host and headset share the process, so the headset's received copy counts too).
+//
+//   quillbridge_clipboard_copy_bench --benchmark_counters_tabular=true
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <benchmark/benchmark.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+
+#include "core/Logger.hpp"
+#include "core/SteadyClock.hpp"
+#include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
+#include "support/FakeDefaultsStore.hpp"
+#include "support/FakeSecretStore.hpp"
+#include "support/FakeServiceDiscovery.hpp"
+#include "support/quic/QuicTestClient.hpp"
+#include "support/session/FakeClipboardTransferService.hpp"
+#include "support/session/FakeKeyboardReportingService.hpp"
+#include "wire/ClipboardPayloadStreamCodec.hpp"
+#include "wire/ClipboardPayloadStreamHeader.hpp"
+#include "wire/ControlMessageFraming.hpp"
+
+namespace quillbridge {
+namespace {
+
+using Case = StreamControlMessage::Case;
+using namespace std::chrono_literals;
+
+class NullSink final : public LogSink {
+public:
+    void write(const LogRecord&) override {}
+};
+
+// Peak resident set size of this process in bytes (VmHWM).
+double peakResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmHWM:")) {
+            return std::stod(line.substr(6)) * 1024.0;
+        }
+    }
+    return 0;
+}
+
+// Drains the body without keeping it.
+asio::awaitable<std::size_t> drainBody(std::shared_ptr<QuicStream> stream, std::uint64_t byteCount) {
+    co_await ClipboardPayloadStreamCodec::receiveBytes(byteCount, *stream);
+    co_return static_cast<std::size_t>(byteCount);
+}
+
+struct LoopbackSession {
+    LoopbackSession() {
+        previousSink = installLogSink(std::make_shared<NullSink>());
+        ScreenStreamBroadcasterDependencies dependencies;
+        dependencies.executor = context.get_executor();
+        dependencies.transport = &host;
+        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
+        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
+        dependencies.clock = &clock;
+        dependencies.defaults = &defaults;
+        dependencies.secrets = &secrets;
+        dependencies.listenPort = 0;
+        dependencies.bindAddress = "::1";
+        // The headset here never reports its receiver ready; keep the session up for the whole run.
+        dependencies.sessionSetupTimeout = std::chrono::hours(1);
+        dependencies.clipboard = &clipboard;
+        dependencies.keyboardReporting = &keyboard;
+        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
+        run(broadcaster->startListening());
+        runUntil([&] { return discovery.lastAdvertiser() && discovery.lastAdvertiser()->isPublished(); });
+        port = discovery.lastAdvertiser()->advertisement()->port;
+        connection = run(client.connect(port));
+        control = run(connection->openStream(QuicStreamDirectionality::bidirectional));
+        SessionHelloMessage hello;
+        hello.displayName = "Bench";
+        run(control->send(ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(hello)),
+                          false));
+        runFor(300ms);
+        run(broadcaster->authorizeCurrentSession());
+    }
+
+    ~LoopbackSession() {
+        run(broadcaster->stop());
+        runFor(50ms);
+        broadcaster.reset();
+        installLogSink(previousSink);
+    }
+
+    void runUntil(const std::function<bool()>& condition) {
+        while (!condition()) {
+            context.restart();
+            context.run_one_for(5ms);
+        }
+    }
+    void runFor(std::chrono::milliseconds duration) {
+        context.restart();
+        context.run_for(duration);
+    }
+    template <class T>
+    T run(asio::awaitable<T> awaitable) {
+        std::optional<T> result;
+        std::exception_ptr error;
+        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
+            error = e;
+            if (!e) {
+                result.emplace(std::move(value));
+            }
+        });
+        runUntil([&] { return result || error; });
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        return std::move(*result);
+    }
+    void run(asio::awaitable<void> awaitable) {
+        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
+            co_await std::move(inner);
+            co_return true;
+        }(std::move(awaitable)));
+    }
+
+    std::shared_ptr<LogSink> previousSink;
+    asio::io_context context;
+    SteadyClock clock;
+    LinuxQuicTransport host;
+    QuicTestClient client;
+    FakeServiceDiscovery discovery;
+    FakeDefaultsStore defaults;
+    FakeSecretStore secrets;
+    FakeClipboardTransferService clipboard;
+    FakeKeyboardReportingService keyboard;
+    std::uint16_t port = 0;
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
+    std::shared_ptr<QuicConnection> connection;
+    std::shared_ptr<QuicStream> control;
+};
+
+void BM_ClipboardCopyOverLoopback(benchmark::State& state) {
+    LoopbackSession session;
+    auto representation = ClipboardRepresentation::make("public.data", Bytes(64 * 1024 * 1024, 0x5A));
+    auto item = ClipboardItem::make({std::move(representation).value()}, std::nullopt);
+    auto payload = ClipboardTransferPayload::make({std::move(item).value()}).value();
+    const auto bodyByteCount = payload.encodedByteCount();
+    session.clipboard.captureResult = RemoteClipboardCaptureResult::captured(std::move(payload));
+    std::uint64_t transferID = 0;
+    for (auto _ : state) {
+        session.run(session.control->send(
+            ControlMessageFraming::encode(StreamControlMessage::make<Case::clipboardTransferRequest>(
+                {++transferID, ClipboardTransferOperation::copyFromMac})),
+            false));
+        auto stream = session.run(session.connection->acceptStream());
+        session.run(stream->receiveExactly(1 + ClipboardPayloadStreamHeader::encodedByteCount));
+        session.run(drainBody(stream, bodyByteCount));
+        session.run(
+            ClipboardPayloadStreamCodec::sendTransferResult(ClipboardTransferResultCode::succeeded, *stream));
+        session.runFor(1ms);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bodyByteCount));
+    state.counters["Gbit/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * bodyByteCount) * 8 / 1e9, benchmark::Counter::kIsRate);
+    state.counters["peakRSS_MiB"] = peakResidentBytes() / (1024.0 * 1024.0);
+    state.counters["body_MiB"] = static_cast<double>(bodyByteCount) / (1024.0 * 1024.0);
+}
+BENCHMARK(BM_ClipboardCopyOverLoopback)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+}  // namespace
+}  // namespace quillbridge

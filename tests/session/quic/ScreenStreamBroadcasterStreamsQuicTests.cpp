@@ -1,0 +1,271 @@
+// Headset-opened streams and clipboard transfers over the real QUIC transport on loopback, with a headset
+// made of the test client and fakes for the clipboard, keyboard and bridge receivers.
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+
+#include "core/Logger.hpp"
+#include "core/SteadyClock.hpp"
+#include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
+#include "support/FakeDefaultsStore.hpp"
+#include "support/FakeSecretStore.hpp"
+#include "support/FakeServiceDiscovery.hpp"
+#include "support/bridge/RecordingBridgeReceivers.hpp"
+#include "support/quic/QuicTestClient.hpp"
+#include "support/session/FakeClipboardTransferService.hpp"
+#include "support/session/FakeKeyboardReportingService.hpp"
+#include "wire/ClipboardPayloadStreamCodec.hpp"
+#include "wire/ClipboardPayloadStreamHeader.hpp"
+#include "wire/ControlMessageFraming.hpp"
+
+namespace quillbridge {
+namespace {
+
+using namespace std::chrono_literals;
+using Case = StreamControlMessage::Case;
+using Result = ClipboardTransferResultCode;
+
+ClipboardTransferPayload payloadOfSize(std::size_t byteCount, std::uint8_t fill) {
+    Bytes data(byteCount);
+    for (std::size_t index = 0; index < byteCount; ++index) {
+        data[index] = static_cast<std::uint8_t>(fill + index * 31);
+    }
+    auto representation = ClipboardRepresentation::make("public.data", std::move(data));
+    auto item = ClipboardItem::make({std::move(representation).value()}, std::nullopt);
+    return ClipboardTransferPayload::make({std::move(item).value()}).value();
+}
+
+asio::awaitable<std::optional<ClipboardTransferPayload>> readPayload(std::shared_ptr<QuicStream> stream,
+                                                                     std::uint64_t byteCount) {
+    co_return co_await ClipboardPayloadStreamCodec::read(*stream, byteCount);
+}
+
+class StreamsOverQuicTest : public ::testing::Test {
+protected:
+    struct Headset {
+        std::shared_ptr<QuicConnection> connection;
+        std::shared_ptr<QuicStream> control;
+    };
+
+    void SetUp() override {
+        ScreenStreamBroadcasterDependencies dependencies;
+        dependencies.executor = context.get_executor();
+        dependencies.transport = &host;
+        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
+        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
+        dependencies.clock = &clock;
+        dependencies.defaults = &defaults;
+        dependencies.secrets = &secrets;
+        dependencies.hostDisplayName = "Loopback Host";
+        dependencies.listenPort = 0;
+        dependencies.bindAddress = "::1";
+        dependencies.personaCameraReceiver = camera;
+        dependencies.microphoneReceiver = microphone;
+        dependencies.clipboard = &clipboard;
+        dependencies.keyboardReporting = &keyboard;
+        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
+        run(broadcaster->startListening());
+        ASSERT_TRUE(runUntil(
+            [&] { return discovery.lastAdvertiser() && discovery.lastAdvertiser()->isPublished(); }));
+        port = discovery.lastAdvertiser()->advertisement()->port;
+    }
+
+    void TearDown() override {
+        if (broadcaster) {
+            run(broadcaster->stop());
+            runFor(50ms);
+            broadcaster.reset();
+        }
+        runFor(20ms);
+    }
+
+    bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 20s) {
+        const auto deadline = std::chrono::steady_clock::now() + bound;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            context.restart();
+            context.run_one_for(5ms);
+        }
+        return true;
+    }
+
+    void runFor(std::chrono::milliseconds duration) {
+        context.restart();
+        context.run_for(duration);
+    }
+
+    template <class T>
+    T run(asio::awaitable<T> awaitable) {
+        std::optional<T> result;
+        std::exception_ptr error;
+        bool done = false;
+        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
+            error = e;
+            if (!e) {
+                result.emplace(std::move(value));
+            }
+            done = true;
+        });
+        if (!runUntil([&] { return done; }, 60s)) {
+            throw std::runtime_error("timed out");
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        return std::move(*result);
+    }
+
+    void run(asio::awaitable<void> awaitable) {
+        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
+            co_await std::move(inner);
+            co_return true;
+        }(std::move(awaitable)));
+    }
+
+    // Connects, lets the host adopt the control stream and authorises the session.
+    Headset authorizedHeadset() {
+        Headset headset;
+        headset.connection = run(client.connect(port));
+        headset.control = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
+        ScopedLogCapture logs;
+        SessionHelloMessage hello;
+        hello.displayName = "Loopback Headset";
+        run(headset.control->send(
+            ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(hello)), false));
+        EXPECT_TRUE(runUntil([&] {
+            for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
+                if (message.starts_with("Received hello")) {
+                    return true;
+                }
+            }
+            return false;
+        }));
+        run(broadcaster->authorizeCurrentSession());
+        return headset;
+    }
+
+    // The next control message of case C, skipping others.
+    template <Case C>
+    StreamControlMessage::PayloadType<C> receive(Headset& headset) {
+        for (;;) {
+            const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
+            auto decoded = decodeJson<StreamControlMessage>(
+                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            if (decoded && decoded->get<C>()) {
+                return *decoded->get<C>();
+            }
+        }
+    }
+
+    asio::io_context context;
+    SteadyClock clock;
+    LinuxQuicTransport host;
+    QuicTestClient client;
+    FakeServiceDiscovery discovery;
+    FakeDefaultsStore defaults;
+    FakeSecretStore secrets;
+    std::shared_ptr<RecordingPersonaCameraReceiver> camera =
+        std::make_shared<RecordingPersonaCameraReceiver>();
+    std::shared_ptr<RecordingVisionMicrophoneReceiver> microphone =
+        std::make_shared<RecordingVisionMicrophoneReceiver>();
+    FakeClipboardTransferService clipboard;
+    FakeKeyboardReportingService keyboard;
+    std::uint16_t port = 0;
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
+};
+
+TEST_F(StreamsOverQuicTest, PasteRoundTripAndARefusedStreamDoesNotStallTheControlStream) {
+    auto headset = authorizedHeadset();
+
+    // A stream of an unusable kind with more data than it will ever read.
+    auto refused = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
+    Bytes junk(256 * 1024, 0x02);
+    junk[0] = 6;
+    try {
+        run(refused->send(std::move(junk), false));
+    } catch (const std::system_error&) {
+        // The host stopped reading it: what it should do.
+    }
+
+    const auto payload = payloadOfSize(100'000, 7);
+    auto stream = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
+    ClipboardPayloadStreamHeader header;
+    header.operation = ClipboardTransferOperation::pasteToMac;
+    header.transferID = 9;
+    header.payloadByteCount = static_cast<std::uint32_t>(payload.encodedByteCount());
+    Bytes opening = header.encodedData();
+    opening.insert(opening.begin(), 5);
+    run(stream->send(std::move(opening), false));
+    run(ClipboardPayloadStreamCodec::write(payload, *stream));
+    EXPECT_EQ(run(ClipboardPayloadStreamCodec::receiveTransferResult(*stream)), Result::succeeded);
+    ASSERT_EQ(clipboard.applied.size(), 1u);
+    EXPECT_EQ(clipboard.applied[0].items()[0].representations()[0].data(),
+              payload.items()[0].representations()[0].data());
+    EXPECT_EQ(keyboard.pasteChordCount, 1);
+
+    // The control stream still carries messages both ways.
+    run(headset.control->send(
+        ControlMessageFraming::encode(StreamControlMessage::make<Case::clipboardTransferCancel>(
+            {77, ClipboardTransferOperation::copyFromMac})),
+        false));
+    EXPECT_EQ(receive<Case::clipboardTransferResult>(headset).transferID, 77u);
+}
+
+TEST_F(StreamsOverQuicTest, PersonaAndMicrophoneStreamsReachTheReceivers) {
+    auto headset = authorizedHeadset();
+    auto persona = run(headset.connection->openStream(QuicStreamDirectionality::unidirectional));
+    Bytes frame{3, 1, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 3, 1, 0xA, 0xB, 0xC};
+    run(persona->send(std::move(frame), true));
+    EXPECT_EQ(receive<Case::personaCameraReceiverReport>(headset).highestReceivedFrameID, 4u);
+    ASSERT_EQ(camera->frames.size(), 1u);
+    EXPECT_EQ(camera->frames[0].payload, (Bytes{0xA, 0xB, 0xC}));
+
+    auto mic = run(headset.connection->openStream(QuicStreamDirectionality::unidirectional));
+    Bytes chunk{4, 1, 0, 0, 0, 0, 0, 0, 0, 12, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 1, 0xE0, 0, 0, 0, 2, 0x55, 0x66};
+    run(mic->send(std::move(chunk), true));
+    EXPECT_EQ(receive<Case::microphoneReceiverReport>(headset).highestReceivedChunkID, 12u);
+    ASSERT_EQ(microphone->chunks.size(), 1u);
+    EXPECT_EQ(microphone->chunks[0].payload, (Bytes{0x55, 0x66}));
+}
+
+TEST_F(StreamsOverQuicTest, SixtyFourMebibyteCopyArrivesIntact) {
+    // The most item data a payload may hold, in one representation.
+    auto payload = payloadOfSize(64 * 1024 * 1024, 3);
+    const auto byteCount = payload.encodedByteCount();
+    clipboard.captureResult = RemoteClipboardCaptureResult::captured(payload);
+    auto headset = authorizedHeadset();
+    run(headset.control->send(
+        ControlMessageFraming::encode(StreamControlMessage::make<Case::clipboardTransferRequest>(
+            {5, ClipboardTransferOperation::copyFromMac})),
+        false));
+    auto stream = run(headset.connection->acceptStream());
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(run(stream->receiveExactly(1)).data, Bytes{5});
+    const auto header = ClipboardPayloadStreamHeader::decode(
+        run(stream->receiveExactly(ClipboardPayloadStreamHeader::encodedByteCount)).data);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->payloadByteCount, byteCount);
+    const auto received = run(readPayload(stream, header->payloadByteCount));
+    ASSERT_TRUE(received);
+    EXPECT_TRUE(received->items()[0].representations()[0].data() ==
+                payload.items()[0].representations()[0].data());
+    run(ClipboardPayloadStreamCodec::sendTransferResult(Result::succeeded, *stream));
+    runFor(20ms);
+}
+
+}  // namespace
+}  // namespace quillbridge

@@ -207,6 +207,12 @@ public:
     // once the headset proved itself.
     asio::awaitable<void> authorizeCurrentSession();
 
+    // Audio: takes one captured PCM buffer (its presentationTimeNanoseconds is the host time of its first
+    // frame), cuts it into 512-frame chunks, compresses them and sends each as one audio datagram. Audio
+    // that arrives while no headset is ready for it is dropped, not queued. Never throws: failures end in a
+    // log line, in forgetting the datagram flow, or in ending the session.
+    asio::awaitable<void> sendAudioDatagrams(AudioPCMBuffer buffer);
+
 private:
     friend struct ScreenStreamBroadcasterTestAccess;
     enum class LoopStep { readOn, endLoop };
@@ -297,6 +303,13 @@ private:
     asio::awaitable<void> sendAudioFormatIfNeeded();
     asio::awaitable<void> openAudioDatagrams();
     void resetAudioEncoding();
+    asio::awaitable<void> sendAudioDatagramsOnActor(AudioPCMBuffer buffer);
+    // The connection that carries the session's audio datagrams, or nullptr without one; throws a
+    // cancellation error when `sessionID` is no longer current.
+    asio::awaitable<std::shared_ptr<QuicConnection>> openAudioDatagrams(const Uuid& sessionID);
+    // Whether the chunk may go out under the flight window at host time `hostTimeNanoseconds`.
+    bool admitAudioChunk(std::uint64_t chunkID, std::uint64_t hostTimeNanoseconds);
+    void handleAudioDatagramFailure(const std::exception_ptr& error, const Uuid& sessionID);
 
     // Inbound media and clipboard streams.
     asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);

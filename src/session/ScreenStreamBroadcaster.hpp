@@ -215,6 +215,8 @@ public:
 
 private:
     friend struct ScreenStreamBroadcasterTestAccess;
+    // Audio.
+    friend struct ScreenStreamBroadcasterAudioTestAccess;
     enum class LoopStep { readOn, endLoop };
 
     explicit ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies);

@@ -25,6 +25,7 @@
 #include "core/AsyncStream.hpp"
 #include "core/Clock.hpp"
 #include "core/Date.hpp"
+#include "core/LogRateLimiter.hpp"
 #include "core/Logger.hpp"
 #include "core/Task.hpp"
 #include "core/Uuid.hpp"
@@ -312,6 +313,8 @@ private:
     // Whether the chunk may go out under the flight window at host time `hostTimeNanoseconds`.
     bool admitAudioChunk(std::uint64_t chunkID, std::uint64_t hostTimeNanoseconds);
     void handleAudioDatagramFailure(const std::exception_ptr& error, const Uuid& sessionID);
+    // Logs the datagrams the transport dropped unsent (congestion) since the last look.
+    void reportUnsentAudioDatagrams(const std::shared_ptr<QuicConnection>& flow);
 
     // Inbound media and clipboard streams.
     asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
@@ -424,6 +427,10 @@ private:
         std::optional<std::uint64_t> pressureObservedAtHostTimeNanoseconds;
         std::optional<std::uint64_t> lastRecoveryProbeHostTimeNanoseconds;
     } audioFlightWindow_;
+    // What the transport had dropped unsent on the connection last looked at.
+    std::weak_ptr<QuicConnection> audioStatisticsConnection_;
+    std::uint64_t audioDatagramsDroppedUnsentSeen_ = 0;
+    std::unique_ptr<LogRateLimiter> unsentAudioDatagramLog_;
 
     // Video.
     std::uint64_t compressionSessionGeneration_ = 0;

@@ -138,7 +138,27 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendAudioDatagramsOnActor(AudioPC
             handleAudioDatagramFailure(failure, sessionID);
             co_return;
         }
+        reportUnsentAudioDatagrams(flow);
     }
+}
+
+void ScreenStreamBroadcaster::reportUnsentAudioDatagrams(const std::shared_ptr<QuicConnection>& flow) {
+    // Only audio travels as datagrams, so every datagram the connection dropped unsent was audio.
+    const std::uint64_t dropped = flow->statistics().datagramsDroppedUnsent;
+    if (audioStatisticsConnection_.lock() != flow) {
+        audioStatisticsConnection_ = flow;
+        audioDatagramsDroppedUnsentSeen_ = 0;
+    }
+    if (dropped <= audioDatagramsDroppedUnsentSeen_) {
+        return;
+    }
+    if (!unsentAudioDatagramLog_) {
+        unsentAudioDatagramLog_ = std::make_unique<LogRateLimiter>(
+            logger_, "Dropped unsent audio datagrams", LogRateLimiter::Limits{}, dependencies_.clock);
+    }
+    unsentAudioDatagramLog_->notice("Dropped unsent audio datagrams: count=",
+                                    dropped - audioDatagramsDroppedUnsentSeen_);
+    audioDatagramsDroppedUnsentSeen_ = dropped;
 }
 
 bool ScreenStreamBroadcaster::admitAudioChunk(std::uint64_t chunkID, std::uint64_t hostTimeNanoseconds) {

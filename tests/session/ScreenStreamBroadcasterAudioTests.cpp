@@ -97,6 +97,7 @@ public:
 
     std::deque<std::error_code> sendFailures;
     std::size_t maximumSize = 1200;
+    std::uint64_t droppedUnsent = 0;
     std::vector<Bytes> sent;
 
     void setStateHandler(asio::any_io_executor executor, StateHandler handler) override {
@@ -121,7 +122,11 @@ public:
     asio::awaitable<Bytes> receiveDatagram() override { return inner_->receiveDatagram(); }
     std::size_t maximumDatagramSize() const override { return maximumSize; }
     Bytes peerCertificateDER() const override { return inner_->peerCertificateDER(); }
-    QuicConnectionStatistics statistics() const override { return inner_->statistics(); }
+    QuicConnectionStatistics statistics() const override {
+        auto statistics = inner_->statistics();
+        statistics.datagramsDroppedUnsent = droppedUnsent;
+        return statistics;
+    }
     void close(std::uint64_t code) override { inner_->close(code); }
 
 private:
@@ -370,6 +375,23 @@ TEST_F(BroadcasterAudioTest, DatagramsLargerThanTheProtocolOrThePathAllowAreDrop
     }
     EXPECT_TRUE(failures().empty());
     EXPECT_FALSE(isClosed(headset));
+}
+
+TEST_F(BroadcasterAudioTest, DatagramsTheTransportDroppedUnsentAreLoggedOnce) {
+    auto headset = readyHeadset();
+    std::vector<std::string> logged;
+    for (std::uint64_t droppedSoFar : {0, 3, 3, 4}) {
+        datagrams->droppedUnsent = droppedSoFar;
+        ScopedLogCapture logs;
+        sendAudio(pcm(512, droppedSoFar));
+        for (auto& message : logs.messages("ScreenStreamBroadcaster")) {
+            logged.push_back(message);
+        }
+    }
+    EXPECT_EQ(logged, (std::vector<std::string>{"Dropped unsent audio datagrams: count=3",
+                                                "Dropped unsent audio datagrams: count=1"}));
+    EXPECT_EQ(datagrams->sent.size(), 4u);
+    EXPECT_TRUE(failures().empty());
 }
 
 TEST_F(BroadcasterAudioTest, EncoderWithoutOutputUsesUpTheChunkIdentifier) {

@@ -196,6 +196,12 @@ public:
     asio::awaitable<void> endSession(std::exception_ptr error, std::optional<State> state,
                                      bool clearPairingPrompt, bool restartListening);
 
+    // Audio: takes one captured PCM buffer (its presentationTimeNanoseconds is the host time of its first
+    // frame), cuts it into 512-frame chunks, compresses them and sends each as one audio datagram. Audio
+    // that arrives while no headset is ready for it is dropped, not queued. Never throws: failures end in a
+    // log line, in forgetting the datagram flow, or in ending the session.
+    asio::awaitable<void> sendAudioDatagrams(AudioPCMBuffer buffer);
+
     // Declares user activity for the connected headset; false without a connection or when the system
     // refused.
     asio::awaitable<bool> wakeDisplayForActiveConnection();
@@ -207,12 +213,6 @@ public:
     // Opens the authorisation gate of the current session: what reconnect authentication and pairing do
     // once the headset proved itself.
     asio::awaitable<void> authorizeCurrentSession();
-
-    // Audio: takes one captured PCM buffer (its presentationTimeNanoseconds is the host time of its first
-    // frame), cuts it into 512-frame chunks, compresses them and sends each as one audio datagram. Audio
-    // that arrives while no headset is ready for it is dropped, not queued. Never throws: failures end in a
-    // log line, in forgetting the datagram flow, or in ending the session.
-    asio::awaitable<void> sendAudioDatagrams(AudioPCMBuffer buffer);
 
 private:
     friend struct ScreenStreamBroadcasterTestAccess;

@@ -27,6 +27,7 @@
 #include "core/BlockingWorkPool.hpp"
 #include "core/Clock.hpp"
 #include "core/Date.hpp"
+#include "core/LogRateLimiter.hpp"
 #include "core/Logger.hpp"
 #include "core/Task.hpp"
 #include "core/Uuid.hpp"
@@ -216,6 +217,12 @@ public:
     asio::awaitable<void> endSession(std::exception_ptr error, std::optional<State> state,
                                      bool clearPairingPrompt, bool restartListening);
 
+    // Audio: takes one captured PCM buffer (its presentationTimeNanoseconds is the host time of its first
+    // frame), cuts it into 512-frame chunks, compresses them and sends each as one audio datagram. Audio
+    // that arrives while no headset is ready for it is dropped, not queued. Never throws: failures end in a
+    // log line, in forgetting the datagram flow, or in ending the session.
+    asio::awaitable<void> sendAudioDatagrams(AudioPCMBuffer buffer);
+
     // Declares user activity for the connected headset; false without a connection or when the system
     // refused.
     asio::awaitable<bool> wakeDisplayForActiveConnection();
@@ -268,6 +275,8 @@ public:
 
 private:
     friend struct ScreenStreamBroadcasterTestAccess;
+    // Audio.
+    friend struct ScreenStreamBroadcasterAudioTestAccess;
     enum class LoopStep { readOn, endLoop };
 
     explicit ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies);
@@ -393,6 +402,15 @@ private:
     asio::awaitable<void> sendAudioFormatIfNeeded();
     asio::awaitable<void> openAudioDatagrams();
     void resetAudioEncoding();
+    asio::awaitable<void> sendAudioDatagramsOnActor(AudioPCMBuffer buffer);
+    // The connection that carries the session's audio datagrams, or nullptr without one; throws a
+    // cancellation error when `sessionID` is no longer current.
+    asio::awaitable<std::shared_ptr<QuicConnection>> openAudioDatagrams(const Uuid& sessionID);
+    // Whether the chunk may go out under the flight window at host time `hostTimeNanoseconds`.
+    bool admitAudioChunk(std::uint64_t chunkID, std::uint64_t hostTimeNanoseconds);
+    void handleAudioDatagramFailure(const std::exception_ptr& error, const Uuid& sessionID);
+    // Logs the datagrams the transport dropped unsent (congestion) since the last look.
+    void reportUnsentAudioDatagrams(const std::shared_ptr<QuicConnection>& flow);
 
     // Inbound media and clipboard streams.
     asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
@@ -532,6 +550,10 @@ private:
         std::optional<std::uint64_t> pressureObservedAtHostTimeNanoseconds;
         std::optional<std::uint64_t> lastRecoveryProbeHostTimeNanoseconds;
     } audioFlightWindow_;
+    // What the transport had dropped unsent on the connection last looked at.
+    std::weak_ptr<QuicConnection> audioStatisticsConnection_;
+    std::uint64_t audioDatagramsDroppedUnsentSeen_ = 0;
+    std::unique_ptr<LogRateLimiter> unsentAudioDatagramLog_;
 
     // Video.
     std::uint64_t compressionSessionGeneration_ = 0;

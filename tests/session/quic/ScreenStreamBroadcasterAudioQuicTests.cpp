@@ -136,6 +136,11 @@ TEST_F(BroadcasterAudioOverQuicTest, HeadsetDecodesTheAnnouncedToneFromTheDatagr
         ScopedLogCapture logs;
         SessionHelloMessage hello;
         hello.displayName = "Loopback Headset";
+        // A headset that asks to pair: the host answers with its hello and waits, so nothing else arrives
+        // before the test authorises the session itself.
+        hello.wantsPairing = true;
+        hello.controlProtocolVersion = 19;
+        hello.minimumCompatibleControlProtocolVersion = 19;
         send(StreamControlMessage::make<Case::hello>(hello));
         ASSERT_TRUE(runUntil([&] {
             for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {

@@ -144,6 +144,11 @@ protected:
         ScopedLogCapture logs;
         SessionHelloMessage hello;
         hello.displayName = "Loopback Headset";
+        // A headset that asks to pair: the host answers with its hello and waits, so nothing else arrives
+        // before the test authorises the session itself.
+        hello.wantsPairing = true;
+        hello.controlProtocolVersion = 19;
+        hello.minimumCompatibleControlProtocolVersion = 19;
         run(headset.control->send(
             ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(hello)), false));
         EXPECT_TRUE(runUntil([&] {

@@ -70,6 +70,9 @@ protected:
         dependencies.secrets = &secrets;
         dependencies.hostDisplayName = "Loopback Host";
         dependencies.listenPort = 0;
+        // These headsets never send receiverReady; a 64 MiB copy under the sanitizers can outlast the default
+        // set-up time.
+        dependencies.sessionSetupTimeout = std::chrono::minutes(5);
         dependencies.bindAddress = "::1";
         dependencies.personaCameraReceiver = camera;
         dependencies.microphoneReceiver = microphone;

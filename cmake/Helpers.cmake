@@ -13,15 +13,18 @@ function(quillbridge_add_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
-# quillbridge_add_test_suite(NAME SOURCES ... [LIBS ...] [LABELS ...]): one GoogleTest executable,
-# each test registered with CTest.
+# quillbridge_add_test_suite(NAME SOURCES ... [LIBS ...] [LABELS ...] [ENVIRONMENT ...]): one GoogleTest
+# executable, each test registered with CTest (with the given environment, when any).
 function(quillbridge_add_test_suite name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   include(GoogleTest)
   set(properties TIMEOUT 300)
+  if(ARG_ENVIRONMENT)
+    list(APPEND properties ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
     if("tsan" IN_LIST ARG_LABELS)

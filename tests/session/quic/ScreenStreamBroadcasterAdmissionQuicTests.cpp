@@ -22,6 +22,7 @@
 #include "pairing/SessionAuthentication.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "session/quic/LoopbackEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -35,7 +36,7 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class AdmissionOverQuicTest : public ::testing::Test {
+class AdmissionOverQuicTest : public LoopbackEventLoop {
 protected:
     struct Headset {
         std::shared_ptr<QuicConnection> connection;
@@ -79,51 +80,6 @@ protected:
         return std::nullopt;
     }
 
-    bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            context.restart();
-            context.run_one_for(5ms);
-        }
-        return true;
-    }
-
-    void runFor(std::chrono::milliseconds duration) {
-        context.restart();
-        context.run_for(duration);
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        std::exception_ptr error;
-        bool done = false;
-        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
-            error = e;
-            if (!e) {
-                result.emplace(std::move(value));
-            }
-            done = true;
-        });
-        if (!runUntil([&] { return done; })) {
-            throw std::runtime_error("timed out");
-        }
-        if (error) {
-            std::rethrow_exception(error);
-        }
-        return std::move(*result);
-    }
-
-    void run(asio::awaitable<void> awaitable) {
-        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
-            co_await std::move(inner);
-            co_return true;
-        }(std::move(awaitable)));
-    }
-
     Headset connect(QuicTestClient& client) {
         std::optional<std::uint16_t> port;
         EXPECT_TRUE(runUntil([&] { return (port = advertisedPort()).has_value(); }));
@@ -148,7 +104,6 @@ protected:
         return *decoded->template get<C>();
     }
 
-    asio::io_context context;
     SteadyClock clock;
     LinuxQuicTransport host;
     FakeServiceDiscovery discovery;

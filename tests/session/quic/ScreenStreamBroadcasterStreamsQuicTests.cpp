@@ -19,6 +19,7 @@
 #include "core/SteadyClock.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "session/quic/LoopbackEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -52,8 +53,14 @@ asio::awaitable<std::optional<ClipboardTransferPayload>> readPayload(std::shared
     co_return co_await ClipboardPayloadStreamCodec::read(*stream, byteCount);
 }
 
-class StreamsOverQuicTest : public ::testing::Test {
+class StreamsOverQuicTest : public LoopbackEventLoop {
 protected:
+    // A 64 MiB copy under the sanitizers takes a while.
+    StreamsOverQuicTest() {
+        waitBound = std::chrono::seconds(20);
+        runBound = std::chrono::seconds(60);
+    }
+
     struct Headset {
         std::shared_ptr<QuicConnection> connection;
         std::shared_ptr<QuicStream> control;
@@ -92,51 +99,6 @@ protected:
             broadcaster.reset();
         }
         runFor(20ms);
-    }
-
-    bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 20s) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            context.restart();
-            context.run_one_for(5ms);
-        }
-        return true;
-    }
-
-    void runFor(std::chrono::milliseconds duration) {
-        context.restart();
-        context.run_for(duration);
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        std::exception_ptr error;
-        bool done = false;
-        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
-            error = e;
-            if (!e) {
-                result.emplace(std::move(value));
-            }
-            done = true;
-        });
-        if (!runUntil([&] { return done; }, 60s)) {
-            throw std::runtime_error("timed out");
-        }
-        if (error) {
-            std::rethrow_exception(error);
-        }
-        return std::move(*result);
-    }
-
-    void run(asio::awaitable<void> awaitable) {
-        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
-            co_await std::move(inner);
-            co_return true;
-        }(std::move(awaitable)));
     }
 
     // Connects, lets the host adopt the control stream and authorises the session.
@@ -179,7 +141,6 @@ protected:
         }
     }
 
-    asio::io_context context;
     SteadyClock clock;
     LinuxQuicTransport host;
     QuicTestClient client;

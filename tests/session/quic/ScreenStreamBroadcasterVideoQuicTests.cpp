@@ -19,6 +19,7 @@
 #include "core/SteadyClock.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "session/quic/LoopbackEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -32,7 +33,7 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class BroadcasterVideoOverQuicTest : public ::testing::Test {
+class BroadcasterVideoOverQuicTest : public LoopbackEventLoop {
 protected:
     void SetUp() override {
         ScreenStreamBroadcasterDependencies dependencies;
@@ -64,51 +65,6 @@ protected:
     }
 
     // Runs the context until the condition holds; false when it did not within a generous bound.
-    bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = 10s) {
-        const auto deadline = std::chrono::steady_clock::now() + bound;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            context.restart();
-            context.run_one_for(5ms);
-        }
-        return true;
-    }
-
-    void runFor(std::chrono::milliseconds duration) {
-        context.restart();
-        context.run_for(duration);
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        std::exception_ptr error;
-        bool done = false;
-        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
-            error = e;
-            if (!e) {
-                result.emplace(std::move(value));
-            }
-            done = true;
-        });
-        if (!runUntil([&] { return done; })) {
-            throw std::runtime_error("timed out");
-        }
-        if (error) {
-            std::rethrow_exception(error);
-        }
-        return std::move(*result);
-    }
-
-    void run(asio::awaitable<void> awaitable) {
-        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
-            co_await std::move(inner);
-            co_return true;
-        }(std::move(awaitable)));
-    }
-
     void send(QuicStream& control, const StreamControlMessage& message) {
         run(control.send(ControlMessageFraming::encode(message), false));
     }
@@ -126,7 +82,6 @@ protected:
         return bytes;
     }
 
-    asio::io_context context;
     SteadyClock clock;
     LinuxQuicTransport host;
     FakeServiceDiscovery discovery;

@@ -87,6 +87,27 @@ void ScreenRecorder::start() {
             }
         },
         "stream configurations");
+    pairingPromptTask_ = Task::spawn(
+        dependencies_.mainActor,
+        [weakSelf, session]() -> asio::awaitable<void> {
+            while (auto prompt = co_await session->pairingPrompts().next()) {
+                auto self = weakSelf.lock();
+                if (!self) {
+                    co_return;
+                }
+                self->handlePairingPrompt(std::move(*prompt));
+            }
+        },
+        "pairing prompts");
+    pairedPeerLoadTask_ = Task::spawn(
+        dependencies_.mainActor,
+        [weakSelf, session]() -> asio::awaitable<void> {
+            auto peers = co_await session->pairedPeers();
+            if (auto self = weakSelf.lock()) {
+                self->assignPairedPeers(std::move(peers));
+            }
+        },
+        "paired peers");
 }
 
 void ScreenRecorder::notify(ScreenRecorderProperty property) {

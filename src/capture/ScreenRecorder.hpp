@@ -36,8 +36,10 @@
 #include "core/Logger.hpp"
 #include "core/SerialQueue.hpp"
 #include "core/Task.hpp"
+#include "core/Uuid.hpp"
 #include "pairing/DefaultsStore.hpp"
 #include "wire/CaptureResolutionOption.hpp"
+#include "wire/PairedPeerRecord.hpp"
 #include "wire/StreamCodec.hpp"
 #include "wire/StreamConfigurationMessage.hpp"
 #include "wire/StreamFrameRateOption.hpp"
@@ -67,6 +69,7 @@ struct ScreenRecorderDependencies {
 class ScreenRecorder : public std::enable_shared_from_this<ScreenRecorder> {
 public:
     using State = ScreenRecorderSession::State;
+    using PairingPrompt = ScreenRecorderSession::PairingPrompt;
     using PropertyObserver = std::function<void(ScreenRecorderProperty)>;
 
     static constexpr std::string_view peerToPeerDefaultsKey = "enablePeerToPeerConnections";
@@ -90,6 +93,9 @@ public:
     bool hasCompletedMandatoryPermissionCheck() const { return hasCompletedMandatoryPermissionCheck_; }
     bool localNetworkPermissionIsGranted() const { return localNetworkPermissionIsGranted_; }
     bool enablePeerToPeer() const { return enablePeerToPeer_; }
+    const std::optional<PairingPrompt>& pairingPrompt() const { return pairingPrompt_; }
+    // In the store's order.
+    const std::vector<PairedPeerRecord>& pairedPeers() const { return pairedPeers_; }
     bool isConnected() const { return isConnected_; }
     const std::optional<CaptureDisplay>& selectedDisplay() const { return selectedDisplay_; }
     const std::vector<CaptureDisplay>& availableDisplays() const { return availableDisplays_; }
@@ -153,6 +159,16 @@ public:
     asio::awaitable<void> applyConnectionMuteIfNeeded();
     asio::awaitable<void> stopSystemAudioMute();
 
+    // Pairing: the user's answers to the prompt and the paired-device list.
+    asio::awaitable<void> submitPairingCode(std::string code);
+    asio::awaitable<void> cancelPairing();
+    // Forgets the headset in the session's store, then shows the store's list.
+    asio::awaitable<void> forgetPairedPeer(Uuid id);
+    // Reads the session's paired peers and shows them.
+    asio::awaitable<void> reloadPairedPeers();
+    // The session's prompt, or nothing once it is withdrawn.
+    void handlePairingPrompt(std::optional<PairingPrompt> prompt);
+
     // Session reactions.
     asio::awaitable<void> handleSessionState(State state);
     asio::awaitable<void> applyStreamConfiguration(StreamConfigurationMessage message);
@@ -170,6 +186,7 @@ private:
         notify(property);
     }
     void notify(ScreenRecorderProperty property);
+    void assignPairedPeers(std::vector<PairedPeerRecord> peers);
     // In-place update of one grant: always announced.
     void recordPermission(MandatoryPermissionIssue issue, bool granted);
     void refreshScreenCapturePermission();
@@ -204,6 +221,8 @@ private:
     bool hasCompletedMandatoryPermissionCheck_ = false;
     bool localNetworkPermissionIsGranted_ = false;
     bool enablePeerToPeer_ = false;
+    std::optional<PairingPrompt> pairingPrompt_;
+    std::vector<PairedPeerRecord> pairedPeers_;
     bool isConnected_ = false;
     std::optional<CaptureDisplay> selectedDisplay_;
     std::vector<CaptureDisplay> availableDisplays_;
@@ -240,6 +259,8 @@ private:
 
     Task sessionStateTask_;
     Task configurationTask_;
+    Task pairingPromptTask_;
+    Task pairedPeerLoadTask_;
     Task displayConfigurationRefreshTask_;
     Task captureRestartTask_;
 

@@ -11,6 +11,8 @@ enum class ScreenRecorderProperty {
     hasCompletedMandatoryPermissionCheck,
     localNetworkPermissionIsGranted,
     enablePeerToPeer,
+    pairingPrompt,
+    pairedPeers,
     isConnected,
     selectedDisplay,
     availableDisplays,

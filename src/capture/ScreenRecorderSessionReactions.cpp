@@ -20,6 +20,7 @@ asio::awaitable<void> ScreenRecorder::handleSessionState(State state) {
     if (state.kind != Kind::localNetworkPermissionGranted) {
         assign(streamingStatus_, state.statusText(), ScreenRecorderProperty::streamingStatus);
     }
+    co_await reloadPairedPeers();
     const auto setLocalNetwork = [this](bool resolving, bool granted) {
         assign(isResolvingLocalNetworkPermission_, resolving,
                ScreenRecorderProperty::isResolvingLocalNetworkPermission);
@@ -59,6 +60,10 @@ asio::awaitable<void> ScreenRecorder::handleSessionState(State state) {
 asio::awaitable<void> ScreenRecorder::endSession(bool /*keepsTimingState*/) {
     hasActiveClient_ = false;
     assign(isConnected_, false, ScreenRecorderProperty::isConnected);
+    // An expired prompt stays up so that the user sees why pairing ended.
+    if (!pairingPrompt_ || !pairingPrompt_->isExpired) {
+        assign(pairingPrompt_, std::optional<PairingPrompt>(), ScreenRecorderProperty::pairingPrompt);
+    }
     co_await stopCapture();
     co_await stopSystemAudioMute();
     hasPendingConnectionConfiguration_ = false;

@@ -49,6 +49,9 @@ protected:
     ~ScreenRecorderTest() override {
         session->updates().finish();
         session->configurations().finish();
+        session->pairingPrompts().finish();
+        session->personaCameraSharingStates().finish();
+        session->microphoneSharingStates().finish();
         settle();
         recorder.reset();
         settle();

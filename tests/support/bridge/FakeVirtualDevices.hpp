@@ -96,6 +96,11 @@ public:
         demandChanged = std::move(handler);
     }
 
+    bool isPublished() const {
+        std::lock_guard lock(mutex);
+        return published;
+    }
+
     // Reports a change of demand as the device's own thread would.
     void reportDemand(bool demanded) {
         std::function<void(bool)> handler;

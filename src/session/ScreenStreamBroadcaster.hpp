@@ -259,7 +259,7 @@ public:
     };
     // Submits a captured frame (status complete or absent) to the encoder, or keeps it as the one frame
     // waiting for the encoder when the pipeline cannot take it now; it then replaces any frame kept before.
-    asio::awaitable<void> encodeOrDeferVideoFrame(std::shared_ptr<CapturedVideoFrame> frame);
+    asio::awaitable<void> encodeOrDeferVideoFrame(std::shared_ptr<const CapturedVideoFrame> frame);
     // For a captured frame with status idle: asks the encoder to finish the frames it holds.
     asio::awaitable<void> completePendingFrames();
     // Takes in a change of the captured display or its frame rate.
@@ -404,7 +404,7 @@ private:
     bool makeCompressionSession(std::uint32_t width, std::uint32_t height, std::uint32_t pixelFormat,
                                 const std::optional<VideoColorProperties>& colorProperties);
     void invalidateCompressionSession();
-    void encodeOrDeferVideoFrameOnActor(std::shared_ptr<CapturedVideoFrame> frame);
+    void encodeOrDeferVideoFrameOnActor(std::shared_ptr<const CapturedVideoFrame> frame);
     VideoEncodeResult encodeVideoFrame(const CapturedVideoFrame& frame);
     std::uint64_t unacknowledgedFrameCount() const;
     std::uint64_t outstandingFrameCount() const;
@@ -593,7 +593,7 @@ private:
     std::deque<EncodedVideoFrame> pendingMediaFrames_;
     std::size_t pendingMediaFrameStartIndex_ = 0;
     Task mediaSendTask_;
-    std::shared_ptr<CapturedVideoFrame> deferredVideoSampleBuffer_;
+    std::shared_ptr<const CapturedVideoFrame> deferredVideoSampleBuffer_;
     std::unique_ptr<VideoEncoder> compressionSession_;
     std::optional<std::uint32_t> inputPixelFormat_;
     std::optional<VideoColorProperties> activeColorProperties_;

@@ -225,8 +225,12 @@ asio::awaitable<void> HeadsetSimulator::connect() {
 
 asio::awaitable<SessionHelloMessage> HeadsetSimulator::hello(bool wantsPairing) {
     requireConnection();
-    co_await send(StreamControlMessage::make<Case::hello>(SessionHelloMessage{
-        identity_.id, identity_.name, wantsPairing, hostControlProtocolVersion, hostControlProtocolVersion}));
+    {
+        auto message = StreamControlMessage::make<Case::hello>(
+            SessionHelloMessage{identity_.id, identity_.name, wantsPairing, hostControlProtocolVersion,
+                                hostControlProtocolVersion});
+        co_await send(std::move(message));
+    }
     co_return co_await receive<Case::hello>();
 }
 
@@ -234,7 +238,10 @@ asio::awaitable<void> HeadsetSimulator::pair() {
     requireConnection();
     const SessionHelloMessage hostHello = co_await hello(true);
     ClientPairingExchange exchange(identity_, signingKey_, certificateDER(), hostHello.peerID, Date::now());
-    co_await send(StreamControlMessage::make<Case::pairingStart>(exchange.start()));
+    {
+        auto message = StreamControlMessage::make<Case::pairingStart>(exchange.start());
+        co_await send(std::move(message));
+    }
     const auto challenge = co_await receive<Case::pairingChallenge>();
     if (!exchange.receiveChallenge(challenge, connection_->peerCertificateDER())) {
         throw HeadsetSimulatorError("the host's pairing challenge does not check out");
@@ -245,7 +252,10 @@ asio::awaitable<void> HeadsetSimulator::pair() {
         if (!round) {
             throw HeadsetSimulatorError("no pairing round could be opened");
         }
-        co_await send(StreamControlMessage::make<Case::pairingClientChallenge>(*round));
+        {
+            auto message = StreamControlMessage::make<Case::pairingClientChallenge>(*round);
+            co_await send(std::move(message));
+        }
         // The host's user now types the code the headset shows.
         shownPairingCode_ = code;
         notifyChange();
@@ -266,7 +276,10 @@ asio::awaitable<void> HeadsetSimulator::pair() {
         if (!response) {
             throw HeadsetSimulatorError("the host's pairing server challenge does not check out");
         }
-        co_await send(StreamControlMessage::make<Case::pairingClientResponse>(*response));
+        {
+            auto message = StreamControlMessage::make<Case::pairingClientResponse>(*response);
+            co_await send(std::move(message));
+        }
         const auto confirmation = co_await receive<Case::pairingServerConfirmation>();
         const auto reply = exchange.receiveServerConfirmation(confirmation);
         if (!reply) {
@@ -274,11 +287,17 @@ asio::awaitable<void> HeadsetSimulator::pair() {
         }
         if (const auto* rejected = std::get_if<PairingRoundRejectedMessage>(&*reply)) {
             // The codes differed: say so and start the next round with a new code.
-            co_await send(StreamControlMessage::make<Case::pairingRoundRejected>(*rejected));
+            {
+                auto message = StreamControlMessage::make<Case::pairingRoundRejected>(*rejected);
+                co_await send(std::move(message));
+            }
             continue;
         }
-        co_await send(StreamControlMessage::make<Case::pairingClientConfirmation>(
-            std::get<PairingClientConfirmationMessage>(*reply)));
+        {
+            auto message = StreamControlMessage::make<Case::pairingClientConfirmation>(
+                std::get<PairingClientConfirmationMessage>(*reply));
+            co_await send(std::move(message));
+        }
         break;
     }
     const auto accepted = co_await receive<Case::pairingAccepted>();
@@ -315,7 +334,10 @@ asio::awaitable<void> HeadsetSimulator::authenticate() {
     }
     response.clientSignature = *signature;
     response.clientNonce = secureRandomBytes(32);
-    co_await send(StreamControlMessage::make<Case::authenticationResponse>(response));
+    {
+        auto message = StreamControlMessage::make<Case::authenticationResponse>(response);
+        co_await send(std::move(message));
+    }
     const auto result = co_await receive<Case::authenticationResult>();
     if (!result.accepted) {
         throw HeadsetSimulatorError("the host refused the authentication", result.reason);
@@ -364,19 +386,20 @@ asio::awaitable<void> HeadsetSimulator::reconnect() {
 asio::awaitable<void> HeadsetSimulator::send(StreamControlMessage message) {
     requireConnection();
     auto control = control_;
-    co_await control->send(ControlMessageFraming::encode(message), false);
+    Bytes frame = ControlMessageFraming::encode(message);
+    co_await control->send(std::move(frame), false);
 }
 
 asio::awaitable<void> HeadsetSimulator::sendReceiverReady() {
-    co_await send(StreamControlMessage::make<Case::receiverReady>());
+    return send(StreamControlMessage::make<Case::receiverReady>());
 }
 
 asio::awaitable<void> HeadsetSimulator::sendReceiverReport(StreamReceiverReportMessage report) {
-    co_await send(StreamControlMessage::make<Case::receiverReport>(std::move(report)));
+    return send(StreamControlMessage::make<Case::receiverReport>(std::move(report)));
 }
 
 asio::awaitable<void> HeadsetSimulator::requestKeyFrame(KeyFrameRequestReason reason) {
-    co_await send(StreamControlMessage::make<Case::requestKeyFrame>(KeyFrameRequestMessage{reason}));
+    return send(StreamControlMessage::make<Case::requestKeyFrame>(KeyFrameRequestMessage{reason}));
 }
 
 std::uint64_t HeadsetSimulator::headsetTimeNanoseconds() const {
@@ -390,8 +413,11 @@ asio::awaitable<ClockSynchronizationResultMessage> HeadsetSimulator::synchronize
     for (int round = 0; round < std::max(rounds, 1); ++round) {
         const std::uint32_t sequenceNumber = nextClockSequenceNumber_++;
         const std::uint64_t sent = headsetTimeNanoseconds();
-        co_await send(StreamControlMessage::make<Case::clockSynchronizationRequest>(
-            ClockSynchronizationRequestMessage{sequenceNumber, sent}));
+        {
+            auto message = StreamControlMessage::make<Case::clockSynchronizationRequest>(
+                ClockSynchronizationRequestMessage{sequenceNumber, sent});
+            co_await send(std::move(message));
+        }
         ClockSynchronizationResponseMessage response;
         do {
             response = co_await receive<Case::clockSynchronizationResponse>();
@@ -413,12 +439,18 @@ asio::awaitable<ClockSynchronizationResultMessage> HeadsetSimulator::synchronize
         }
     }
     const ClockSynchronizationResultMessage result{*bestOffset, options_.reverseMediaLeadNanoseconds};
-    co_await send(StreamControlMessage::make<Case::clockSynchronizationResult>(result));
+    {
+        auto message = StreamControlMessage::make<Case::clockSynchronizationResult>(result);
+        co_await send(std::move(message));
+    }
     co_return result;
 }
 
 asio::awaitable<void> HeadsetSimulator::disconnect() {
-    co_await send(StreamControlMessage::make<Case::sessionDisconnectRequest>());
+    {
+        auto message = StreamControlMessage::make<Case::sessionDisconnectRequest>();
+        co_await send(std::move(message));
+    }
     co_await receive<Case::sessionDisconnectAcknowledged>();
     close();
 }
@@ -579,10 +611,9 @@ asio::awaitable<void> HeadsetSimulator::handleControlMessage(const StreamControl
         auto control = control_;
         if (control) {
             try {
-                co_await control->send(
-                    ControlMessageFraming::encode(
-                        StreamControlMessage::make<Case::clockSynchronizationResponse>(response)),
-                    false);
+                Bytes frame = ControlMessageFraming::encode(
+                    StreamControlMessage::make<Case::clockSynchronizationResponse>(response));
+                co_await control->send(std::move(frame), false);
             } catch (const std::exception&) {
                 // The control reader sees the stream end.
             }
@@ -745,8 +776,8 @@ asio::awaitable<void> HeadsetSimulator::sendAutomaticReport(bool forVideo) {
         co_return;
     }
     try {
-        co_await control->send(
-            ControlMessageFraming::encode(StreamControlMessage::make<Case::receiverReport>(report)), false);
+        Bytes frame = ControlMessageFraming::encode(StreamControlMessage::make<Case::receiverReport>(report));
+        co_await control->send(std::move(frame), false);
     } catch (const std::exception&) {
         // The control reader sees the stream end.
     }
@@ -859,64 +890,66 @@ bool HeadsetSimulator::takeAudioDatagram(const Bytes& datagram) {
 // Input.
 
 asio::awaitable<void> HeadsetSimulator::sendMouseClick(MouseClickMessage message) {
-    co_await send(StreamControlMessage::make<Case::mouseClick>(std::move(message)));
+    return send(StreamControlMessage::make<Case::mouseClick>(std::move(message)));
 }
 
 asio::awaitable<void> HeadsetSimulator::sendMouseMove(MouseMoveMessage message) {
-    co_await send(StreamControlMessage::make<Case::mouseMove>(std::move(message)));
+    return send(StreamControlMessage::make<Case::mouseMove>(std::move(message)));
 }
 
 asio::awaitable<void> HeadsetSimulator::sendMouseScroll(MouseScrollMessage message) {
-    co_await send(StreamControlMessage::make<Case::mouseScroll>(std::move(message)));
+    return send(StreamControlMessage::make<Case::mouseScroll>(std::move(message)));
 }
 
 asio::awaitable<void> HeadsetSimulator::sendMousePosition(MousePositionMessage message) {
-    co_await send(StreamControlMessage::make<Case::mousePosition>(std::move(message)));
+    return send(StreamControlMessage::make<Case::mousePosition>(std::move(message)));
 }
 
 asio::awaitable<void> HeadsetSimulator::sendKeyboardEvent(KeyboardEventMessage message) {
-    co_await send(StreamControlMessage::make<Case::keyboardEvent>(std::move(message)));
+    return send(StreamControlMessage::make<Case::keyboardEvent>(std::move(message)));
 }
 
 asio::awaitable<void> HeadsetSimulator::sendTextInput(std::string text) {
-    co_await send(StreamControlMessage::make<Case::textInput>(TextInputMessage{std::move(text)}));
+    return send(StreamControlMessage::make<Case::textInput>(TextInputMessage{std::move(text)}));
 }
 
 asio::awaitable<void> HeadsetSimulator::sendSystemAction(RemoteSystemAction action) {
-    co_await send(StreamControlMessage::make<Case::systemAction>(SystemActionMessage{action}));
+    return send(StreamControlMessage::make<Case::systemAction>(SystemActionMessage{action}));
 }
 
 // Clipboard.
 
-asio::awaitable<std::expected<ClipboardTransferPayload, ClipboardTransferResultCode>>
-HeadsetSimulator::copyFromHost(std::uint64_t transferID) {
-    co_await send(StreamControlMessage::make<Case::clipboardTransferRequest>(
-        ClipboardTransferRequestMessage{transferID, ClipboardTransferOperation::copyFromMac}));
+asio::awaitable<HeadsetSimulator::ClipboardCopyResult> HeadsetSimulator::copyFromHost(
+    std::uint64_t transferID) {
+    {
+        auto message = StreamControlMessage::make<Case::clipboardTransferRequest>(
+            ClipboardTransferRequestMessage{transferID, ClipboardTransferOperation::copyFromMac});
+        co_await send(std::move(message));
+    }
     std::optional<HostClipboardStream> opened;
     std::optional<ClipboardTransferResultCode> refusal;
-    co_await waitUntil(
-        [&] {
-            for (auto stream = hostClipboardStreams_.begin(); stream != hostClipboardStreams_.end();
-                 ++stream) {
-                if (stream->header.transferID == transferID) {
-                    opened = std::move(*stream);
-                    hostClipboardStreams_.erase(stream);
-                    return true;
-                }
+    std::function<bool()> arrived = [&] {
+        for (auto stream = hostClipboardStreams_.begin(); stream != hostClipboardStreams_.end(); ++stream) {
+            if (stream->header.transferID == transferID) {
+                opened = std::move(*stream);
+                hostClipboardStreams_.erase(stream);
+                return true;
             }
-            for (auto message = inbox_.begin(); message != inbox_.end(); ++message) {
-                const auto* result = message->get<Case::clipboardTransferResult>();
-                if (result && result->transferID == transferID) {
-                    refusal = result->result;
-                    inbox_.erase(message);
-                    return true;
-                }
+        }
+        for (auto message = inbox_.begin(); message != inbox_.end(); ++message) {
+            const auto* result = message->get<Case::clipboardTransferResult>();
+            if (result && result->transferID == transferID) {
+                refusal = result->result;
+                inbox_.erase(message);
+                return true;
             }
-            return controlEnded_;
-        },
-        "the host's clipboard copy " + std::to_string(transferID));
+        }
+        return controlEnded_;
+    };
+    std::string what = "the host's clipboard copy " + std::to_string(transferID);
+    co_await waitUntil(std::move(arrived), std::move(what));
     if (refusal) {
-        co_return std::unexpected(*refusal);
+        co_return ClipboardCopyResult{*refusal, std::nullopt};
     }
     if (!opened) {
         throw HeadsetSimulatorError("the control stream ended (" + controlEndReason_ +
@@ -936,7 +969,7 @@ HeadsetSimulator::copyFromHost(std::uint64_t transferID) {
     if (failure) {
         std::rethrow_exception(failure);
     }
-    co_return std::move(*payload);
+    co_return ClipboardCopyResult{ClipboardTransferResultCode::succeeded, std::move(payload)};
 }
 
 asio::awaitable<ClipboardTransferResultCode> HeadsetSimulator::pasteToHost(

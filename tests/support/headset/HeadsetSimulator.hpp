@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <expected>
 #include <functional>
 #include <list>
 #include <map>
@@ -203,9 +202,13 @@ public:
     asio::awaitable<void> sendSystemAction(RemoteSystemAction action);
 
     // Clipboard.
-    // Asks for the host's clipboard: the payload, or the result code of the host's refusal.
-    asio::awaitable<std::expected<ClipboardTransferPayload, ClipboardTransferResultCode>> copyFromHost(
-        std::uint64_t transferID);
+    // What a copy from the host gave: `succeeded` with the payload, or the code of the host's refusal.
+    struct ClipboardCopyResult {
+        ClipboardTransferResultCode result = ClipboardTransferResultCode::failed;
+        std::optional<ClipboardTransferPayload> payload;
+    };
+    // Asks for the host's clipboard.
+    asio::awaitable<ClipboardCopyResult> copyFromHost(std::uint64_t transferID);
     // Pastes onto the host's clipboard on a stream of its own; the host's result.
     asio::awaitable<ClipboardTransferResultCode> pasteToHost(const ClipboardTransferPayload& payload,
                                                              std::uint64_t transferID);

@@ -452,6 +452,14 @@ asio::awaitable<void> HeadsetSimulator::disconnect() {
         co_await send(std::move(message));
     }
     co_await receive<Case::sessionDisconnectAcknowledged>();
+    // The host ends the session after its acknowledgement; give it the chance to close first, as a
+    // headset that lets the host finish does.
+    try {
+        std::function<bool()> ended = [this] { return controlEnded_; };
+        co_await waitUntil(std::move(ended), std::string("the host to close the connection"));
+    } catch (const HeadsetSimulatorError&) {
+        // A host that keeps the connection open is closed on below.
+    }
     close();
 }
 

@@ -240,6 +240,45 @@ TEST_F(HeadsetSimulatorOverQuicTest, PairsWithTheShownCodeThenReconnectsThroughT
     run(headset.disconnect());
 }
 
+TEST_F(HeadsetSimulatorOverQuicTest, AWrongCodeCostsARoundAndTheNextCodeShownPairs) {
+    auto& headset = makeHeadset();
+    run(headset.connect());
+    pairFinished = false;
+    asio::co_spawn(context, headset.pair(), [this](std::exception_ptr error) {
+        pairFailure = error;
+        pairFinished = true;
+    });
+    std::vector<ScreenStreamBroadcaster::PairingPrompt> prompts;
+    auto drainPrompts = [&] {
+        while (broadcaster->pairingPrompts().bufferedCount() > 0) {
+            if (auto value = run(broadcaster->pairingPrompts().next());
+                value && *value && !(*value)->isVerifying) {
+                prompts.push_back(**value);
+            }
+        }
+    };
+    ASSERT_TRUE(runUntil([&] {
+        drainPrompts();
+        return !prompts.empty() && headset.pairingCode();
+    }));
+    const std::string firstCode = *headset.pairingCode();
+    const std::string wrongCode = firstCode == "000000" ? "111111" : "000000";
+    run(broadcaster->submitPairingCode(wrongCode));
+    // The round fails on both sides; the headset opens the next one with a new code.
+    ASSERT_TRUE(runUntil([&] {
+        drainPrompts();
+        return (prompts.size() >= 2 && headset.pairingCode()) || pairFinished;
+    }));
+    ASSERT_FALSE(pairFinished) << (pairFailure ? "pairing failed" : "pairing ended");
+    EXPECT_EQ(prompts.back().remainingAttempts, prompts.front().remainingAttempts - 1);
+    run(broadcaster->submitPairingCode(*headset.pairingCode()));
+    ASSERT_TRUE(runUntil([&] { return pairFinished; }));
+    if (pairFailure) {
+        std::rethrow_exception(pairFailure);
+    }
+    EXPECT_TRUE(headset.pairedHost().has_value());
+}
+
 TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
     // A headset the host does not know is told so when it asks to be authenticated.
     auto& stranger = makeHeadset();

@@ -999,6 +999,25 @@ asio::awaitable<ClipboardTransferResultCode> HeadsetSimulator::pasteToHost(
 
 // Persona camera and microphone.
 
+asio::awaitable<void> HeadsetSimulator::sendPersonaCameraSharingState(bool isEnabled) {
+    return send(StreamControlMessage::make<Case::personaCameraSharingState>(
+        PersonaCameraSharingStateMessage{isEnabled}));
+}
+
+asio::awaitable<void> HeadsetSimulator::sendMicrophoneSharingState(bool isEnabled) {
+    return send(
+        StreamControlMessage::make<Case::microphoneSharingState>(MicrophoneSharingStateMessage{isEnabled}));
+}
+
+asio::awaitable<void> HeadsetSimulator::sendPersonaCameraFormat(
+    PersonaCameraFormatDescriptionMessage format) {
+    return send(StreamControlMessage::make<Case::personaCameraFormat>(std::move(format)));
+}
+
+asio::awaitable<void> HeadsetSimulator::sendMicrophoneFormat(MicrophoneFormatMessage format) {
+    return send(StreamControlMessage::make<Case::microphoneFormat>(std::move(format)));
+}
+
 asio::awaitable<void> HeadsetSimulator::sendPersonaCameraFrame(const EncodedVideoFrame& frame) {
     requireConnection();
     if (!personaStream_) {

@@ -217,6 +217,11 @@ public:
     // The request the host sent last, if any.
     std::optional<bool> personaCameraRequested() const { return personaCameraRequested_; }
     std::optional<bool> microphoneRequested() const { return microphoneRequested_; }
+    // Whether the headset's user switched sharing on, and the formats of what it sends.
+    asio::awaitable<void> sendPersonaCameraSharingState(bool isEnabled);
+    asio::awaitable<void> sendMicrophoneSharingState(bool isEnabled);
+    asio::awaitable<void> sendPersonaCameraFormat(PersonaCameraFormatDescriptionMessage format);
+    asio::awaitable<void> sendMicrophoneFormat(MicrophoneFormatMessage format);
     // Sends one frame on the Persona camera stream, opening it (kind byte) first when needed.
     asio::awaitable<void> sendPersonaCameraFrame(const EncodedVideoFrame& frame);
     asio::awaitable<void> endPersonaCameraStream();

@@ -36,7 +36,9 @@
 #include "support/bridge/RecordingBridgeReceivers.hpp"
 #include "support/headset/HeadsetSimulator.hpp"
 #include "support/headset/HeadsetSimulatorError.hpp"
+#include "support/headset/PersonaCameraTestEncoder.hpp"
 #include "support/headset/ServiceBrowserHostLocator.hpp"
+#include "support/headset/VideoStreamDecoder.hpp"
 #include "support/quic/TestLoopback.hpp"
 #include "support/session/FakeClipboardTransferService.hpp"
 #include "support/session/FakeKeyboardReportingService.hpp"
@@ -419,11 +421,23 @@ TEST_F(HeadsetSimulatorOverQuicTest, ClockInputAndPersonaMediaReachTheHost) {
     EXPECT_NE(std::find(input.events.begin(), input.events.end(), "text:hi"), input.events.end());
     EXPECT_NE(std::find(input.events.begin(), input.events.end(), "systemAction"), input.events.end());
 
-    run(headset.sendPersonaCameraFrame(EncodedVideoFrame{7, 1000, true, Bytes{0, 0, 0, 2, 0x65, 0x88}}));
+    // The user shares the Persona camera; the host asks for it; the headset sends its format and frames.
+    run(headset.sendPersonaCameraSharingState(true));
+    run(broadcaster->setPersonaCameraRequested(true, 1));
+    run(headset.waitUntil([&] { return headset.personaCameraRequested() == true; }, "the camera request"));
+    auto personaEncoder = PersonaCameraTestEncoder::make(64, 48);
+    ASSERT_TRUE(personaEncoder);
+    const auto personaFrame = personaEncoder->encode(30, 160, 220, 7, monotonicNanoseconds());
+    ASSERT_TRUE(personaFrame && personaEncoder->format());
+    run(headset.sendPersonaCameraFormat(*personaEncoder->format()));
+    run(headset.sendPersonaCameraFrame(*personaFrame));
     run(headset.waitUntil([&] { return headset.receivedCount(Case::personaCameraReceiverReport) > 0; },
                           "the Persona camera report"));
+    ASSERT_EQ(camera->formats.size(), 1u);
+    EXPECT_EQ(camera->formats[0].parameterSets, personaEncoder->format()->parameterSets);
     ASSERT_EQ(camera->frames.size(), 1u);
-    EXPECT_EQ(camera->frames[0].payload, (Bytes{0, 0, 0, 2, 0x65, 0x88}));
+    EXPECT_EQ(camera->frames[0].payload, personaFrame->payload);
+    EXPECT_TRUE(camera->frames[0].isKeyFrame);
 
     const std::vector<float> samples(480, 0.25f);
     run(headset.sendMicrophoneChunk(1, monotonicNanoseconds(), samples));
@@ -448,6 +462,53 @@ TEST_F(HeadsetSimulatorOverQuicTest, VanishedHeadsetLeavesTheHostUninformed) {
     // The host heard no close: the session stays up (until its idle time-out, not waited for here).
     runFor(300ms);
     EXPECT_TRUE(isConnectedState());
+}
+
+TEST(PersonaCameraTestEncoderTest, FramesDecodeToTheirColourFromTheAnnouncedParameterSets) {
+    auto encoder = PersonaCameraTestEncoder::make(96, 64);
+    ASSERT_TRUE(encoder);
+    std::unique_ptr<VideoStreamDecoder> decoder;
+    const std::uint8_t colours[][3] = {{250, 20, 20}, {20, 250, 20}, {20, 20, 250}, {128, 128, 128}};
+    std::uint64_t frameID = 0;
+    for (const auto& colour : colours) {
+        const auto frame = encoder->encode(colour[0], colour[1], colour[2], frameID, frameID * 33'333'333);
+        ASSERT_TRUE(frame && encoder->format());
+        EXPECT_TRUE(frame->isKeyFrame);
+        if (!decoder) {
+            VideoFormatDescriptionMessage format;
+            format.codec = encoder->format()->codec;
+            format.width = encoder->format()->width;
+            format.height = encoder->format()->height;
+            format.nalUnitHeaderLength = encoder->format()->nalUnitHeaderLength;
+            format.parameterSets = encoder->format()->parameterSets;
+            decoder = VideoStreamDecoder::make(format);
+            ASSERT_TRUE(decoder);
+        }
+        VideoFrameStreamHeader header;
+        header.frameID = frame->frameID;
+        header.presentationTimeNanoseconds = frame->presentationTimeNanoseconds;
+        header.payloadByteCount = static_cast<std::uint32_t>(frame->payload.size());
+        header.isKeyFrame = frame->isKeyFrame;
+        const auto picture = decoder->decode(header, frame->payload);
+        ASSERT_TRUE(picture) << decoder->lastError();
+        EXPECT_EQ(picture->frameID, frameID);
+        EXPECT_EQ(picture->presentationTimeNanoseconds, frameID * 33'333'333);
+        EXPECT_EQ(picture->width, 96);
+        EXPECT_EQ(picture->height, 64);
+        const auto average = picture->averageRgb();
+        EXPECT_NEAR(average.red, colour[0], 6) << frameID;
+        EXPECT_NEAR(average.green, colour[1], 6) << frameID;
+        EXPECT_NEAR(average.blue, colour[2], 6) << frameID;
+        ++frameID;
+    }
+
+    // A frame whose length prefix runs past its end is refused, not read beyond.
+    VideoFrameStreamHeader header;
+    header.frameID = 9;
+    header.isKeyFrame = true;
+    const Bytes broken{0, 0, 0, 40, 0x65, 1, 2};
+    EXPECT_FALSE(decoder->decode(header, broken));
+    EXPECT_FALSE(decoder->lastError().empty());
 }
 
 TEST(ServiceBrowserHostLocatorTest, ResolvesTheAdvertisedHostAndGivesUpWhenThereIsNone) {

@@ -118,7 +118,6 @@ HeadsetSimulator::HeadsetSimulator(asio::any_io_executor executor, HostLocator l
       signingKey_(P256SigningKey::generate()) {}
 
 HeadsetSimulator::~HeadsetSimulator() {
-    *alive_ = false;
     stopSessionTasks();
     if (connection_) {
         connection_->close(0);
@@ -227,8 +226,8 @@ asio::awaitable<SessionHelloMessage> HeadsetSimulator::hello(bool wantsPairing) 
     requireConnection();
     {
         auto message = StreamControlMessage::make<Case::hello>(
-            SessionHelloMessage{identity_.id, identity_.name, wantsPairing, hostControlProtocolVersion,
-                                hostControlProtocolVersion});
+            SessionHelloMessage{identity_.id, identity_.name, wantsPairing, options_.controlProtocolVersion,
+                                options_.minimumCompatibleControlProtocolVersion});
         co_await send(std::move(message));
     }
     co_return co_await receive<Case::hello>();

@@ -30,6 +30,7 @@
 #include "wire/ClipboardTransferResultCode.hpp"
 #include "wire/EncodedVideoFrame.hpp"
 #include "wire/LocalDeviceIdentity.hpp"
+#include "wire/SessionHelloMessage.hpp"
 #include "wire/StreamControlMessage.hpp"
 
 namespace quillbridge {
@@ -74,6 +75,9 @@ public:
         // Connect through a UDP relay on the test loopback, so that vanish() can cut the path without the
         // host hearing a close. The host must then listen on the test loopback address.
         bool connectsThroughRelay = false;
+        // The control protocol versions the headset's hello claims.
+        std::uint16_t controlProtocolVersion = hostControlProtocolVersion;
+        std::uint16_t minimumCompatibleControlProtocolVersion = hostControlProtocolVersion;
         // The QUIC idle time-out the headset offers.
         std::chrono::milliseconds idleTimeout{15000};
     };
@@ -269,7 +273,6 @@ private:
     P256SigningKey signingKey_;
     QuicTestClient client_;
     std::optional<PairedHost> pairedHost_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // The connection of the current session.
     std::unique_ptr<LossyUdpRelay> relay_;

@@ -199,7 +199,7 @@ protected:
     FakeServiceDiscovery discovery;
     FakeDefaultsStore defaults;
     FakeSecretStore secrets;
-    LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{2, std::nullopt}};
+    LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{}};
     FdkAacAudioConverterFactory audioConverters;
     FakeClipboardTransferService clipboard;
     FakeKeyboardReportingService keyboard;
@@ -308,14 +308,18 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
     }
 }
 
-TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowledgesIt) {
+class HeadsetSimulatorVideoTest : public HeadsetSimulatorOverQuicTest,
+                                  public ::testing::WithParamInterface<StreamCodec> {};
+
+TEST_P(HeadsetSimulatorVideoTest, DecodesASolidColourFrameAtItsSizeAndAcknowledgesIt) {
+    run(broadcaster->setVideoCodec(GetParam()));
     auto& headset = makeHeadset();
     pair(headset);
     run(headset.sendReceiverReady());
     ASSERT_TRUE(runUntil([&] { return isConnectedState(); }));
 
     constexpr std::uint32_t width = 320;
-    constexpr std::uint32_t height = 176;
+    constexpr std::uint32_t height = 240;
     const std::uint64_t start = monotonicNanoseconds();
     for (int index = 0; index < 60 && headset.decodedVideoFrameCount() < 3; ++index) {
         run(broadcaster->encodeOrDeferVideoFrame(
@@ -325,6 +329,7 @@ TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowl
     ASSERT_GE(headset.decodedVideoFrameCount(), 3u) << headset.lastVideoDecodeError();
     EXPECT_EQ(headset.undecodableVideoFrameCount(), 0u) << headset.lastVideoDecodeError();
     ASSERT_TRUE(headset.videoFormat().has_value());
+    EXPECT_EQ(headset.videoFormat()->codec, GetParam());
     EXPECT_EQ(headset.videoFormat()->width, width);
     EXPECT_EQ(headset.videoFormat()->height, height);
     const auto& picture = headset.decodedVideoFrames().back();
@@ -343,7 +348,13 @@ TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowl
     // Every frame was acknowledged: the host never ran out of its flight window.
     EXPECT_GE(headset.receivedCount(Case::videoFormat), 1u);
     EXPECT_EQ(headset.receivedVideoFrames().size(), headset.decodedVideoFrameCount());
+    run(broadcaster->completePendingFrames());
+    runFor(300ms);
 }
+
+INSTANTIATE_TEST_SUITE_P(Codecs, HeadsetSimulatorVideoTest,
+                         ::testing::Values(StreamCodec::h264, StreamCodec::hevc),
+                         [](const auto& info) { return info.param == StreamCodec::h264 ? "h264" : "hevc"; });
 
 TEST_F(HeadsetSimulatorOverQuicTest, DecodesTheAnnouncedToneBeyondTheUnacknowledgedWindow) {
     auto& headset = makeHeadset();

@@ -181,8 +181,12 @@ void HeadsetSimulator::resetSessionRecords() {
 }
 
 asio::awaitable<void> HeadsetSimulator::connect() {
-    if (connection_) {
+    if (connection_ && isConnected()) {
         throw HeadsetSimulatorError("the headset is already connected");
+    }
+    if (connection_) {
+        // The host ended the last session: let go of what is left of it.
+        close();
     }
     const HostEndpoint endpoint = co_await locator_();
     QuicTestClient::Options options;

@@ -128,7 +128,7 @@ public:
 
     // Session.
     // Locates the host and opens the QUIC connection and the control stream. A paired headset accepts only
-    // the host certificate it remembers.
+    // the host certificate it remembers. What is left of a session the host ended is let go first.
     asio::awaitable<void> connect();
     // Sends the headset's hello and returns the host's.
     asio::awaitable<SessionHelloMessage> hello(bool wantsPairing);

@@ -281,7 +281,7 @@ TEST_F(HeadsetSimulatorOverQuicTest, AWrongCodeCostsARoundAndTheNextCodeShownPai
     EXPECT_TRUE(headset.pairedHost().has_value());
 }
 
-TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
+TEST_F(HeadsetSimulatorOverQuicTest, RefusalsAndHostEndedSessionsReachTheCaller) {
     // A headset the host does not know is told so when it asks to be authenticated.
     auto& stranger = makeHeadset();
     run(stranger.connect());
@@ -294,11 +294,12 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
     }
     stranger.close();
 
-    // A paired headset whose host was reset (its peer store emptied) is refused at reconnect.
+    // The host forgets the connected headset: the session ends under it, and its next reconnect is refused.
     auto& headset = makeHeadset();
     pair(headset);
-    run(headset.disconnect());
     run(broadcaster->forgetPairedPeer(headset.identity().id));
+    ASSERT_TRUE(runUntil([&] { return !headset.isConnected(); }));
+    EXPECT_FALSE(headset.controlStreamEndReason().empty());
     run(headset.connect());
     try {
         run(headset.authenticate());

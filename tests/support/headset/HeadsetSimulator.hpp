@@ -53,6 +53,20 @@ class LossyUdpRelay;
 // Background tasks (the control reader, the acceptor of host-opened streams, the datagram reader) record
 // what arrives; the accessors read those records. Waits are bounded by `Options::responseTimeout` (and
 // `pairingCodeTimeout` while the code is shown) and end with HeadsetSimulatorError.
+//
+// A typical run, in a test that turns the io_context itself:
+//
+//     HeadsetSimulator headset(context.get_executor(),
+//                              ServiceBrowserHostLocator([] { return std::make_unique<AvahiServiceBrowser>();
+//                              })
+//                                  .locator());
+//     run(headset.connect());
+//     co_spawn(context, headset.pair(), ...);          // the headset now shows headset.pairingCode()
+//     ... wait for the host's pairing prompt, then host.submitPairingCode(*headset.pairingCode()) ...
+//     run(headset.sendReceiverReady());
+//     ... headset.decodedVideoFrames(), headset.decodedAudioSamples() ...
+//     run(headset.disconnect());
+//     run(headset.reconnect());                       // signed challenge-response, rotated certificate
 class HeadsetSimulator {
 public:
     using Case = StreamControlMessage::Case;

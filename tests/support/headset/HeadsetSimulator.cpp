@@ -188,26 +188,46 @@ asio::awaitable<void> HeadsetSimulator::connect() {
         // The host ended the last session: let go of what is left of it.
         close();
     }
-    const HostEndpoint endpoint = co_await locator_();
-    QuicTestClient::Options options;
-    options.host = endpoint.address;
-    options.idleTimeout = options_.idleTimeout;
-    if (pairedHost_) {
-        options.expectedServerCertificateDER = pairedHost_->certificateDER;
-    }
-    std::uint16_t port = endpoint.port;
+    // A browse may still show the host's previous listener for a moment after it went (mDNS caches): like
+    // the headset app, try again, locating the host anew each time, until the response time runs out.
+    const auto deadline = std::chrono::steady_clock::now() + options_.responseTimeout;
+    std::shared_ptr<QuicConnection> connection;
     std::unique_ptr<LossyUdpRelay> relay;
-    if (options_.connectsThroughRelay) {
-        if (endpoint.address != testLoopbackAddress()) {
-            throw HeadsetSimulatorError("the relay needs the host on " + testLoopbackAddress());
+    for (;;) {
+        std::exception_ptr failure;
+        try {
+            const HostEndpoint endpoint = co_await locator_();
+            QuicTestClient::Options options;
+            options.host = endpoint.address;
+            options.idleTimeout = options_.idleTimeout;
+            if (pairedHost_) {
+                options.expectedServerCertificateDER = pairedHost_->certificateDER;
+            }
+            std::uint16_t port = endpoint.port;
+            relay.reset();
+            if (options_.connectsThroughRelay) {
+                if (endpoint.address != testLoopbackAddress()) {
+                    throw HeadsetSimulatorError("the relay needs the host on " + testLoopbackAddress());
+                }
+                LossyUdpRelay::Options relayOptions;
+                relayOptions.lossRate = 0;
+                relayOptions.delay = std::chrono::milliseconds(0);
+                relay = std::make_unique<LossyUdpRelay>(endpoint.port, relayOptions);
+                port = relay->port();
+            }
+            connection = co_await client_.connect(port, options);
+        } catch (const std::system_error&) {
+            failure = std::current_exception();
         }
-        LossyUdpRelay::Options relayOptions;
-        relayOptions.lossRate = 0;
-        relayOptions.delay = std::chrono::milliseconds(0);
-        relay = std::make_unique<LossyUdpRelay>(endpoint.port, relayOptions);
-        port = relay->port();
+        if (!failure) {
+            break;
+        }
+        if (isAborted(failure) || std::chrono::steady_clock::now() >= deadline) {
+            std::rethrow_exception(failure);
+        }
+        asio::steady_timer pause(executor_, std::chrono::milliseconds(250));
+        co_await pause.async_wait(asio::use_awaitable);
     }
-    auto connection = co_await client_.connect(port, options);
     auto control = co_await connection->openStream(QuicStreamDirectionality::bidirectional);
 
     resetSessionRecords();

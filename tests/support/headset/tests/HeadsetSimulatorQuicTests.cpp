@@ -301,6 +301,21 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsAndHostEndedSessionsReachTheCaller)
     }
     stranger.close();
 
+    // A headset of an older protocol gets the host's hello, then the refusal.
+    HeadsetSimulator::Options old;
+    old.controlProtocolVersion = 18;
+    old.minimumCompatibleControlProtocolVersion = 18;
+    auto& outdated = makeHeadset(old);
+    run(outdated.connect());
+    EXPECT_EQ(run(outdated.hello(true)).peerID, broadcaster->localPeerIdentity().id);
+    try {
+        run(outdated.receive<Case::pairingChallenge>());
+        FAIL() << "an outdated headset was let in";
+    } catch (const HeadsetSimulatorError& error) {
+        EXPECT_EQ(error.reason(), PairingFailureReason::incompatibleVersion);
+    }
+    outdated.close();
+
     // The host forgets the connected headset: the session ends under it, and its next reconnect is refused.
     auto& headset = makeHeadset();
     pair(headset);

@@ -280,6 +280,8 @@ private:
     friend struct ScreenStreamBroadcasterTestAccess;
     // Audio.
     friend struct ScreenStreamBroadcasterAudioTestAccess;
+    // The loopback stream tests.
+    friend struct ScreenStreamBroadcasterLoopbackTestAccess;
     enum class LoopStep { readOn, endLoop };
 
     explicit ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies);

@@ -85,6 +85,10 @@ struct LoopbackSession {
         control = run(connection->openStream(QuicStreamDirectionality::bidirectional));
         SessionHelloMessage hello;
         hello.displayName = "Bench";
+        // A headset that asks to pair: the host answers and waits, and the bench authorises the session.
+        hello.wantsPairing = true;
+        hello.controlProtocolVersion = 19;
+        hello.minimumCompatibleControlProtocolVersion = 19;
         run(control->send(ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(hello)),
                           false));
         runFor(300ms);

@@ -132,7 +132,8 @@ TEST_F(BroadcasterSessionTest, SetupTimerOfAnEarlierSessionDoesNothing) {
 TEST_F(BroadcasterSessionTest, ReceiverReadyStopsTheTimeoutAndReportsConnected) {
     auto headset = connected();
     send(headset, StreamControlMessage::make<Case::hello>(
-                      SessionHelloMessage{.displayName = "Ada's Headset",
+                      SessionHelloMessage{.peerID = {},
+                                          .displayName = "Ada's Headset",
                                           .controlProtocolVersion = 19,
                                           .minimumCompatibleControlProtocolVersion = 19}));
     authorize();
@@ -362,7 +363,8 @@ TEST_F(BroadcasterSessionTest, StreamsBeforeAuthorisationAreIgnoredAndTheControl
     drain();
     // The control stream still works.
     send(headset, StreamControlMessage::make<Case::hello>(
-                      SessionHelloMessage{.displayName = "X",
+                      SessionHelloMessage{.peerID = {},
+                                          .displayName = "X",
                                           .controlProtocolVersion = 19,
                                           .minimumCompatibleControlProtocolVersion = 19}));
     ASSERT_TRUE(Access::currentHello(*broadcaster).has_value());

@@ -49,6 +49,10 @@ struct QuicConnectionStatistics {
     std::uint64_t smoothedRoundTripNanoseconds = 0;
     std::uint64_t bytesInFlight = 0;
     std::uint64_t congestionWindowBytes = 0;
+    // Stream data queued for sending that the peer has not acknowledged yet (kept for retransmission), over
+    // all streams: now, and the most it has been on this connection.
+    std::uint64_t streamBytesAwaitingAcknowledgement = 0;
+    std::uint64_t peakStreamBytesAwaitingAcknowledgement = 0;
 };
 
 // One QUIC connection. Every member may be called from any thread; awaited operations complete on the

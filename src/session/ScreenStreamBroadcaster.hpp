@@ -209,9 +209,12 @@ public:
     asio::awaitable<void> startListening();
     // Cancels probe and listener and starts both again.
     asio::awaitable<void> restartListening();
-    // Stops the listener and the probe and ends any session.
+    // Stops the listener and the probe and ends any session. A teardown already under way when it is called
+    // no longer restarts the listener. The owner calls it before releasing the broadcaster: the listener and
+    // the probe keep it alive while they run.
     asio::awaitable<void> stop();
-    // Stops the listener and the probe unless a headset is connected.
+    // Stops the listener and the probe unless a headset is connected; a teardown under way then no longer
+    // restarts the listener either.
     asio::awaitable<void> stopListeningIfNotConnected();
 
     // The one teardown of a session. A second teardown while one runs returns at once. Runs to its end
@@ -291,6 +294,8 @@ private:
     friend struct ScreenStreamBroadcasterTestAccess;
     // Audio.
     friend struct ScreenStreamBroadcasterAudioTestAccess;
+    // The loopback stream tests.
+    friend struct ScreenStreamBroadcasterLoopbackTestAccess;
     enum class LoopStep { readOn, endLoop };
 
     explicit ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies);
@@ -513,6 +518,10 @@ private:
     bool peerToPeerEnabled_ = false;
     // Whether a listener task was started and not cleared since (a failed listener stays until cleared).
     bool listenerStarted_ = false;
+    // Whether the owner wants the host to listen: set by starting or restarting listening, cleared by
+    // stopping it. A session's teardown starts listening again only while this holds, so a stop that comes
+    // while a teardown is under way stays a stop.
+    bool isListeningWanted_ = false;
     // Fences the callbacks of earlier listener runs.
     std::uint64_t listenerGeneration_ = 0;
     // The running listener and its advertisement, stopped when listening stops.

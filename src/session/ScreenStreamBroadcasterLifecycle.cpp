@@ -195,6 +195,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::stop() {
 }
 
 void ScreenStreamBroadcaster::stopOnActor(bool& needsTeardown) {
+    isListeningWanted_ = false;
     stopListeningOnActor();
     if (!connection_) {
         updates_.yield(State::idle());
@@ -226,6 +227,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::stopListeningIfNotConnected() {
         if (connection_) {
             return;
         }
+        isListeningWanted_ = false;
         stopListeningOnActor();
         updates_.yield(State::idle());
     });
@@ -444,11 +446,15 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     if (state) {
         updates_.yield(*state);
     }
-    if (restartListening) {
+    if (restartListening && isListeningWanted_) {
         startListeningOnActor();
         if (!connection_ && isListenerReady_ && isLocalNetworkProbeReady_) {
             updates_.yield(State::listening());
         }
+    } else if (restartListening) {
+        // Listening was stopped while this teardown ran (its connection was already gone, so the stop
+        // reported idle at once): it stays stopped, and idle is the last word.
+        updates_.yield(State::idle());
     }
     // 25.
     isTearingDownSession_ = false;

@@ -32,12 +32,18 @@ struct StopOnExit {
 
 asio::awaitable<void> ScreenStreamBroadcaster::startListening() {
     auto self = shared_from_this();
-    co_await actor_.call([this] { startListeningOnActor(); });
+    co_await actor_.call([this] {
+        isListeningWanted_ = true;
+        startListeningOnActor();
+    });
 }
 
 asio::awaitable<void> ScreenStreamBroadcaster::restartListening() {
     auto self = shared_from_this();
-    co_await actor_.call([this] { restartListeningOnActor(); });
+    co_await actor_.call([this] {
+        isListeningWanted_ = true;
+        restartListeningOnActor();
+    });
 }
 
 void ScreenStreamBroadcaster::startListeningOnActor() {

@@ -382,8 +382,8 @@ TEST_F(BroadcasterControlLoopTest, WhatInterruptsMomentum) {
          true,
          {"scroll", "scroll"}},
         {"headset momentum",
-         StreamControlMessage::make<Case::mouseScroll>(
-             MouseScrollMessage{0, 1, MouseScrollPhase::none, MouseScrollMomentumPhase::continuous}),
+         StreamControlMessage::make<Case::mouseScroll>(MouseScrollMessage{
+             0, 1, MouseScrollPhase::none, MouseScrollMomentumPhase::continuous, std::nullopt, std::nullopt}),
          false,
          {"scroll"}},
     };

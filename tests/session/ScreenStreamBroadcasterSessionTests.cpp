@@ -132,7 +132,8 @@ TEST_F(BroadcasterSessionTest, SetupTimerOfAnEarlierSessionDoesNothing) {
 TEST_F(BroadcasterSessionTest, ReceiverReadyStopsTheTimeoutAndReportsConnected) {
     auto headset = connected();
     send(headset, StreamControlMessage::make<Case::hello>(
-                      SessionHelloMessage{.displayName = "Ada's Headset",
+                      SessionHelloMessage{.peerID = {},
+                                          .displayName = "Ada's Headset",
                                           .controlProtocolVersion = 19,
                                           .minimumCompatibleControlProtocolVersion = 19}));
     authorize();
@@ -264,6 +265,38 @@ TEST_F(BroadcasterSessionTest, ConcurrentTeardownsTearDownOnce) {
     EXPECT_EQ(transport.listenCount(), 1);
 }
 
+TEST_F(BroadcasterSessionTest, StopDuringALostConnectionsTeardownStaysStoppedAndReleasesTheBroadcaster) {
+    for (const bool stopsListeningOnly : {false, true}) {
+        SCOPED_TRACE(stopsListeningOnly ? "stopListeningIfNotConnected" : "stop");
+        auto headset = connected();
+        const int listens = transport.listenCount();
+        camera->resetGate = std::make_shared<AsyncChannel<bool>>(AsyncChannel<bool>::unbounded);
+        headset.connection->fail(make_error_code(QuicError::idleTimeout));
+        drain();
+        ASSERT_TRUE(Access::isTearingDown(*broadcaster));
+        // The connection is already gone: the stop itself has no session left to end.
+        run(stopsListeningOnly ? broadcaster->stopListeningIfNotConnected() : broadcaster->stop());
+        camera->resetGate->trySend(true);
+        camera->resetGate = nullptr;
+        drain();
+        EXPECT_EQ(updates(),
+                  (std::vector<State>{State::idle(), State::failed("Connection lost"), State::idle()}));
+        EXPECT_EQ(transport.listenCount(), listens) << "the teardown must not listen again after a stop";
+        EXPECT_TRUE(discovery.browsers().empty()) << "nor probe the local network";
+        // Listening starts again only when asked.
+        startListening();
+        EXPECT_EQ(transport.listenCount(), listens + 1);
+        updates();
+    }
+    // Nothing the teardown left behind keeps the broadcaster alive once stopped and released.
+    run(broadcaster->stop());
+    drain();
+    std::weak_ptr<ScreenStreamBroadcaster> released = broadcaster;
+    broadcaster.reset();
+    drain();
+    EXPECT_TRUE(released.expired());
+}
+
 TEST_F(BroadcasterSessionTest, LateStateOfAnEndedSessionChangesNothing) {
     auto first = connected();
     send(first, StreamControlMessage::make<Case::sessionDisconnectRequest>());
@@ -330,7 +363,8 @@ TEST_F(BroadcasterSessionTest, StreamsBeforeAuthorisationAreIgnoredAndTheControl
     drain();
     // The control stream still works.
     send(headset, StreamControlMessage::make<Case::hello>(
-                      SessionHelloMessage{.displayName = "X",
+                      SessionHelloMessage{.peerID = {},
+                                          .displayName = "X",
                                           .controlProtocolVersion = 19,
                                           .minimumCompatibleControlProtocolVersion = 19}));
     ASSERT_TRUE(Access::currentHello(*broadcaster).has_value());

@@ -102,7 +102,8 @@ protected:
     void greet(Headset& headset, std::string name) {
         ScopedLogCapture logs;
         send(headset, StreamControlMessage::make<Case::hello>(
-                          SessionHelloMessage{.displayName = std::move(name),
+                          SessionHelloMessage{.peerID = {},
+                                              .displayName = std::move(name),
                                               .wantsPairing = true,
                                               .controlProtocolVersion = 19,
                                               .minimumCompatibleControlProtocolVersion = 19}));

@@ -27,11 +27,23 @@
 #include "support/quic/QuicTestClient.hpp"
 #include "support/session/FakeClipboardTransferService.hpp"
 #include "support/session/FakeKeyboardReportingService.hpp"
+#include "wire/ClipboardLimits.hpp"
 #include "wire/ClipboardPayloadStreamCodec.hpp"
 #include "wire/ClipboardPayloadStreamHeader.hpp"
 #include "wire/ControlMessageFraming.hpp"
 
 namespace quillbridge {
+
+struct ScreenStreamBroadcasterLoopbackTestAccess {
+    // Used only between turns of the broadcaster's event loop.
+    static std::shared_ptr<QuicConnection> connection(const ScreenStreamBroadcaster& broadcaster) {
+        return broadcaster.connection_;
+    }
+    static bool isIdle(const ScreenStreamBroadcaster& broadcaster) {
+        return !broadcaster.activeClipboardTransferID_ && !broadcaster.activeClipboardStream_;
+    }
+};
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -48,10 +60,45 @@ ClipboardTransferPayload payloadOfSize(std::size_t byteCount, std::uint8_t fill)
     return ClipboardTransferPayload::make({std::move(item).value()}).value();
 }
 
+// The largest body the protocol allows (67,166,689 bytes): 16 items, each a file with the longest name and
+// content type, of 4 representations (64 in all) with the longest type identifiers and 1 MiB of data each
+// (64 MiB of data in all).
+ClipboardTransferPayload largestPayload() {
+    constexpr std::size_t representationsPerItem =
+        ClipboardLimits::maximumRepresentationCountPerPayload / ClipboardLimits::maximumItemCount;
+    constexpr std::size_t dataPerRepresentation =
+        ClipboardLimits::maximumPayloadDataByteCount / ClipboardLimits::maximumRepresentationCountPerPayload;
+    std::vector<ClipboardItem> items;
+    for (std::size_t item = 0; item < ClipboardLimits::maximumItemCount; ++item) {
+        std::vector<ClipboardRepresentation> representations;
+        std::vector<std::string> identifiers;
+        for (std::size_t form = 0; form < representationsPerItem; ++form) {
+            std::string identifier = "public.form" + std::to_string(item) + "-" + std::to_string(form) + ".";
+            identifier.resize(ClipboardLimits::maximumTypeIdentifierByteCount, 'x');
+            Bytes data(dataPerRepresentation);
+            for (std::size_t index = 0; index < data.size(); ++index) {
+                data[index] = static_cast<std::uint8_t>(index * 131 + item * 7 + form);
+            }
+            identifiers.push_back(identifier);
+            representations.push_back(ClipboardRepresentation::make(identifier, std::move(data)).value());
+        }
+        std::string filename = "file" + std::to_string(item) + ".";
+        filename.resize(ClipboardLimits::maximumSuggestedFilenameByteCount, 'n');
+        auto metadata = ClipboardFileMetadata::make(filename, identifiers.front());
+        items.push_back(ClipboardItem::make(std::move(representations), std::move(metadata).value()).value());
+    }
+    return ClipboardTransferPayload::make(std::move(items)).value();
+}
+
 asio::awaitable<std::optional<ClipboardTransferPayload>> readPayload(std::shared_ptr<QuicStream> stream,
                                                                      std::uint64_t byteCount) {
     co_return co_await ClipboardPayloadStreamCodec::read(*stream, byteCount);
 }
+
+// What the host's transport may hold unacknowledged on a connection to a headset whose stream window grows
+// to at most 16 MiB: that window, plus the slice being written.
+constexpr std::uint64_t maximumHostSendBufferByteCount =
+    16 * 1024 * 1024 + ClipboardLimits::maximumSliceByteCount;
 
 class StreamsOverQuicTest : public LoopbackEventLoop {
 protected:
@@ -234,6 +281,42 @@ TEST_F(StreamsOverQuicTest, SixtyFourMebibyteCopyArrivesIntact) {
                 payload.items()[0].representations()[0].data());
     run(ClipboardPayloadStreamCodec::sendTransferResult(Result::succeeded, *stream));
     runFor(20ms);
+}
+
+TEST_F(StreamsOverQuicTest, LargestCopyArrivesIntactWhileTheHostHoldsOneBodyAndABoundedSendBuffer) {
+    auto payload = largestPayload();
+    ASSERT_EQ(payload.encodedByteCount(), ClipboardLimits::maximumPayloadBodyByteCount);
+    clipboard.captureResult = RemoteClipboardCaptureResult::captured(payload);
+    auto headset = authorizedHeadset();
+    const auto hostConnection = ScreenStreamBroadcasterLoopbackTestAccess::connection(*broadcaster);
+    ASSERT_TRUE(hostConnection);
+    run(headset.control->send(
+        ControlMessageFraming::encode(StreamControlMessage::make<Case::clipboardTransferRequest>(
+            {5, ClipboardTransferOperation::copyFromMac})),
+        false));
+    auto stream = run(headset.connection->acceptStream());
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(run(stream->receiveExactly(1)).data, Bytes{5});
+    const auto header = ClipboardPayloadStreamHeader::decode(
+        run(stream->receiveExactly(ClipboardPayloadStreamHeader::encodedByteCount)).data);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->payloadByteCount, 67'166'689u);
+    const auto received = run(readPayload(stream, header->payloadByteCount));
+    ASSERT_TRUE(received);
+    ASSERT_EQ(received->items().size(), payload.items().size());
+    for (std::size_t index = 0; index < payload.items().size(); ++index) {
+        EXPECT_TRUE(received->items()[index] == payload.items()[index]) << "item " << index;
+    }
+    run(ClipboardPayloadStreamCodec::sendTransferResult(Result::succeeded, *stream));
+    EXPECT_TRUE(runUntil([&] { return ScreenStreamBroadcasterLoopbackTestAccess::isIdle(*broadcaster); }));
+    // Back-pressure: the headset's flow control, not the body's size, bounds what the host's transport
+    // held unacknowledged at any moment (the captured body itself is the one body the host holds).
+    const auto statistics = hostConnection->statistics();
+    EXPECT_GT(statistics.peakStreamBytesAwaitingAcknowledgement, 0u);
+    EXPECT_LE(statistics.peakStreamBytesAwaitingAcknowledgement, maximumHostSendBufferByteCount);
+    // Once acknowledged, nothing of it stays.
+    EXPECT_TRUE(
+        runUntil([&] { return hostConnection->statistics().streamBytesAwaitingAcknowledgement == 0; }));
 }
 
 }  // namespace

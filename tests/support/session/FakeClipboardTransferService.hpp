@@ -19,6 +19,11 @@ public:
         if (captureGate) {
             co_await captureGate->receive();
         }
+        if (!nextCaptureResults.empty()) {
+            auto result = std::move(nextCaptureResults.front());
+            nextCaptureResults.pop_front();
+            co_return result;
+        }
         co_return captureResult;
     }
 
@@ -29,6 +34,8 @@ public:
 
     RemoteClipboardCaptureResult captureResult =
         RemoteClipboardCaptureResult::refused(RemoteClipboardCaptureResult::Kind::unavailable);
+    // Handed over (moved, not copied) by the next captures, first come first; `captureResult` after them.
+    std::deque<RemoteClipboardCaptureResult> nextCaptureResults;
     // When set, a capture waits for a value here.
     std::shared_ptr<AsyncChannel<bool>> captureGate;
     bool applySucceeds = true;

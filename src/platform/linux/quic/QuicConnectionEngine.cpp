@@ -399,11 +399,14 @@ int QuicConnectionEngine::onAcknowledgedStreamData(ngtcp2_conn*, std::int64_t st
     auto& stream = *found->second;
     stream.acknowledgedOffset = std::max(stream.acknowledgedOffset, offset + length);
     // Only chunks that were written whole and acknowledged whole can go.
+    std::uint64_t released = 0;
     while (stream.firstUnwrittenChunk > 0 &&
            stream.sendQueue.front().endOffset <= stream.acknowledgedOffset) {
+        released += stream.sendQueue.front().data.size();
         stream.sendQueue.pop_front();
         --stream.firstUnwrittenChunk;
     }
+    self->releaseQueuedStreamBytes(released);
     return 0;
 }
 
@@ -432,6 +435,7 @@ int QuicConnectionEngine::onStreamClose(ngtcp2_conn*, std::uint32_t flags, std::
             self->failUnwrittenSends(*stream, errorsOf(QuicError::streamClosed));
         }
         // The QUIC stack no longer refers to the bytes.
+        self->releaseQueuedStreamBytes(queuedBytes(*stream));
         stream->sendQueue.clear();
         stream->firstUnwrittenChunk = 0;
         if (!stream->finReceived && !stream->resetByPeerCode && stream->canReceive()) {
@@ -842,6 +846,7 @@ void QuicConnectionEngine::send(const std::shared_ptr<QuicStreamState>& stream, 
     }
     stream->queuedEndOffset += data.size();
     stream->finQueued = endOfStream;
+    noteQueuedStreamBytes(data.size());
     stream->sendQueue.push_back(
         {std::move(data), stream->queuedEndOffset, endOfStream, std::move(completion)});
     // A cancelled send still goes out (its bytes may be partly on the wire); only the wait ends.
@@ -862,6 +867,30 @@ void QuicConnectionEngine::send(const std::shared_ptr<QuicStreamState>& stream, 
         });
     addToSendList(stream);
     scheduleWrite();
+}
+
+std::uint64_t QuicConnectionEngine::queuedBytes(const QuicStreamState& stream) {
+    std::uint64_t total = 0;
+    for (const auto& chunk : stream.sendQueue) {
+        total += chunk.data.size();
+    }
+    return total;
+}
+
+void QuicConnectionEngine::noteQueuedStreamBytes(std::uint64_t count) {
+    std::lock_guard lock(snapshotMutex_);
+    statistics_.streamBytesAwaitingAcknowledgement += count;
+    statistics_.peakStreamBytesAwaitingAcknowledgement = std::max(
+        statistics_.peakStreamBytesAwaitingAcknowledgement, statistics_.streamBytesAwaitingAcknowledgement);
+}
+
+void QuicConnectionEngine::releaseQueuedStreamBytes(std::uint64_t count) {
+    if (count == 0) {
+        return;
+    }
+    std::lock_guard lock(snapshotMutex_);
+    statistics_.streamBytesAwaitingAcknowledgement -=
+        std::min(count, statistics_.streamBytesAwaitingAcknowledgement);
 }
 
 void QuicConnectionEngine::addToSendList(const std::shared_ptr<QuicStreamState>& stream) {
@@ -1537,6 +1566,7 @@ void QuicConnectionEngine::finish() {
     }
     for (auto& [id, stream] : streams_) {
         stream->closed = true;
+        releaseQueuedStreamBytes(queuedBytes(*stream));
         stream->sendQueue.clear();
         stream->firstUnwrittenChunk = 0;
     }

@@ -179,6 +179,10 @@ private:
     void failUnwrittenSends(QuicStreamState& stream, const ErrorFactory& makeError);
     void completeWrittenSends(QuicStreamState& stream);
     void addToSendList(const std::shared_ptr<QuicStreamState>& stream);
+    // The statistics' figure of queued stream bytes awaiting acknowledgement, as chunks come and go.
+    static std::uint64_t queuedBytes(const QuicStreamState& stream);
+    void noteQueuedStreamBytes(std::uint64_t count);
+    void releaseQueuedStreamBytes(std::uint64_t count);
     void deliverInboundStreams();
     // Lets the peer open one more stream of the kind once one of its streams is over and was taken by the
     // user: streams nobody took yet keep counting against the peer's limit.

@@ -200,8 +200,8 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
 }
 
 LinuxHostServices::~LinuxHostServices() {
-    // No handler may run on the workers while the objects below go; work still queued there is dropped
-    // with the pool, while everything it refers to still exists.
+    // No handler may run on the workers while the objects go; the pool itself goes last but one, after
+    // the strands made on it, and drops the work still queued there.
     if (workers_) {
         workers_->stop();
         workers_->join();
@@ -209,7 +209,6 @@ LinuxHostServices::~LinuxHostServices() {
     recorder_.reset();
     session_.reset();
     broadcaster_.reset();
-    workers_.reset();
 }
 
 }  // namespace quillbridge

@@ -3,6 +3,7 @@
 // desktop drawn on Xvfb and the sound played into PulseAudio. Run through run-e2e-environment.sh.
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -11,7 +12,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -199,6 +202,13 @@ private:
     std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
+// A paired headset as it remembers the host, and its connection.
+struct PairedHeadset {
+    LocalDeviceIdentity identity{Uuid::random(), "End-to-End Headset"};
+    P256SigningKey key = P256SigningKey::generate();
+    Bytes hostCertificateDER;
+};
+
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -253,6 +263,80 @@ protected:
         return HeadsetConnection(headset, std::move(connection), std::move(control));
     }
 
+    // Pairs on a fresh connection: the code the headset shows is typed into the host.
+    void pair(HeadsetConnection& connection, QuicTestClient& client, PairedHeadset& paired,
+              std::string_view code = "246810") {
+        const Uuid hostID = host->broadcaster()->localPeerIdentity().id;
+        ClientPairingExchange pairing(paired.identity, paired.key, client.identity().certificateDER, hostID,
+                                      Date::now());
+        connection.send(StreamControlMessage::make<Case::hello>(pairing.hello()));
+        connection.expect<Case::hello>();
+        connection.send(StreamControlMessage::make<Case::pairingStart>(pairing.start()));
+        ASSERT_TRUE(pairing.receiveChallenge(connection.expect<Case::pairingChallenge>(),
+                                             connection.connection().peerCertificateDER()));
+        auto round = pairing.openRound(code);
+        ASSERT_TRUE(round.has_value());
+        connection.send(StreamControlMessage::make<Case::pairingClientChallenge>(*round));
+        ASSERT_TRUE(waitForPairingPrompt());
+        main.run(host->broadcaster()->submitPairingCode(std::string(code)));
+        auto response = pairing.receiveServerChallenge(connection.expect<Case::pairingServerChallenge>());
+        ASSERT_TRUE(response.has_value());
+        connection.send(StreamControlMessage::make<Case::pairingClientResponse>(*response));
+        auto reply = pairing.receiveServerConfirmation(connection.expect<Case::pairingServerConfirmation>());
+        ASSERT_TRUE(reply && std::holds_alternative<PairingClientConfirmationMessage>(*reply));
+        connection.send(StreamControlMessage::make<Case::pairingClientConfirmation>(
+            std::get<PairingClientConfirmationMessage>(*reply)));
+        ASSERT_TRUE(pairing.receiveAcceptance(connection.expect<Case::pairingAccepted>()));
+        paired.hostCertificateDER = connection.expect<Case::certificateRotation>().certificateDER;
+    }
+
+    // Waits until the host shows a pairing prompt.
+    bool waitForPairingPrompt() {
+        return waitUntil([&] {
+            return main.run([](ScreenStreamBroadcaster& broadcaster) -> asio::awaitable<bool> {
+                while (broadcaster.pairingPrompts().bufferedCount() > 0) {
+                    if (auto value = co_await broadcaster.pairingPrompts().next(); value && *value) {
+                        co_return true;
+                    }
+                }
+                co_return false;
+            }(*host->broadcaster()));
+        });
+    }
+
+    Bytes readExactly(QuicStream& stream, std::size_t count) {
+        Bytes bytes;
+        while (bytes.size() < count) {
+            auto chunk = headset.run(stream.receive(1, count - bytes.size()));
+            if (chunk.data.empty()) {
+                break;
+            }
+            appendBytes(bytes, chunk.data);
+        }
+        return bytes;
+    }
+
+    // Whether the test sound server's default sink is muted; nothing when it cannot be asked.
+    static std::optional<bool> sinkMuted() {
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen("pactl get-sink-mute quillbridge_sink_a", "r"),
+                                                   pclose);
+        if (!pipe) {
+            return std::nullopt;
+        }
+        char line[128] = {};
+        if (std::fgets(line, sizeof line, pipe.get()) == nullptr) {
+            return std::nullopt;
+        }
+        const std::string text(line);
+        if (text.find("yes") != std::string::npos) {
+            return true;
+        }
+        if (text.find("no") != std::string::npos) {
+            return false;
+        }
+        return std::nullopt;
+    }
+
     std::filesystem::path root;
     EventLoopThread main;
     EventLoopThread headset;
@@ -260,21 +344,44 @@ protected:
 };
 
 TEST_F(EndToEndTest, FirstContactPairsAndStreamsTheDesktop) {
-    EXPECT_TRUE(waitUntil(
-        [&] { return onMain([&] { return host->recorder().hasCompletedMandatoryPermissionCheck(); }); }));
     EXPECT_TRUE(onMain([&] { return host->recorder().permissionIssues().empty(); }));
+    auto pattern = X11PatternWindow::open({0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
+    ASSERT_TRUE(pattern);
+    std::string soundError;
+    auto tone = PulseTonePlayer::start(1000, &soundError);
+    ASSERT_TRUE(tone) << soundError;
+    ASSERT_EQ(sinkMuted(), false);
 
-    const Uuid hostID = host->broadcaster()->localPeerIdentity().id;
-    const LocalDeviceIdentity identity{Uuid::random(), "End-to-End Headset"};
-    const auto key = P256SigningKey::generate();
+    PairedHeadset paired;
     QuicTestClient client;
     auto connection = connect(client);
-    ClientPairingExchange pairing(identity, key, client.identity().certificateDER, hostID, Date::now());
-    connection.send(StreamControlMessage::make<Case::hello>(pairing.hello()));
-    connection.expect<Case::hello>();
-    connection.send(StreamControlMessage::make<Case::pairingStart>(pairing.start()));
-    ASSERT_TRUE(pairing.receiveChallenge(connection.expect<Case::pairingChallenge>(),
-                                         connection.connection().peerCertificateDER()));
+    pair(connection, client, paired);
+
+    // The headset asks for the host's sound to be muted; capture starts with the session.
+    StreamConfigurationMessage configuration;
+    configuration.mutesHostAudio = true;
+    connection.send(StreamControlMessage::make<Case::streamConfiguration>(configuration));
+    connection.send(StreamControlMessage::make<Case::receiverReady>());
+    EXPECT_TRUE(waitUntil([&] { return onMain([&] { return host->recorder().isConnected(); }); }));
+    EXPECT_TRUE(waitUntil([&] { return onMain([&] { return host->recorder().isRunning(); }); }));
+
+    const auto format = connection.expect<Case::videoFormat>();
+    EXPECT_EQ(format.width, 1920);
+    EXPECT_EQ(format.height, 1080);
+    EXPECT_EQ(format.codec, StreamCodec::h264);
+    EXPECT_FALSE(format.parameterSets.empty());
+    auto media = headset.run(connection.connection().acceptStream());
+    ASSERT_TRUE(media);
+    const Bytes header = readExactly(*media, 1 + 22);
+    ASSERT_EQ(header.size(), 23u);
+    EXPECT_EQ(header[0], 1);   // the video stream
+    EXPECT_EQ(header[22], 1);  // the first frame is a key frame
+    EXPECT_TRUE(waitUntil([&] { return sinkMuted() == true; }));
+
+    connection.send(StreamControlMessage::make<Case::sessionDisconnectRequest>());
+    connection.expect<Case::sessionDisconnectAcknowledged>();
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
+    EXPECT_TRUE(waitUntil([&] { return sinkMuted() == false; }));
 }
 
 }  // namespace

@@ -109,7 +109,10 @@ protected:
         options.defaultsFile = root / "defaults.json";
         options.dataDirectory = root / "data";
         options.useSecretService = false;
-        options.hostDisplayName = "End-to-End Host";
+        // A name of its own: the advertisement of the previous test's host may linger in Avahi's cache.
+        static int hostNumber = 0;
+        hostName = "End-to-End Host " + std::to_string(++hostNumber);
+        options.hostDisplayName = hostName;
         options.listenPort = 0;
         std::string error;
         host = LinuxHostServices::create(std::move(options), &error);
@@ -136,7 +139,8 @@ protected:
 
     // A headset that finds the host through Avahi; its calls run on the headset's loop.
     std::unique_ptr<HeadsetSimulator> makeHeadset(HeadsetSimulator::Options options = {}) {
-        ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); });
+        ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
+                                          ServiceBrowserHostLocator::Options{.instanceName = hostName});
         return std::make_unique<HeadsetSimulator>(headset.context.get_executor(), locator.locator(),
                                                   std::move(options));
     }
@@ -257,6 +261,7 @@ protected:
         return std::nullopt;
     }
 
+    std::string hostName;
     std::optional<std::string> lastShownCode;
     std::filesystem::path root;
     EventLoopThread main;
@@ -327,7 +332,8 @@ TEST_F(EndToEndTest, ReconnectWithoutCodeMeetsTheRotatedCertificateAndResumesFro
 
 TEST_F(EndToEndTest, SecondHeadsetDuringASessionIsRefused) {
     // Where the host listens, seen before the session withdraws the advertisement.
-    ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); });
+    ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
+                                      ServiceBrowserHostLocator::Options{.instanceName = hostName});
     const HostEndpoint endpoint = headset.run(locator.locate());
     auto first = makeHeadset();
     onHeadset([&] { return first->connect(); });

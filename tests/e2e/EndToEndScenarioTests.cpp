@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
@@ -40,6 +42,7 @@
 #include "support/headset/HeadsetSimulator.hpp"
 #include "support/headset/HeadsetSimulatorError.hpp"
 #include "support/headset/ServiceBrowserHostLocator.hpp"
+#include "support/quic/TestLoopback.hpp"
 #include "wire/ControlMessageFraming.hpp"
 #include "wire/StreamControlMessage.hpp"
 
@@ -209,7 +212,9 @@ protected:
     }
 
     // Waits until the headset decoded a picture whose bands have the pattern's colours.
-    bool waitForPattern(HeadsetSimulator& simulator, const X11PatternWindow& pattern) {
+    bool waitForPattern(HeadsetSimulator& simulator, X11PatternWindow& pattern) {
+        // Drawn again once the stream runs: a change on the screen for the capture to pick up.
+        pattern.paint(pattern.colours());
         return waitUntil([&] {
             return readHeadset([&] {
                 const auto& frames = simulator.decodedVideoFrames();
@@ -289,7 +294,10 @@ TEST_F(EndToEndTest, FirstContactPairsAndStreamsTheDesktopAndItsSound) {
     ASSERT_TRUE(format);
     EXPECT_EQ(format->width, 1920);
     EXPECT_EQ(format->height, 1080);
-    EXPECT_TRUE(readHeadset([&] { return simulator->receivedVideoFrames().front().isKeyFrame; }));
+    EXPECT_TRUE(readHeadset([&] {
+        const auto& frames = simulator->receivedVideoFrames();
+        return !frames.empty() && frames.front().isKeyFrame;
+    }));
 
     // A second of sound, decoded at the tone's frequency.
     ASSERT_TRUE(waitUntil(
@@ -333,7 +341,10 @@ TEST_F(EndToEndTest, ReconnectWithoutCodeMeetsTheRotatedCertificateAndResumesFro
     configuration.mutesHostAudio = true;
     startStreaming(*simulator, configuration);
     EXPECT_TRUE(waitForPattern(*simulator, *pattern));
-    EXPECT_TRUE(readHeadset([&] { return simulator->receivedVideoFrames().front().isKeyFrame; }));
+    EXPECT_TRUE(readHeadset([&] {
+        const auto& frames = simulator->receivedVideoFrames();
+        return !frames.empty() && frames.front().isKeyFrame;
+    }));
     // The host's sound is muted while the headset plays it, and given back when it leaves.
     EXPECT_TRUE(waitUntil([&] { return sinkMuted() == true; }));
 
@@ -384,6 +395,56 @@ TEST_F(EndToEndTest, WrongCodeThreeTimesEndsTheAttempt) {
     EXPECT_THROW(pairing.get(), HeadsetSimulatorError);
     EXPECT_FALSE(onMain([&] { return host->recorder().isConnected(); }));
     EXPECT_FALSE(readHeadset([&] { return simulator->pairedHost().has_value(); }));
+}
+
+TEST_F(EndToEndTest, VanishedHeadsetIsNoticedByTheIdleTimeOutAndTheHostListensAgain) {
+    // Through a relay the headset can cut without a word; the host is reached on the test loopback.
+    ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
+                                      ServiceBrowserHostLocator::Options{.instanceName = hostName});
+    const HostEndpoint advertised = headset.run(locator.locate());
+    HeadsetSimulator::Options options;
+    options.connectsThroughRelay = true;
+    // QUIC takes the shorter of the two sides' idle time-outs.
+    options.idleTimeout = 3000ms;
+    HeadsetSimulator simulator(headset.context.get_executor(),
+                               fixedHostLocator(testLoopbackAddress(), advertised.port), options);
+    onHeadset([&] { return simulator.connect(); });
+    pair(simulator);
+    startStreaming(simulator, StreamConfigurationMessage{});
+
+    readHeadset([&] {
+        simulator.vanish();
+        return true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isRunning(); }); }));
+    // Listening again: a new advertisement.
+    EXPECT_TRUE(waitUntil([&] {
+        try {
+            return headset.run(locator.locate()).port != advertised.port;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }));
+}
+
+// Stops the suite's X server: keep it the last test.
+TEST_F(EndToEndTest, XServerDyingStopsCaptureAndTheSessionEndsCleanly) {
+    const char* xvfb = std::getenv("QUILLBRIDGE_TEST_XVFB_PID");
+    ASSERT_NE(xvfb, nullptr);
+    auto pattern = X11PatternWindow::open({0x808000, 0x008080});
+    ASSERT_TRUE(pattern);
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
+    ASSERT_TRUE(
+        waitUntil([&] { return readHeadset([&] { return simulator->decodedVideoFrameCount() > 0; }); }));
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(xvfb)), SIGKILL), 0);
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isRunning(); }); }));
+    onHeadset([&] { return simulator->disconnect(); });
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
 }
 
 }  // namespace

@@ -200,15 +200,15 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
 }
 
 LinuxHostServices::~LinuxHostServices() {
-    // No handler may run on the workers while the objects go; the pool itself goes last but one, after
-    // the strands made on it, and drops the work still queued there.
-    if (workers_) {
-        workers_->stop();
-        workers_->join();
-    }
+    // The recorder's shutdown has ended the session and its tasks. What is still queued on the workers runs
+    // to its end first: destroying it unrun would release the session's strand while the pool that made it
+    // is half gone.
     recorder_.reset();
     session_.reset();
     broadcaster_.reset();
+    if (workers_) {
+        workers_->join();
+    }
 }
 
 }  // namespace quillbridge

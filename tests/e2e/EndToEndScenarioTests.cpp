@@ -93,6 +93,18 @@ private:
     std::thread thread_;
 };
 
+// Destroys a simulator on its own loop, where all of its tasks run.
+struct DeleteOnLoop {
+    EventLoopThread* loop = nullptr;
+    void operator()(HeadsetSimulator* simulator) const {
+        loop->run([](HeadsetSimulator* doomed) -> asio::awaitable<bool> {
+            delete doomed;
+            co_return true;
+        }(simulator));
+    }
+};
+using Headset = std::unique_ptr<HeadsetSimulator, DeleteOnLoop>;
+
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -141,11 +153,16 @@ protected:
     }
 
     // A headset that finds the host through Avahi; its calls run on the headset's loop.
-    std::unique_ptr<HeadsetSimulator> makeHeadset(HeadsetSimulator::Options options = {}) {
+    Headset makeHeadset(HeadsetSimulator::Options options = {}) {
         ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
                                           ServiceBrowserHostLocator::Options{.instanceName = hostName});
-        return std::make_unique<HeadsetSimulator>(headset.context.get_executor(), locator.locator(),
-                                                  std::move(options));
+        return makeHeadset(locator.locator(), std::move(options));
+    }
+
+    Headset makeHeadset(HostLocator locator, HeadsetSimulator::Options options) {
+        return Headset(
+            new HeadsetSimulator(headset.context.get_executor(), std::move(locator), std::move(options)),
+            DeleteOnLoop{&headset});
     }
 
     // Runs a call of the simulator on the headset's loop and waits for it.
@@ -367,11 +384,10 @@ TEST_F(EndToEndTest, SecondHeadsetDuringASessionIsRefused) {
     HeadsetSimulator::Options options;
     options.displayName = "Second Headset";
     options.responseTimeout = 5000ms;
-    HeadsetSimulator second(headset.context.get_executor(), fixedHostLocator(endpoint.address, endpoint.port),
-                            options);
+    auto second = makeHeadset(fixedHostLocator(endpoint.address, endpoint.port), options);
     EXPECT_ANY_THROW({
-        onHeadset([&] { return second.connect(); });
-        onHeadset([&] { return second.hello(true); });
+        onHeadset([&] { return second->connect(); });
+        onHeadset([&] { return second->hello(true); });
     });
     EXPECT_TRUE(onMain([&] { return host->recorder().isConnected(); }));
     EXPECT_TRUE(readHeadset([&] { return first->isConnected(); }));
@@ -407,14 +423,13 @@ TEST_F(EndToEndTest, VanishedHeadsetIsNoticedByTheIdleTimeOutAndTheHostListensAg
     options.connectsThroughRelay = true;
     // QUIC takes the shorter of the two sides' idle time-outs.
     options.idleTimeout = 3000ms;
-    HeadsetSimulator simulator(headset.context.get_executor(),
-                               fixedHostLocator(testLoopbackAddress(), advertised.port), options);
-    onHeadset([&] { return simulator.connect(); });
-    pair(simulator);
-    startStreaming(simulator, StreamConfigurationMessage{});
+    auto simulator = makeHeadset(fixedHostLocator(testLoopbackAddress(), advertised.port), options);
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
 
     readHeadset([&] {
-        simulator.vanish();
+        simulator->vanish();
         return true;
     });
     EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));

@@ -37,6 +37,7 @@
 #include "platform/linux/avahi/AvahiServiceBrowser.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "platform/x11/X11TestWindow.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
 #include "support/audio/ToneAnalysis.hpp"
 #include "support/headset/HeadsetSimulator.hpp"
@@ -369,6 +370,97 @@ TEST_F(EndToEndTest, ReconnectWithoutCodeMeetsTheRotatedCertificateAndResumesFro
     onHeadset([&] { return simulator->disconnect(); });
     EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
     EXPECT_TRUE(waitUntil([&] { return sinkMuted() == false; }));
+}
+
+TEST_F(EndToEndTest, HeadsetControlsTheFocusedWindowAndLocksTheSession) {
+    // A logind session for this user, as the desktop would have.
+    ASSERT_EQ(
+        std::system("gdbus call --system --dest org.freedesktop.login1 --object-path /org/freedesktop/login1 "
+                    "--method org.freedesktop.DBus.Mock.AddSession e2e seat0 1000 tester true >/dev/null"),
+        0);
+    ASSERT_EQ(setenv("XDG_SESSION_ID", "e2e", 1), 0);
+    ASSERT_EQ(std::system("setxkbmap -layout us -option '' >/dev/null 2>&1"), 0);
+    auto window = X11TestWindow::open();
+    ASSERT_TRUE(window);
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
+
+    using Kind = ReceivedInputEvent::Kind;
+    onHeadset([&] { return simulator->sendMousePosition(MousePositionMessage{0.25, 0.5}); });
+    EXPECT_TRUE(window->waitFor(
+        [](const auto& events) {
+            for (const auto& event : events) {
+                if (event.kind == Kind::motion && std::abs(event.rootX - 480) <= 2 &&
+                    std::abs(event.rootY - 540) <= 2) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        waitBound));
+    onHeadset([&] {
+        return simulator->sendMouseClick(MouseClickMessage{MouseButton::primary, MouseButtonPhase::pressed});
+    });
+    onHeadset([&] {
+        return simulator->sendMouseClick(MouseClickMessage{MouseButton::primary, MouseButtonPhase::released});
+    });
+    EXPECT_TRUE(window->waitFor(
+        [](const auto& events) {
+            bool pressed = false;
+            for (const auto& event : events) {
+                pressed = pressed || (event.kind == Kind::buttonPress && event.detail == 1);
+                if (pressed && event.kind == Kind::buttonRelease && event.detail == 1) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        waitBound));
+
+    // Text, with characters the US layout has no key for.
+    window->clear();
+    const std::string text = "Hi é€ ß";
+    onHeadset([&] { return simulator->sendTextInput(text); });
+    EXPECT_TRUE(waitUntil([&] { return window->typedText() == text; })) << window->typedText();
+
+    // A chord: Control held while A is pressed.
+    window->clear();
+    for (auto [key, phase] : {std::pair{RemoteKeyboardKey::control, KeyboardEventPhase::pressed},
+                              std::pair{RemoteKeyboardKey::a, KeyboardEventPhase::pressed},
+                              std::pair{RemoteKeyboardKey::a, KeyboardEventPhase::released},
+                              std::pair{RemoteKeyboardKey::control, KeyboardEventPhase::released}}) {
+        onHeadset([&] { return simulator->sendKeyboardEvent(KeyboardEventMessage{key, phase}); });
+    }
+    EXPECT_TRUE(window->waitFor(
+        [&](const auto& events) {
+            for (const auto& event : events) {
+                if (event.kind == Kind::keyPress && (event.state & XCB_MOD_MASK_CONTROL) != 0 &&
+                    window->keysym(event) == XKB_KEY_a) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        waitBound));
+
+    // Locking goes to logind, never a key chord.
+    onHeadset([&] { return simulator->sendSystemAction(RemoteSystemAction::lockScreen); });
+    EXPECT_TRUE(waitUntil([] {
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen("gdbus call --system --dest org.freedesktop.login1 "
+                                                         "--object-path /org/freedesktop/login1/session/e2e "
+                                                         "--method org.freedesktop.DBus.Mock.GetCalls",
+                                                         "r"),
+                                                   pclose);
+        std::string calls;
+        char buffer[512];
+        while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+            calls += buffer;
+        }
+        return calls.find("'Lock'") != std::string::npos;
+    }));
+    onHeadset([&] { return simulator->disconnect(); });
 }
 
 TEST_F(EndToEndTest, SecondHeadsetDuringASessionIsRefused) {

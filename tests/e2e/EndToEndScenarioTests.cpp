@@ -134,6 +134,9 @@ protected:
         host = LinuxHostServices::create(std::move(options), &error);
         ASSERT_TRUE(host) << error;
         main.run([](ScreenRecorder& recorder) -> asio::awaitable<void> {
+            // What the application's launch does: watch power, lid and displays, then check the grants,
+            // which starts listening.
+            recorder.startHostAvailabilityMonitoring();
             recorder.setLocalNetworkPermissionChecksEnabled(true);
             co_await recorder.checkMandatoryPermissions();
         }(host->recorder()));
@@ -513,8 +516,9 @@ TEST_F(EndToEndTest, VanishedHeadsetIsNoticedByTheIdleTimeOutAndTheHostListensAg
     const HostEndpoint advertised = headset.run(locator.locate());
     HeadsetSimulator::Options options;
     options.connectsThroughRelay = true;
-    // QUIC takes the shorter of the two sides' idle time-outs.
-    options.idleTimeout = 3000ms;
+    // QUIC takes the shorter of the two sides' idle time-outs; this one still outlasts the pause while the
+    // host rotates its identity after pairing.
+    options.idleTimeout = 8000ms;
     auto simulator = makeHeadset(fixedHostLocator(testLoopbackAddress(), advertised.port), options);
     onHeadset([&] { return simulator->connect(); });
     pair(*simulator);
@@ -534,6 +538,44 @@ TEST_F(EndToEndTest, VanishedHeadsetIsNoticedByTheIdleTimeOutAndTheHostListensAg
             return false;
         }
     }));
+}
+
+TEST_F(EndToEndTest, DisplayResolutionChangeMidStreamAnnouncesANewFormatAndAKeyFrame) {
+    auto pattern = X11PatternWindow::open({0xFF8000, 0x0080FF});
+    ASSERT_TRUE(pattern);
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
+    ASSERT_TRUE(waitForPattern(*simulator, *pattern));
+
+    struct RestoreMode {
+        ~RestoreMode() { std::system("xrandr --output screen --mode 1920x1080 >/dev/null 2>&1"); }
+    } restoreMode;
+    ASSERT_EQ(std::system(
+                  "xrandr --newmode 1280x720_e2e 74.25 1280 1390 1430 1650 720 725 730 750 >/dev/null 2>&1; "
+                  "xrandr --addmode screen 1280x720_e2e && xrandr --output screen --mode 1280x720_e2e"),
+              0);
+    EXPECT_TRUE(waitUntil([&] {
+        pattern->paint(pattern->colours());
+        return readHeadset([&] {
+            const auto& format = simulator->videoFormat();
+            return format && format->width == 1280 && format->height == 720;
+        });
+    }));
+    // The first picture at the new size is a key frame.
+    EXPECT_TRUE(waitUntil([&] {
+        pattern->paint(pattern->colours());
+        return readHeadset([&] {
+            for (const auto& frame : simulator->decodedVideoFrames()) {
+                if (frame.width == 1280 && frame.height == 720) {
+                    return frame.isKeyFrame;
+                }
+            }
+            return false;
+        });
+    }));
+    onHeadset([&] { return simulator->disconnect(); });
 }
 
 // Stops the suite's X server: keep it the last test.

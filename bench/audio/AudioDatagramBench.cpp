@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <memory>
 #include <numbers>
 #include <optional>
 #include <vector>
@@ -16,97 +15,14 @@
 #include <benchmark/benchmark.h>
 
 #include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/io_context.hpp>
 
-#include "core/Logger.hpp"
-#include "core/SteadyClock.hpp"
 #include "platform/linux/audio/FdkAacAudioConverterFactory.hpp"
-#include "session/ScreenStreamBroadcaster.hpp"
-#include "support/FakeDefaultsStore.hpp"
-#include "support/FakeQuicTransport.hpp"
-#include "support/FakeSecretStore.hpp"
-#include "support/FakeServiceDiscovery.hpp"
-#include "wire/ControlMessageFraming.hpp"
+#include "support/InMemoryBroadcasterBench.hpp"
 
 namespace quillbridge {
 namespace {
 
 using Case = StreamControlMessage::Case;
-
-class NullSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
-
-struct AudioSession {
-    AudioSession() {
-        previousSink = installLogSink(std::make_shared<NullSink>());
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &transport;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.audioConverterFactory = &converters;
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
-        headset = transport.latestListener()->connect(Bytes{1, 2, 3});
-        drain();
-        control = run(headset->openStream(QuicStreamDirectionality::bidirectional));
-        send(StreamControlMessage::make<Case::heartbeat>());
-        run(broadcaster->authorizeCurrentSession());
-        send(StreamControlMessage::make<Case::receiverReady>());
-    }
-
-    ~AudioSession() {
-        run(broadcaster->stop());
-        drain();
-        broadcaster.reset();
-        drain();
-        installLogSink(previousSink);
-    }
-
-    void drain() {
-        for (;;) {
-            context.restart();
-            if (context.poll() == 0) {
-                return;
-            }
-        }
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        asio::co_spawn(context, std::move(awaitable),
-                       [&](std::exception_ptr, T value) { result = std::move(value); });
-        drain();
-        return std::move(*result);
-    }
-    void run(asio::awaitable<void> awaitable) {
-        asio::co_spawn(context, std::move(awaitable), asio::detached);
-        drain();
-    }
-
-    void send(const StreamControlMessage& message) {
-        run(control->send(ControlMessageFraming::encode(message), false));
-    }
-
-    asio::io_context context;
-    SteadyClock clock;
-    FakeQuicTransport transport;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
-    FdkAacAudioConverterFactory converters;
-    std::shared_ptr<LogSink> previousSink;
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
-    std::shared_ptr<FakeQuicConnection> headset;
-    std::shared_ptr<QuicStream> control;
-};
 
 double percentileMicroseconds(std::vector<double> nanoseconds, double fraction) {
     if (nanoseconds.empty())
@@ -118,7 +34,10 @@ double percentileMicroseconds(std::vector<double> nanoseconds, double fraction) 
 
 void BufferToDatagram(benchmark::State& state) {
     const auto channelCount = static_cast<std::uint32_t>(state.range(0));
-    AudioSession session;
+    FdkAacAudioConverterFactory converters;
+    InMemoryBroadcasterBench session([&](ScreenStreamBroadcasterDependencies& dependencies) {
+        dependencies.audioConverterFactory = &converters;
+    });
     // One second of a two-tone signal in 512-frame buffers, so each buffer completes one chunk.
     std::vector<AudioPCMBuffer> buffers;
     for (std::uint32_t first = 0; first + 512 <= 48'000; first += 512) {

@@ -8,24 +8,14 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/io_context.hpp>
-
-#include "core/Logger.hpp"
-#include "core/SteadyClock.hpp"
-#include "session/ScreenStreamBroadcaster.hpp"
-#include "support/FakeDefaultsStore.hpp"
-#include "support/FakeQuicTransport.hpp"
-#include "support/FakeSecretStore.hpp"
-#include "support/FakeServiceDiscovery.hpp"
-#include "support/RecordingRemoteInputSink.hpp"
-#include "wire/ControlMessageFraming.hpp"
+#include "session/RemoteInputSink.hpp"
+#include "support/InMemoryBroadcasterBench.hpp"
 
 namespace quillbridge {
 namespace {
@@ -46,83 +36,11 @@ public:
     std::size_t moves = 0;
 };
 
-class NullSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
-
-struct Session {
-    Session() {
-        previousSink = installLogSink(std::make_shared<NullSink>());
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &transport;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.remoteInput = &input;
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
-        headset = transport.latestListener()->connect(Bytes{1, 2, 3});
-        drain();
-        control = run(headset->openStream(QuicStreamDirectionality::bidirectional));
-        send(StreamControlMessage::make<Case::heartbeat>());
-        run(broadcaster->authorizeCurrentSession());
-        send(StreamControlMessage::make<Case::receiverReady>());
-    }
-
-    ~Session() {
-        run(broadcaster->stop());
-        drain();
-        broadcaster.reset();
-        drain();
-        installLogSink(previousSink);
-    }
-
-    void drain() {
-        for (;;) {
-            context.restart();
-            if (context.poll() == 0) {
-                return;
-            }
-        }
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        asio::co_spawn(context, std::move(awaitable),
-                       [&](std::exception_ptr, T value) { result = std::move(value); });
-        drain();
-        return std::move(*result);
-    }
-    void run(asio::awaitable<void> awaitable) {
-        asio::co_spawn(context, std::move(awaitable), asio::detached);
-        drain();
-    }
-
-    void send(const StreamControlMessage& message) {
-        run(control->send(ControlMessageFraming::encode(message), false));
-    }
-
-    asio::io_context context;
-    SteadyClock clock;
-    FakeQuicTransport transport;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
-    CountingInputSink input;
-    std::shared_ptr<LogSink> previousSink;
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
-    std::shared_ptr<FakeQuicConnection> headset;
-    std::shared_ptr<QuicStream> control;
-};
-
 // Small messages in one burst per iteration, read, decoded and dispatched to the input handler.
 void BM_ControlMessageDispatch(benchmark::State& state) {
-    Session session;
+    CountingInputSink input;
+    InMemoryBroadcasterBench session(
+        [&](ScreenStreamBroadcasterDependencies& dependencies) { dependencies.remoteInput = &input; });
     const auto batch = static_cast<std::size_t>(state.range(0));
     Bytes frames;
     const Bytes frame =
@@ -131,9 +49,9 @@ void BM_ControlMessageDispatch(benchmark::State& state) {
         frames.insert(frames.end(), frame.begin(), frame.end());
     }
     for (auto _ : state) {
-        const std::size_t before = session.input.moves;
+        const std::size_t before = input.moves;
         session.run(session.control->send(frames, false));
-        if (session.input.moves != before + batch) {
+        if (input.moves != before + batch) {
             state.SkipWithError("not every message reached its handler");
             break;
         }
@@ -146,7 +64,9 @@ BENCHMARK(BM_ControlMessageDispatch)->Arg(1000)->Unit(benchmark::kMillisecond);
 // handed to the stream, as the response's own stamps record it (receive stamp after the read, send stamp
 // while the reply is built) plus the send; and the full round trip through the in-memory stream.
 void BM_ClockSynchronizationResponse(benchmark::State& state) {
-    Session session;
+    CountingInputSink input;
+    InMemoryBroadcasterBench session(
+        [&](ScreenStreamBroadcasterDependencies& dependencies) { dependencies.remoteInput = &input; });
     std::vector<double> hostMicroseconds;
     std::vector<double> roundTripMicroseconds;
     std::uint32_t sequence = 0;

@@ -1,10 +1,8 @@
 #include "platform/linux/dbus/SdBusEventLoop.hpp"
 
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <time.h>
-#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -17,57 +15,39 @@ SdBusEventLoop::~SdBusEventLoop() {
 }
 
 bool SdBusEventLoop::start() {
-    if (thread_.joinable() || !bus_) {
+    if (!bus_) {
         return false;
     }
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
-        return false;
-    }
-    thread_ = std::thread([this] { run(); });
-    return true;
+    return thread_.start([this] { return turn(); });
 }
 
 void SdBusEventLoop::stop() {
-    if (thread_.joinable()) {
-        stopping_ = true;
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
-        thread_.join();
-    }
-    if (wakeFd_ >= 0) {
-        close(wakeFd_);
-        wakeFd_ = -1;
-    }
+    thread_.stop();
 }
 
-void SdBusEventLoop::run() {
-    while (!stopping_) {
-        int processed = sd_bus_process(bus_.get(), nullptr);
-        if (processed < 0) {
-            return;
-        }
-        if (processed > 0) {
-            continue;
-        }
-        pollfd fds[2] = {{sd_bus_get_fd(bus_.get()), static_cast<short>(sd_bus_get_events(bus_.get())), 0},
-                         {wakeFd_, POLLIN, 0}};
-        int timeoutMilliseconds = -1;
-        std::uint64_t timeoutMicroseconds = 0;
-        if (sd_bus_get_timeout(bus_.get(), &timeoutMicroseconds) > 0 && timeoutMicroseconds != UINT64_MAX) {
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            std::uint64_t nowMicroseconds = static_cast<std::uint64_t>(now.tv_sec) * 1000000 +
-                                            static_cast<std::uint64_t>(now.tv_nsec) / 1000;
-            timeoutMilliseconds =
-                timeoutMicroseconds <= nowMicroseconds
-                    ? 0
-                    : static_cast<int>((timeoutMicroseconds - nowMicroseconds + 999) / 1000);
-        }
-        if (poll(fds, 2, timeoutMilliseconds) < 0 && errno != EINTR) {
-            return;
-        }
+bool SdBusEventLoop::turn() {
+    int processed = sd_bus_process(bus_.get(), nullptr);
+    if (processed < 0) {
+        return false;
     }
+    if (processed > 0) {
+        return true;
+    }
+    int fd = sd_bus_get_fd(bus_.get());
+    auto events = static_cast<short>(sd_bus_get_events(bus_.get()));
+    int timeoutMilliseconds = -1;
+    std::uint64_t timeoutMicroseconds = 0;
+    if (sd_bus_get_timeout(bus_.get(), &timeoutMicroseconds) > 0 && timeoutMicroseconds != UINT64_MAX) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        std::uint64_t nowMicroseconds =
+            static_cast<std::uint64_t>(now.tv_sec) * 1000000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+        timeoutMilliseconds = timeoutMicroseconds <= nowMicroseconds
+                                  ? 0
+                                  : static_cast<int>((timeoutMicroseconds - nowMicroseconds + 999) / 1000);
+    }
+    int ready = thread_.wait(fd, events, timeoutMilliseconds);
+    return ready >= 0 || errno == EINTR;
 }
 
 std::optional<bool> readChangedBooleanProperty(sd_bus_message* message, const std::string& interface,

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <atomic>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/linux/dbus/SdBus.hpp"
+#include "platform/linux/thread/WakeableEventThread.hpp"
 
 namespace quillbridge {
 
@@ -26,12 +25,11 @@ public:
     void stop();
 
 private:
-    void run();
+    // One pass on the thread: dispatches what is pending, else waits. False once the connection has failed.
+    bool turn();
 
     SdBusPointer bus_;
-    int wakeFd_ = -1;
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    WakeableEventThread thread_;
 };
 
 // Reads a PropertiesChanged signal: the Boolean's new value when `property` of `interface` is among the

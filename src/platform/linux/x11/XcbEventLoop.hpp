@@ -1,11 +1,10 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <thread>
 
+#include "platform/linux/thread/WakeableEventThread.hpp"
 #include "platform/linux/x11/XcbConnection.hpp"
 
 namespace quillbridge {
@@ -28,15 +27,14 @@ public:
     void stop();
 
 private:
-    void run();
+    // One pass on the thread: hands over what has arrived, then waits. False once the connection has failed.
+    bool turn();
 
     std::unique_ptr<XcbConnection> connection_;
     std::function<void(xcb_generic_event_t*)> onEvent_;
     std::chrono::milliseconds idle_;
     std::function<void()> onIdle_;
-    int wakeFd_ = -1;
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
+    WakeableEventThread thread_;
 };
 
 }  // namespace quillbridge

@@ -3,8 +3,10 @@
 // and AAC-ELD encoder on the host, and the simulator's decoders on the headset. Service discovery and the
 // desktop (clipboard, input, Persona receivers) are fakes.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <functional>
@@ -24,6 +26,8 @@
 #include "core/BlockingWorkPool.hpp"
 #include "core/SteadyClock.hpp"
 #include "platform/linux/audio/FdkAacAudioConverterFactory.hpp"
+#include "platform/linux/avahi/AvahiServiceAdvertiser.hpp"
+#include "platform/linux/avahi/AvahiServiceBrowser.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "platform/linux/video/LibavVideoEncoderFactory.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
@@ -117,9 +121,13 @@ protected:
         dependencies.personaAVTimingCoordinator = timing;
         dependencies.personaCameraReceiver = camera;
         dependencies.microphoneReceiver = microphone;
+        configure(dependencies);
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
     }
+
+    // Lets a fixture change what the broadcaster is built from.
+    virtual void configure(ScreenStreamBroadcasterDependencies&) {}
 
     void TearDown() override {
         headsets.clear();
@@ -199,7 +207,7 @@ protected:
     FakeServiceDiscovery discovery;
     FakeDefaultsStore defaults;
     FakeSecretStore secrets;
-    LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{2, std::nullopt}};
+    LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{}};
     FdkAacAudioConverterFactory audioConverters;
     FakeClipboardTransferService clipboard;
     FakeKeyboardReportingService keyboard;
@@ -281,7 +289,7 @@ TEST_F(HeadsetSimulatorOverQuicTest, AWrongCodeCostsARoundAndTheNextCodeShownPai
     EXPECT_TRUE(headset.pairedHost().has_value());
 }
 
-TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
+TEST_F(HeadsetSimulatorOverQuicTest, RefusalsAndHostEndedSessionsReachTheCaller) {
     // A headset the host does not know is told so when it asks to be authenticated.
     auto& stranger = makeHeadset();
     run(stranger.connect());
@@ -294,11 +302,27 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
     }
     stranger.close();
 
-    // A paired headset whose host was reset (its peer store emptied) is refused at reconnect.
+    // A headset of an older protocol gets the host's hello, then the refusal.
+    HeadsetSimulator::Options old;
+    old.controlProtocolVersion = 18;
+    old.minimumCompatibleControlProtocolVersion = 18;
+    auto& outdated = makeHeadset(old);
+    run(outdated.connect());
+    EXPECT_EQ(run(outdated.hello(true)).peerID, broadcaster->localPeerIdentity().id);
+    try {
+        run(outdated.receive<Case::pairingChallenge>());
+        FAIL() << "an outdated headset was let in";
+    } catch (const HeadsetSimulatorError& error) {
+        EXPECT_EQ(error.reason(), PairingFailureReason::incompatibleVersion);
+    }
+    outdated.close();
+
+    // The host forgets the connected headset: the session ends under it, and its next reconnect is refused.
     auto& headset = makeHeadset();
     pair(headset);
-    run(headset.disconnect());
     run(broadcaster->forgetPairedPeer(headset.identity().id));
+    ASSERT_TRUE(runUntil([&] { return !headset.controlStreamEndReason().empty(); }));
+    EXPECT_FALSE(headset.isConnected());
     run(headset.connect());
     try {
         run(headset.authenticate());
@@ -308,14 +332,18 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
     }
 }
 
-TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowledgesIt) {
+class HeadsetSimulatorVideoTest : public HeadsetSimulatorOverQuicTest,
+                                  public ::testing::WithParamInterface<StreamCodec> {};
+
+TEST_P(HeadsetSimulatorVideoTest, DecodesASolidColourFrameAtItsSizeAndAKeyFrameOnRequest) {
+    run(broadcaster->setVideoCodec(GetParam()));
     auto& headset = makeHeadset();
     pair(headset);
     run(headset.sendReceiverReady());
     ASSERT_TRUE(runUntil([&] { return isConnectedState(); }));
 
     constexpr std::uint32_t width = 320;
-    constexpr std::uint32_t height = 176;
+    constexpr std::uint32_t height = 240;
     const std::uint64_t start = monotonicNanoseconds();
     for (int index = 0; index < 60 && headset.decodedVideoFrameCount() < 3; ++index) {
         run(broadcaster->encodeOrDeferVideoFrame(
@@ -325,6 +353,7 @@ TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowl
     ASSERT_GE(headset.decodedVideoFrameCount(), 3u) << headset.lastVideoDecodeError();
     EXPECT_EQ(headset.undecodableVideoFrameCount(), 0u) << headset.lastVideoDecodeError();
     ASSERT_TRUE(headset.videoFormat().has_value());
+    EXPECT_EQ(headset.videoFormat()->codec, GetParam());
     EXPECT_EQ(headset.videoFormat()->width, width);
     EXPECT_EQ(headset.videoFormat()->height, height);
     const auto& picture = headset.decodedVideoFrames().back();
@@ -343,7 +372,29 @@ TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowl
     // Every frame was acknowledged: the host never ran out of its flight window.
     EXPECT_GE(headset.receivedCount(Case::videoFormat), 1u);
     EXPECT_EQ(headset.receivedVideoFrames().size(), headset.decodedVideoFrameCount());
+
+    // The stream has no key frames of its own after the first; one asked for arrives.
+    run(headset.requestKeyFrame(KeyFrameRequestReason::formatChanged));
+    const std::size_t before = headset.receivedVideoFrames().size();
+    auto keyFrameSince = [&] {
+        const auto& frames = headset.receivedVideoFrames();
+        return std::any_of(frames.begin() + static_cast<std::ptrdiff_t>(before), frames.end(),
+                           [](const auto& frame) { return frame.isKeyFrame; });
+    };
+    for (int index = 0; index < 30 && !keyFrameSince(); ++index) {
+        run(broadcaster->encodeOrDeferVideoFrame(solidFrame(
+            width, height, 200, 40, 90, start + static_cast<std::uint64_t>(100 + index) * 16'666'667)));
+        runUntil([&] { return headset.receivedVideoFrames().size() > before + index; }, 200ms);
+    }
+    EXPECT_TRUE(keyFrameSince());
+    EXPECT_EQ(headset.undecodableVideoFrameCount(), 0u) << headset.lastVideoDecodeError();
+    run(broadcaster->completePendingFrames());
+    runFor(300ms);
 }
+
+INSTANTIATE_TEST_SUITE_P(Codecs, HeadsetSimulatorVideoTest,
+                         ::testing::Values(StreamCodec::h264, StreamCodec::hevc),
+                         [](const auto& info) { return info.param == StreamCodec::h264 ? "h264" : "hevc"; });
 
 TEST_F(HeadsetSimulatorOverQuicTest, DecodesTheAnnouncedToneBeyondTheUnacknowledgedWindow) {
     auto& headset = makeHeadset();
@@ -462,6 +513,49 @@ TEST_F(HeadsetSimulatorOverQuicTest, VanishedHeadsetLeavesTheHostUninformed) {
     // The host heard no close: the session stays up (until its idle time-out, not waited for here).
     runFor(300ms);
     EXPECT_TRUE(isConnectedState());
+}
+
+// The same headset finding the host through a real avahi-daemon: only inside the private network namespace
+// that run-in-netns.sh makes (CTest runs it there); elsewhere it skips.
+class HeadsetSimulatorOverAvahiTest : public HeadsetSimulatorOverQuicTest {
+protected:
+    void SetUp() override {
+        if (std::getenv("QUILLBRIDGE_AVAHI_NETNS_SCRIPT") == nullptr) {
+            GTEST_SKIP() << "needs the private network namespace of run-in-netns.sh";
+        }
+        HeadsetSimulatorOverQuicTest::SetUp();
+    }
+
+    void TearDown() override {
+        if (broadcaster) {
+            HeadsetSimulatorOverQuicTest::TearDown();
+        }
+    }
+
+    void configure(ScreenStreamBroadcasterDependencies& dependencies) override {
+        dependencies.makeAdvertiser = [] { return std::make_unique<AvahiServiceAdvertiser>(); };
+        dependencies.makeBrowser = [] { return std::make_unique<AvahiServiceBrowser>(); };
+        // The namespace's daemon publishes on IPv4 loopback; the namespace has the host's own port to
+        // itself, which every listener run advertises again (as in production).
+        dependencies.bindAddress = "127.0.0.1";
+        dependencies.listenPort = 49555;
+    }
+
+    HostLocator browsedHost() {
+        return ServiceBrowserHostLocator([] { return std::make_unique<AvahiServiceBrowser>(); }).locator();
+    }
+};
+
+TEST_F(HeadsetSimulatorOverAvahiTest, FindsTheAdvertisedHostToPairAndAgainToReconnect) {
+    headsets.push_back(std::make_unique<HeadsetSimulator>(context.get_executor(), browsedHost()));
+    auto& headset = *headsets.back();
+    pair(headset);
+    EXPECT_EQ(headset.pairedHost()->peerID, broadcaster->localPeerIdentity().id);
+    run(headset.disconnect());
+    // The listener runs again after the session and is advertised again; the headset finds it anew.
+    run(headset.reconnect());
+    EXPECT_TRUE(headset.isConnected());
+    run(headset.disconnect());
 }
 
 TEST(PersonaCameraTestEncoderTest, FramesDecodeToTheirColourFromTheAnnouncedParameterSets) {

@@ -1,0 +1,54 @@
+#include "platform/linux/thread/WakeableEventThread.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace quillbridge {
+
+WakeableEventThread::~WakeableEventThread() {
+    stop();
+}
+
+bool WakeableEventThread::start(std::function<bool()> turn) {
+    if (thread_.joinable() || !turn) {
+        return false;
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        return false;
+    }
+    turn_ = std::move(turn);
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void WakeableEventThread::stop() {
+    if (thread_.joinable()) {
+        stopping_ = true;
+        std::uint64_t one = 1;
+        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+        thread_.join();
+    }
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+        wakeFd_ = -1;
+    }
+}
+
+int WakeableEventThread::wait(int fd, short events, int timeoutMilliseconds) const {
+    pollfd fds[2] = {{fd, events, 0}, {wakeFd_, POLLIN, 0}};
+    return poll(fds, 2, timeoutMilliseconds);
+}
+
+void WakeableEventThread::run() {
+    while (!stopping_) {
+        if (!turn_()) {
+            return;
+        }
+    }
+}
+
+}  // namespace quillbridge

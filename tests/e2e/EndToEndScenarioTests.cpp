@@ -194,7 +194,7 @@ protected:
             }));
             lastShownCode = code;
             ASSERT_TRUE(waitForPairingPrompt());
-            main.run(host->broadcaster()->submitPairingCode(attempt < wrongCodes ? wrongCode(*code) : *code));
+            submitPairingCode(attempt < wrongCodes ? wrongCode(*code) : *code);
             if (pairing.wait_for(0s) == std::future_status::ready) {
                 break;
             }
@@ -203,18 +203,15 @@ protected:
         pairing.get();
     }
 
-    // Waits until the host shows a pairing prompt.
+    // Waits until the host shows a pairing prompt, as the prompt window would.
     bool waitForPairingPrompt() {
-        return waitUntil([&] {
-            return main.run([](ScreenStreamBroadcaster& broadcaster) -> asio::awaitable<bool> {
-                while (broadcaster.pairingPrompts().bufferedCount() > 0) {
-                    if (auto value = co_await broadcaster.pairingPrompts().next(); value && *value) {
-                        co_return true;
-                    }
-                }
-                co_return false;
-            }(*host->broadcaster()));
-        });
+        return waitUntil(
+            [&] { return onMain([&] { return host->recorder().pairingPrompt().has_value(); }); });
+    }
+
+    // Types the code into the prompt.
+    void submitPairingCode(std::string code) {
+        main.run(host->recorder().submitPairingCode(std::move(code)));
     }
 
     static std::string wrongCode(std::string code) {
@@ -501,7 +498,7 @@ TEST_F(EndToEndTest, WrongCodeThreeTimesEndsTheAttempt) {
         }));
         lastShownCode = code;
         ASSERT_TRUE(waitForPairingPrompt());
-        main.run(host->broadcaster()->submitPairingCode(wrongCode(*code)));
+        submitPairingCode(wrongCode(*code));
     }
     ASSERT_EQ(pairing.wait_for(waitBound), std::future_status::ready);
     EXPECT_THROW(pairing.get(), HeadsetSimulatorError);

@@ -1,15 +1,20 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <asio/awaitable.hpp>
 
 #include "capture/CaptureDisplay.hpp"
 #include "core/AsyncStream.hpp"
+#include "core/Uuid.hpp"
 #include "session/AudioPCMBuffer.hpp"
 #include "session/CapturedVideoFrame.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "wire/PairedPeerRecord.hpp"
 #include "wire/StreamCodec.hpp"
 #include "wire/StreamConfigurationMessage.hpp"
 
@@ -30,11 +35,17 @@ struct CapturedDisplayReport {
 class ScreenRecorderSession {
 public:
     using State = ScreenStreamBroadcaster::State;
+    using PairingPrompt = ScreenStreamBroadcaster::PairingPrompt;
 
     virtual ~ScreenRecorderSession() = default;
 
     virtual AsyncStream<State>& updates() = 0;
     virtual AsyncStream<StreamConfigurationMessage>& configurations() = 0;
+    // The pairing prompt to show; nothing once it is withdrawn.
+    virtual AsyncStream<std::optional<PairingPrompt>>& pairingPrompts() = 0;
+    // Whether the headset lends its Persona camera, and its microphone, as it reports them.
+    virtual AsyncStream<bool>& personaCameraSharingStates() = 0;
+    virtual AsyncStream<bool>& microphoneSharingStates() = 0;
 
     // Whether a headset is connected.
     virtual asio::awaitable<bool> hasConnection() = 0;
@@ -68,6 +79,17 @@ public:
     virtual asio::awaitable<void> applyFrameRate(int framesPerSecond) = 0;
     // Rebuilds the encoding pipeline before the next frame, dropping a deferred frame.
     virtual asio::awaitable<void> requestVideoEncodingPipelineReset() = 0;
+
+    // The user's answers to the pairing prompt, and the paired-device list.
+    virtual asio::awaitable<void> submitPairingCode(std::string code) = 0;
+    virtual asio::awaitable<void> cancelPairing() = 0;
+    virtual asio::awaitable<void> forgetPairedPeer(Uuid id) = 0;
+    virtual asio::awaitable<std::vector<PairedPeerRecord>> pairedPeers() = 0;
+
+    // What the host wants of the headset's Persona camera and microphone; a revision not above the last
+    // one's is ignored.
+    virtual asio::awaitable<void> setPersonaCameraRequested(bool isRequested, std::uint64_t revision) = 0;
+    virtual asio::awaitable<void> setMicrophoneRequested(bool isRequested, std::uint64_t revision) = 0;
 };
 
 }  // namespace quillbridge

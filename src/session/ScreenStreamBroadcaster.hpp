@@ -273,6 +273,18 @@ public:
     asio::awaitable<void> setPersonaCameraRequested(bool isRequested, std::uint64_t revision);
     asio::awaitable<void> setMicrophoneRequested(bool isRequested, std::uint64_t revision);
 
+    // Host coordination: what the capture side reads and sets on the session.
+    // Whether a headset connection exists, admitted or not.
+    asio::awaitable<bool> hasConnection();
+    // The peer-to-peer flag the next listener is built with. Setting it leaves a running listener alone.
+    asio::awaitable<bool> peerToPeerEnabled();
+    asio::awaitable<void> setPeerToPeerEnabled(bool enabled);
+    // The paired headsets as the store holds them now.
+    asio::awaitable<std::vector<PairedPeerRecord>> pairedPeers();
+    // The frame rate of the next encoder (at least 1), taken over by a pipeline reset that drops the waiting
+    // frame; nothing happens when it equals the pending (or, without one, the current) frame rate.
+    asio::awaitable<void> setVideoFrameRate(int framesPerSecond);
+
 private:
     friend struct ScreenStreamBroadcasterTestAccess;
     // Audio.

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/ScreenRecorderSession.hpp"
@@ -10,11 +13,15 @@
 namespace quillbridge {
 
 // A session that records the recorder's calls, in order, as short names ("startListening", "stop",
-// "encode", ...). The test sets whether a headset is connected and feeds the two streams itself.
+// "encode", ...). The test sets whether a headset is connected and the paired peers, and feeds the streams
+// itself.
 class FakeScreenRecorderSession final : public ScreenRecorderSession {
 public:
     AsyncStream<State>& updates() override { return updates_; }
     AsyncStream<StreamConfigurationMessage>& configurations() override { return configurations_; }
+    AsyncStream<std::optional<PairingPrompt>>& pairingPrompts() override { return pairingPrompts_; }
+    AsyncStream<bool>& personaCameraSharingStates() override { return personaCameraSharingStates_; }
+    AsyncStream<bool>& microphoneSharingStates() override { return microphoneSharingStates_; }
 
     asio::awaitable<bool> hasConnection() override { co_return connected; }
     asio::awaitable<void> startObservingKeyboardLayoutChanges() override {
@@ -83,6 +90,34 @@ public:
         co_return;
     }
 
+    asio::awaitable<void> submitPairingCode(std::string code) override {
+        record("submitPairingCode=" + code);
+        co_return;
+    }
+    asio::awaitable<void> cancelPairing() override {
+        record("cancelPairing");
+        co_return;
+    }
+    asio::awaitable<void> forgetPairedPeer(Uuid id) override {
+        record("forgetPairedPeer");
+        std::erase_if(peers, [&](const PairedPeerRecord& peer) { return peer.id == id; });
+        co_return;
+    }
+    asio::awaitable<std::vector<PairedPeerRecord>> pairedPeers() override {
+        record("pairedPeers");
+        co_return peers;
+    }
+    asio::awaitable<void> setPersonaCameraRequested(bool isRequested, std::uint64_t revision) override {
+        record(std::string(isRequested ? "camera=on#" : "camera=off#") + std::to_string(revision));
+        cameraRequests.emplace_back(isRequested, revision);
+        co_return;
+    }
+    asio::awaitable<void> setMicrophoneRequested(bool isRequested, std::uint64_t revision) override {
+        record(std::string(isRequested ? "microphone=on#" : "microphone=off#") + std::to_string(revision));
+        microphoneRequests.emplace_back(isRequested, revision);
+        co_return;
+    }
+
     // The calls whose name is in the list, in order.
     std::vector<std::string> callsAmong(const std::vector<std::string>& names) const {
         std::vector<std::string> selected;
@@ -108,6 +143,11 @@ public:
     bool displayStaysAwake = true;
     std::vector<std::string> calls;
     std::vector<CapturedDisplayReport> displayReports;
+    // What pairedPeers() returns; forgetPairedPeer() removes from it.
+    std::vector<PairedPeerRecord> peers;
+    // The camera and microphone requests, as (requested, revision), in order.
+    std::vector<std::pair<bool, std::uint64_t>> cameraRequests;
+    std::vector<std::pair<bool, std::uint64_t>> microphoneRequests;
     // Called with each call's name as it is made.
     std::function<void(const std::string&)> onCall;
     // Shared with other fakes that want to record into the same journal.
@@ -126,6 +166,9 @@ private:
 
     AsyncStream<State> updates_;
     AsyncStream<StreamConfigurationMessage> configurations_;
+    AsyncStream<std::optional<PairingPrompt>> pairingPrompts_;
+    AsyncStream<bool> personaCameraSharingStates_;
+    AsyncStream<bool> microphoneSharingStates_;
 };
 
 }  // namespace quillbridge

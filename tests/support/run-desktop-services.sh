@@ -12,6 +12,10 @@
 #   --system-bus   a private, permissive system bus (DBUS_SYSTEM_BUS_ADDRESS, QUILLBRIDGE_TEST_SYSTEM_BUS=1)
 #   --logind       python3-dbusmock's logind template on that system bus (QUILLBRIDGE_TEST_LOGIND=1)
 #   --upower       python3-dbusmock's upower template on that system bus (QUILLBRIDGE_TEST_UPOWER=1)
+#   --reuse-system-bus  the mocks use the system bus in DBUS_SYSTEM_BUS_ADDRESS (one the caller started, for
+#                  example a private network namespace's) instead of a bus of their own
+#
+# With --x11 the X server's process ID is in QUILLBRIDGE_TEST_XVFB_PID, for tests that stop it.
 #
 # Nothing here opens a network socket: X11 listens on a Unix socket only (-nolisten tcp), the buses and
 # the sound server on Unix sockets in the private runtime folder. Exit status 77 (skipped) when a service
@@ -20,6 +24,7 @@ set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 
 want_x11=0 want_pulse=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
+reuse_system_bus=0
 while (($# > 0)); do
     case $1 in
         --x11) want_x11=1 ;;
@@ -28,6 +33,7 @@ while (($# > 0)); do
         --system-bus) want_system_bus=1 ;;
         --logind) want_logind=1 want_system_bus=1 ;;
         --upower) want_upower=1 want_system_bus=1 ;;
+        --reuse-system-bus) reuse_system_bus=1 ;;
         --) shift; break ;;
         *) echo "run-desktop-services: unknown option $1" >&2; exit 2 ;;
     esac
@@ -64,6 +70,10 @@ trap 'exit 143' TERM INT
 export HOME=$work/home XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 export XDG_CACHE_HOME=$work/cache XDG_STATE_HOME=$work/state
 unset DBUS_SESSION_BUS_ADDRESS PULSE_SERVER DISPLAY
+if ((reuse_system_bus)); then
+    [[ -n ${DBUS_SYSTEM_BUS_ADDRESS:-} ]] ||
+        { echo "run-desktop-services: --reuse-system-bus needs DBUS_SYSTEM_BUS_ADDRESS" >&2; exit 2; }
+fi
 
 # Waits until a command succeeds, at most $1 seconds.
 wait_until() {
@@ -83,7 +93,7 @@ if ((want_x11)); then
     pids+=($!)
     wait_until 10 test -s "$work/display" || { cat "$work/xvfb.log" >&2; skip "Xvfb did not start"; }
     export DISPLAY=:$(tr -dc '0-9' <"$work/display")
-    export QUILLBRIDGE_TEST_X11=1
+    export QUILLBRIDGE_TEST_X11=1 QUILLBRIDGE_TEST_XVFB_PID=${pids[-1]}
 fi
 
 if ((want_session_bus)); then
@@ -94,7 +104,9 @@ if ((want_session_bus)); then
     export DBUS_SESSION_BUS_ADDRESS
 fi
 
-if ((want_system_bus)); then
+if ((want_system_bus && reuse_system_bus)); then
+    export QUILLBRIDGE_TEST_SYSTEM_BUS=1
+elif ((want_system_bus)); then
     need dbus-daemon
     cat >"$work/system-bus.conf" <<CONF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"

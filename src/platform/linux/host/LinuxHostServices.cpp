@@ -1,0 +1,215 @@
+#include "platform/linux/host/LinuxHostServices.hpp"
+
+#include <chrono>
+#include <optional>
+#include <utility>
+
+#include <asio/strand.hpp>
+
+#include "capture/AudioOutputMuteControls.hpp"
+#include "capture/BroadcasterRecorderSession.hpp"
+#include "capture/ScreenRecorder.hpp"
+#include "capture/SystemAudioMuteController.hpp"
+#include "core/BlockingWorkPool.hpp"
+#include "core/Logger.hpp"
+#include "core/SteadyClock.hpp"
+#include "input/MacKeyboardInputSourceSwitcher.hpp"
+#include "input/MacKeyboardLockController.hpp"
+#include "input/RemoteClipboardController.hpp"
+#include "input/RemoteKeyboardController.hpp"
+#include "input/RemoteMouseController.hpp"
+#include "input/RemoteSystemActionController.hpp"
+#include "platform/linux/audio/FdkAacAudioConverterFactory.hpp"
+#include "platform/linux/avahi/AvahiServiceAdvertiser.hpp"
+#include "platform/linux/avahi/AvahiServiceBrowser.hpp"
+#include "platform/linux/capture/LinuxCaptureStreamFactory.hpp"
+#include "platform/linux/dbus/HostDisplayNameReader.hpp"
+#include "platform/linux/dbus/LinuxConnectionPowerActivity.hpp"
+#include "platform/linux/dbus/LogindHostPowerEventSource.hpp"
+#include "platform/linux/dbus/UPowerLidStateObserver.hpp"
+#include "platform/linux/defaults/FileDefaultsStore.hpp"
+#include "platform/linux/power/SysfsPowerSourceReader.hpp"
+#include "platform/linux/pulse/DesktopSystemServices.hpp"
+#include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
+#include "platform/linux/qt/QtDesktopClipboard.hpp"
+#include "platform/linux/qt/QtFileContentTypeDetector.hpp"
+#include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "platform/linux/secrets/LinuxSecretStore.hpp"
+#include "platform/linux/video/LibavVideoEncoderFactory.hpp"
+#include "platform/linux/x11/RandRDisplayChangeObserver.hpp"
+#include "platform/linux/x11/RandRDisplayProvider.hpp"
+#include "platform/linux/x11/X11MandatoryPermissionProbe.hpp"
+#include "platform/linux/x11/XTestInputPoster.hpp"
+#include "platform/linux/x11/XcbDisplayWaker.hpp"
+#include "platform/linux/x11/XkbKeyboardLayouts.hpp"
+#include "platform/linux/x11/XkbKeyboardLockPort.hpp"
+#include "session/HostFormFactor.hpp"
+#include "session/RemoteClipboardTransferAdapter.hpp"
+#include "session/RemoteInputControllers.hpp"
+#include "session/RemoteKeyboardReportingAdapter.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
+
+namespace quillbridge {
+namespace {
+
+// How long start-up waits for the sound server before the host goes on without muting its outputs.
+constexpr std::chrono::milliseconds soundServerTimeout{3000};
+
+// The outputs of a host without a reachable sound server: none, so muting reports that nothing could be
+// muted and restoring has nothing to do.
+class NoAudioOutputMuteControls final : public AudioOutputMuteControls {
+public:
+    std::vector<std::string> outputMuteControls() override { return {}; }
+    std::optional<bool> readMute(const std::string&) override { return std::nullopt; }
+    bool writeMute(const std::string&, bool) override { return false; }
+    bool observe(const std::string&, std::function<void(bool)>) override { return false; }
+    void stopObserving(const std::string&) override {}
+};
+
+void setError(std::string* error, std::string text) {
+    if (error != nullptr) {
+        *error = std::move(text);
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOptions options,
+                                                             std::string* error) {
+    Logger logger("HostServices");
+    std::unique_ptr<LinuxHostServices> host(new LinuxHostServices());
+
+    host->clock_ = options.clock ? options.clock : std::make_shared<SteadyClock>();
+    host->workers_ = std::make_unique<asio::thread_pool>(options.workerThreadCount);
+    host->blockingWork_ = std::make_unique<BlockingWorkPool>();
+
+    // Settings and secrets in the XDG folders.
+    host->defaults_ = std::make_shared<FileDefaultsStore>(
+        options.defaultsFile.empty() ? FileDefaultsStore::defaultLocation() : options.defaultsFile);
+    host->secrets_ = LinuxSecretStore::open(
+        options.dataDirectory.empty() ? LinuxSecretStore::defaultDataDirectory() : options.dataDirectory,
+        options.useSecretService);
+
+    // Remote input on the X server.
+    host->inputPoster_ = XTestInputPoster::open(options.displayName);
+    host->keyboardLayouts_ = XkbKeyboardLayouts::open(options.displayName);
+    if (!host->inputPoster_ || !host->keyboardLayouts_) {
+        setError(error, "The X display cannot be reached");
+        return nullptr;
+    }
+    host->systemServices_ = std::make_unique<DesktopSystemServices>();
+    host->mouse_ =
+        std::make_unique<RemoteMouseController>(*host->inputPoster_, *host->inputPoster_, *host->clock_);
+    host->keyboard_ = std::make_unique<RemoteKeyboardController>(RemoteKeyboardController::Dependencies{
+        *host->inputPoster_,
+        *host->inputPoster_,
+        *host->keyboardLayouts_,
+        *host->clock_,
+        std::make_unique<MacKeyboardLockController>(
+            std::make_unique<XkbKeyboardLockPort>(options.displayName)),
+        std::make_unique<MacKeyboardInputSourceSwitcher>(*host->keyboardLayouts_, *host->defaults_),
+        {}});
+    host->systemActions_ = std::make_unique<RemoteSystemActionController>(*host->systemServices_);
+    host->remoteInput_ =
+        std::make_unique<RemoteInputControllers>(*host->mouse_, *host->keyboard_, *host->systemActions_);
+    host->keyboardReporting_ = std::make_unique<RemoteKeyboardReportingAdapter>(
+        *host->keyboard_,
+        [layouts = host->keyboardLayouts_.get()]() -> std::optional<MacKeyboardInputSourceIdentity> {
+            return layouts->currentLayoutIdentity();
+        });
+
+    // The desktop clipboard, touched on the main actor only; files are read and written on the workers.
+    host->clipboard_ = std::make_unique<QtDesktopClipboard>();
+    host->typeDetector_ = std::make_unique<QtFileContentTypeDetector>();
+    host->clipboardController_ = std::make_unique<RemoteClipboardController>(
+        asio::make_strand(host->workers_->get_executor()), options.mainActor, host->workers_->get_executor(),
+        *host->clipboard_, host->typeDetector_.get());
+    host->clipboardTransfers_ = std::make_unique<RemoteClipboardTransferAdapter>(*host->clipboardController_);
+
+    // Encoding, power and the network.
+    host->videoEncoders_ = std::make_unique<LibavVideoEncoderFactory>();
+    host->audioConverters_ = std::make_unique<FdkAacAudioConverterFactory>();
+    host->powerActivity_ = std::make_unique<LinuxConnectionPowerActivity>();
+    host->displayWaker_ = std::make_unique<XcbDisplayWaker>(options.displayName);
+    try {
+        host->transport_ = std::make_unique<LinuxQuicTransport>();
+    } catch (const std::exception& failure) {
+        setError(error, std::string("The QUIC transport cannot be started: ") + failure.what());
+        return nullptr;
+    }
+
+    // The host's audio mute first, as the application creates it, then the session.
+    std::string soundServerError;
+    std::unique_ptr<AudioOutputMuteControls> muteControls =
+        PulseAudioOutputMuteControls::connect(soundServerTimeout, &soundServerError);
+    if (!muteControls) {
+        logger.error("No sound server for the output mute: ", soundServerError);
+        muteControls = std::make_unique<NoAudioOutputMuteControls>();
+    }
+    auto muteController = std::make_shared<SystemAudioMuteController>(std::move(muteControls));
+
+    ScreenStreamBroadcasterDependencies session;
+    session.executor = host->workers_->get_executor();
+    session.transport = host->transport_.get();
+    session.makeAdvertiser = [] { return std::make_unique<AvahiServiceAdvertiser>(); };
+    session.makeBrowser = [] { return std::make_unique<AvahiServiceBrowser>(); };
+    session.clock = host->clock_.get();
+    session.defaults = host->defaults_.get();
+    session.secrets = host->secrets_.get();
+    session.hostDisplayName =
+        options.hostDisplayName.empty() ? HostDisplayNameReader::read() : options.hostDisplayName;
+    session.hostFormFactor = cachedHostFormFactor(SysfsPowerSourceReader());
+    session.peerToPeerEnabled =
+        host->defaults_->boolean(ScreenRecorder::peerToPeerDefaultsKey).value_or(false);
+    session.connectionPowerActivity = host->powerActivity_.get();
+    session.displayWaker = host->displayWaker_.get();
+    session.remoteInput = host->remoteInput_.get();
+    session.audioConverterFactory = host->audioConverters_.get();
+    session.clipboard = host->clipboardTransfers_.get();
+    session.keyboardReporting = host->keyboardReporting_.get();
+    session.listenPort = options.listenPort;
+    session.bindAddress = options.bindAddress;
+    session.blockingWork = host->blockingWork_.get();
+    session.videoEncoderFactory = host->videoEncoders_.get();
+    host->broadcaster_ = ScreenStreamBroadcaster::create(std::move(session));
+    host->session_ = std::make_shared<BroadcasterRecorderSession>(host->broadcaster_);
+
+    // The capture side and its observers.
+    auto displayProvider = RandRDisplayProvider::open(options.displayName);
+    if (!displayProvider) {
+        setError(error, "The X display has no RandR");
+        return nullptr;
+    }
+    ScreenRecorderDependencies recorder;
+    recorder.mainActor = options.mainActor;
+    recorder.drainExecutor = host->workers_->get_executor();
+    recorder.clock = host->clock_;
+    recorder.defaults = host->defaults_;
+    recorder.session = host->session_;
+    recorder.captureStreamFactory = std::make_shared<LinuxCaptureStreamFactory>(
+        XcbScreenCaptureStream::Options{.displayName = options.displayName});
+    recorder.displayProvider = std::move(displayProvider);
+    recorder.permissionProbe = std::make_shared<X11MandatoryPermissionProbe>(options.displayName);
+    recorder.powerEvents = std::make_shared<LogindHostPowerEventSource>(options.mainActor);
+    recorder.lidState = std::make_shared<UPowerLidStateObserver>(options.mainActor);
+    recorder.displayConfiguration =
+        std::make_shared<RandRDisplayChangeObserver>(options.mainActor, options.displayName);
+    recorder.muteController = std::move(muteController);
+    host->recorder_ = ScreenRecorder::create(std::move(recorder));
+    return host;
+}
+
+LinuxHostServices::~LinuxHostServices() {
+    // No handler may run on the workers while the objects below go; work still queued there is dropped
+    // with the pool, while everything it refers to still exists.
+    if (workers_) {
+        workers_->stop();
+        workers_->join();
+    }
+    recorder_.reset();
+    session_.reset();
+    broadcaster_.reset();
+    workers_.reset();
+}
+
+}  // namespace quillbridge

@@ -1,0 +1,446 @@
+// The headset simulator against the real broadcaster on loopback: the real QUIC transport, pairing with the
+// code the simulator shows, reconnect authentication across certificate rotations, the real video encoder
+// and AAC-ELD encoder on the host, and the simulator's decoders on the headset. Service discovery and the
+// desktop (clipboard, input, Persona receivers) are fakes.
+
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include "core/BlockingWorkPool.hpp"
+#include "core/SteadyClock.hpp"
+#include "platform/linux/audio/FdkAacAudioConverterFactory.hpp"
+#include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "platform/linux/video/LibavVideoEncoderFactory.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
+#include "session/quic/LoopbackEventLoop.hpp"
+#include "support/FakeDefaultsStore.hpp"
+#include "support/FakeSecretStore.hpp"
+#include "support/FakeServiceDiscovery.hpp"
+#include "support/RecordingRemoteInputSink.hpp"
+#include "support/audio/ToneAnalysis.hpp"
+#include "support/bridge/RecordingBridgeReceivers.hpp"
+#include "support/headset/HeadsetSimulator.hpp"
+#include "support/headset/HeadsetSimulatorError.hpp"
+#include "support/headset/ServiceBrowserHostLocator.hpp"
+#include "support/quic/TestLoopback.hpp"
+#include "support/session/FakeClipboardTransferService.hpp"
+#include "support/session/FakeKeyboardReportingService.hpp"
+
+namespace quillbridge {
+namespace {
+
+using namespace std::chrono_literals;
+using Case = StreamControlMessage::Case;
+using Result = ClipboardTransferResultCode;
+
+std::uint64_t monotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000ull +
+           static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+ClipboardTransferPayload textPayload(std::string text) {
+    auto representation = ClipboardRepresentation::make("public.utf8-plain-text", toBytes(text));
+    auto item = ClipboardItem::make({std::move(representation).value()}, std::nullopt);
+    return ClipboardTransferPayload::make({std::move(item).value()}).value();
+}
+
+// A captured frame of one colour in BGRA.
+std::shared_ptr<CapturedVideoFrame> solidFrame(std::uint32_t width, std::uint32_t height, std::uint8_t red,
+                                               std::uint8_t green, std::uint8_t blue,
+                                               std::uint64_t presentationTimeNanoseconds) {
+    auto storage = std::make_shared<std::vector<std::uint8_t>>(static_cast<std::size_t>(width) * height * 4);
+    for (std::size_t pixel = 0; pixel < storage->size(); pixel += 4) {
+        (*storage)[pixel] = blue;
+        (*storage)[pixel + 1] = green;
+        (*storage)[pixel + 2] = red;
+        (*storage)[pixel + 3] = 255;
+    }
+    auto pixels = std::make_shared<CapturedPixelBuffer>();
+    pixels->width = width;
+    pixels->height = height;
+    pixels->pixelFormat = pixelFormatBGRA;
+    pixels->planes = {{storage->data(), static_cast<std::size_t>(width) * 4}};
+    pixels->storage = storage;
+    auto frame = std::make_shared<CapturedVideoFrame>();
+    frame->imageBuffer = pixels;
+    frame->formatDescription = CapturedVideoFrame::FormatDescription{width, height, {}};
+    frame->presentationTimeNanoseconds = presentationTimeNanoseconds;
+    frame->status = CapturedFrameStatus::complete;
+    return frame;
+}
+
+class HeadsetSimulatorOverQuicTest : public LoopbackEventLoop {
+protected:
+    HeadsetSimulatorOverQuicTest() {
+        // Pairing's key derivation and the encoders under the sanitizers take their time.
+        waitBound = std::chrono::seconds(30);
+        runBound = std::chrono::seconds(30);
+    }
+
+    void SetUp() override {
+        ScreenStreamBroadcasterDependencies dependencies;
+        dependencies.executor = context.get_executor();
+        dependencies.transport = &host;
+        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
+        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
+        dependencies.clock = &clock;
+        dependencies.defaults = &defaults;
+        dependencies.secrets = &secrets;
+        dependencies.hostDisplayName = "Loopback Host";
+        dependencies.listenPort = 0;
+        dependencies.bindAddress = testLoopbackAddress();
+        dependencies.blockingWork = pool.get();
+        dependencies.videoEncoderFactory = &videoEncoders;
+        dependencies.audioConverterFactory = &audioConverters;
+        dependencies.clipboard = &clipboard;
+        dependencies.keyboardReporting = &keyboard;
+        dependencies.remoteInput = &input;
+        dependencies.personaAVTimingCoordinator = timing;
+        dependencies.personaCameraReceiver = camera;
+        dependencies.microphoneReceiver = microphone;
+        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
+        run(broadcaster->startListening());
+    }
+
+    void TearDown() override {
+        headsets.clear();
+        runFor(20ms);
+        if (broadcaster) {
+            run(broadcaster->stop());
+            runFor(50ms);
+            broadcaster.reset();
+        }
+        runFor(20ms);
+        pool.reset();
+    }
+
+    // Finds the host as the listener currently advertises it (each listener run has a port of its own).
+    HostLocator advertisedHost() {
+        return [this]() -> asio::awaitable<HostEndpoint> {
+            asio::steady_timer timer(context);
+            for (int attempt = 0; attempt < 2000; ++attempt) {
+                for (auto* advertiser : discovery.advertisers()) {
+                    if (advertiser->isPublished()) {
+                        co_return HostEndpoint{testLoopbackAddress(), advertiser->advertisement()->port};
+                    }
+                }
+                timer.expires_after(5ms);
+                co_await timer.async_wait(asio::use_awaitable);
+            }
+            throw std::runtime_error("the host does not advertise itself");
+        };
+    }
+
+    HeadsetSimulator& makeHeadset(HeadsetSimulator::Options options = {}) {
+        headsets.push_back(
+            std::make_unique<HeadsetSimulator>(context.get_executor(), advertisedHost(), options));
+        return *headsets.back();
+    }
+
+    // Pairs as the user would: the headset shows its code, the host prompts, the code is typed on the host.
+    void pair(HeadsetSimulator& headset) {
+        run(headset.connect());
+        pairFinished = false;
+        pairFailure = nullptr;
+        asio::co_spawn(context, headset.pair(), [this](std::exception_ptr error) {
+            pairFailure = error;
+            pairFinished = true;
+        });
+        std::optional<ScreenStreamBroadcaster::PairingPrompt> prompt;
+        ASSERT_TRUE(runUntil([&] {
+            while (broadcaster->pairingPrompts().bufferedCount() > 0) {
+                if (auto value = run(broadcaster->pairingPrompts().next()); value && *value) {
+                    prompt = *value;
+                }
+            }
+            return (prompt && headset.pairingCode()) || pairFinished;
+        }));
+        ASSERT_TRUE(prompt.has_value());
+        EXPECT_EQ(prompt->peerName, headset.identity().name);
+        ASSERT_TRUE(headset.pairingCode().has_value());
+        EXPECT_EQ(headset.pairingCode()->size(), 6u);
+        run(broadcaster->submitPairingCode(*headset.pairingCode()));
+        ASSERT_TRUE(runUntil([&] { return pairFinished; }));
+        if (pairFailure) {
+            std::rethrow_exception(pairFailure);
+        }
+    }
+
+    bool isConnectedState() {
+        while (broadcaster->updates().bufferedCount() > 0) {
+            if (auto state = run(broadcaster->updates().next())) {
+                lastState = *state;
+            }
+        }
+        return lastState.kind == ScreenStreamBroadcaster::State::Kind::connected;
+    }
+
+    SteadyClock clock;
+    LinuxQuicTransport host;
+    FakeServiceDiscovery discovery;
+    FakeDefaultsStore defaults;
+    FakeSecretStore secrets;
+    LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{2, std::nullopt}};
+    FdkAacAudioConverterFactory audioConverters;
+    FakeClipboardTransferService clipboard;
+    FakeKeyboardReportingService keyboard;
+    RecordingRemoteInputSink input;
+    std::shared_ptr<RecordingPersonaAVTimingCoordinator> timing =
+        std::make_shared<RecordingPersonaAVTimingCoordinator>();
+    std::shared_ptr<RecordingPersonaCameraReceiver> camera =
+        std::make_shared<RecordingPersonaCameraReceiver>();
+    std::shared_ptr<RecordingVisionMicrophoneReceiver> microphone =
+        std::make_shared<RecordingVisionMicrophoneReceiver>();
+    // Destroyed before the context its callers resume on.
+    std::unique_ptr<BlockingWorkPool> pool = std::make_unique<BlockingWorkPool>();
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
+    ScreenStreamBroadcaster::State lastState;
+    bool pairFinished = false;
+    std::exception_ptr pairFailure;
+    std::vector<std::unique_ptr<HeadsetSimulator>> headsets;
+};
+
+TEST_F(HeadsetSimulatorOverQuicTest, PairsWithTheShownCodeThenReconnectsThroughTwoRotations) {
+    auto& headset = makeHeadset();
+    pair(headset);
+    ASSERT_TRUE(headset.pairedHost().has_value());
+    EXPECT_EQ(headset.pairedHost()->peerID, broadcaster->localPeerIdentity().id);
+    EXPECT_EQ(headset.pairedHost()->displayName, "Loopback Host");
+    const Bytes pairedCertificate = headset.connection()->peerCertificateDER();
+    const Bytes firstRotation = headset.pairedHost()->certificateDER;
+    EXPECT_NE(firstRotation, pairedCertificate);
+    run(headset.disconnect());
+    EXPECT_FALSE(headset.isConnected());
+
+    // Each reconnect meets the certificate the host announced last, and learns the next one.
+    run(headset.reconnect());
+    EXPECT_EQ(headset.connection()->peerCertificateDER(), firstRotation);
+    const Bytes secondRotation = headset.pairedHost()->certificateDER;
+    EXPECT_NE(secondRotation, firstRotation);
+    run(headset.disconnect());
+    run(headset.reconnect());
+    EXPECT_EQ(headset.connection()->peerCertificateDER(), secondRotation);
+    run(headset.disconnect());
+}
+
+TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
+    // A headset the host does not know is told so when it asks to be authenticated.
+    auto& stranger = makeHeadset();
+    run(stranger.connect());
+    run(stranger.hello(false));
+    try {
+        run(stranger.receive<Case::authenticate>());
+        FAIL() << "an unknown headset was challenged";
+    } catch (const HeadsetSimulatorError& error) {
+        EXPECT_EQ(error.reason(), PairingFailureReason::unpaired);
+    }
+    stranger.close();
+
+    // A paired headset whose host was reset (its peer store emptied) is refused at reconnect.
+    auto& headset = makeHeadset();
+    pair(headset);
+    run(headset.disconnect());
+    run(broadcaster->forgetPairedPeer(headset.identity().id));
+    run(headset.connect());
+    try {
+        run(headset.authenticate());
+        FAIL() << "a forgotten headset was authenticated";
+    } catch (const HeadsetSimulatorError& error) {
+        EXPECT_EQ(error.reason(), PairingFailureReason::unpaired);
+    }
+}
+
+TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowledgesIt) {
+    auto& headset = makeHeadset();
+    pair(headset);
+    run(headset.sendReceiverReady());
+    ASSERT_TRUE(runUntil([&] { return isConnectedState(); }));
+
+    constexpr std::uint32_t width = 320;
+    constexpr std::uint32_t height = 176;
+    const std::uint64_t start = monotonicNanoseconds();
+    for (int index = 0; index < 60 && headset.decodedVideoFrameCount() < 3; ++index) {
+        run(broadcaster->encodeOrDeferVideoFrame(
+            solidFrame(width, height, 200, 40, 90, start + static_cast<std::uint64_t>(index) * 16'666'667)));
+        runUntil([&] { return headset.decodedVideoFrameCount() > static_cast<std::size_t>(index); }, 200ms);
+    }
+    ASSERT_GE(headset.decodedVideoFrameCount(), 3u) << headset.lastVideoDecodeError();
+    EXPECT_EQ(headset.undecodableVideoFrameCount(), 0u) << headset.lastVideoDecodeError();
+    ASSERT_TRUE(headset.videoFormat().has_value());
+    EXPECT_EQ(headset.videoFormat()->width, width);
+    EXPECT_EQ(headset.videoFormat()->height, height);
+    const auto& picture = headset.decodedVideoFrames().back();
+    EXPECT_EQ(picture.width, static_cast<int>(width));
+    EXPECT_EQ(picture.height, static_cast<int>(height));
+    const auto colour = picture.averageRgb();
+    EXPECT_NEAR(colour.red, 200, 8);
+    EXPECT_NEAR(colour.green, 40, 8);
+    EXPECT_NEAR(colour.blue, 90, 8);
+    // A corner looks like the middle: the picture is one colour throughout.
+    const auto corner = picture.averageRgb(0, 0, 16, 16);
+    EXPECT_NEAR(corner.red, colour.red, 6);
+    EXPECT_NEAR(corner.green, colour.green, 6);
+    EXPECT_NEAR(corner.blue, colour.blue, 6);
+    EXPECT_TRUE(headset.receivedVideoFrames().front().isKeyFrame);
+    // Every frame was acknowledged: the host never ran out of its flight window.
+    EXPECT_GE(headset.receivedCount(Case::videoFormat), 1u);
+    EXPECT_EQ(headset.receivedVideoFrames().size(), headset.decodedVideoFrameCount());
+}
+
+TEST_F(HeadsetSimulatorOverQuicTest, DecodesTheAnnouncedToneBeyondTheUnacknowledgedWindow) {
+    auto& headset = makeHeadset();
+    pair(headset);
+    run(headset.sendReceiverReady());
+    ASSERT_TRUE(runUntil([&] { return isConnectedState(); }));
+
+    // Twice the 24 chunks the host sends without receiver reports: the second half arrives only because
+    // the simulator acknowledges what it received.
+    constexpr std::uint32_t chunkFrames = 512;
+    constexpr std::uint32_t totalFrames = 48 * chunkFrames;
+    constexpr std::uint32_t bufferFrames = 512;
+    const std::uint64_t start = monotonicNanoseconds();
+    for (std::uint32_t first = 0; first < totalFrames; first += bufferFrames) {
+        AudioPCMBuffer buffer;
+        buffer.format = {48'000, 1, AudioSampleFormat::float32, false};
+        buffer.frameLength = bufferFrames;
+        auto& samples = buffer.floatChannels.emplace_back();
+        for (std::uint32_t frame = first; frame < first + bufferFrames; ++frame) {
+            samples.push_back(
+                static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 750 * frame / 48'000.0)));
+        }
+        buffer.presentationTimeNanoseconds = start + first * 1'000'000'000ull / 48'000;
+        run(broadcaster->sendAudioDatagrams(std::move(buffer)));
+        const std::size_t sentChunks = (first + bufferFrames) / chunkFrames;
+        // Wait for the chunk just sent (the encoder may hold the first back a little).
+        runUntil([&] { return headset.receivedAudioChunks().size() + 2 >= sentChunks; }, 500ms);
+    }
+    ASSERT_TRUE(runUntil([&] { return headset.receivedAudioChunks().size() >= 46; }));
+    ASSERT_EQ(headset.audioFormats().size(), 1u);
+    EXPECT_EQ(headset.audioFormats().begin()->second.format.sampleRate, 48'000);
+    EXPECT_EQ(headset.undecodableAudioPacketCount(), 0u);
+    ASSERT_GE(headset.decodedAudioSamples().size(), 40u * chunkFrames);
+    const auto steady = std::span<const float>(headset.decodedAudioSamples()).subspan(4096, 16384);
+    EXPECT_NEAR(dominantFrequencyHertz(steady, 48'000, 200, 4000), 750, 10);
+    EXPECT_GT(rootMeanSquare(steady), 0.2);
+}
+
+TEST_F(HeadsetSimulatorOverQuicTest, ClipboardCopyAndPasteRoundTrip) {
+    auto& headset = makeHeadset();
+    pair(headset);
+
+    // Nothing on the host's clipboard: the host refuses with its reason.
+    auto refused = run(headset.copyFromHost(3));
+    EXPECT_EQ(refused.result, Result::unavailable);
+    EXPECT_FALSE(refused.payload.has_value());
+
+    clipboard.captureResult = RemoteClipboardCaptureResult::captured(textPayload("from the host"));
+    auto copied = run(headset.copyFromHost(4));
+    EXPECT_EQ(copied.result, Result::succeeded);
+    ASSERT_TRUE(copied.payload.has_value());
+    EXPECT_EQ(asText(copied.payload->items()[0].representations()[0].data()), "from the host");
+
+    EXPECT_EQ(run(headset.pasteToHost(textPayload("from the headset"), 5)), Result::succeeded);
+    ASSERT_EQ(clipboard.applied.size(), 1u);
+    EXPECT_EQ(asText(clipboard.applied[0].items()[0].representations()[0].data()), "from the headset");
+}
+
+TEST_F(HeadsetSimulatorOverQuicTest, ClockInputAndPersonaMediaReachTheHost) {
+    // A headset whose clock runs five seconds behind the host's.
+    HeadsetSimulator::Options options;
+    options.headsetTimeNanoseconds = [] { return monotonicNanoseconds() - 5'000'000'000ull; };
+    auto& headset = makeHeadset(options);
+    pair(headset);
+    run(headset.sendReceiverReady());
+
+    const auto result = run(headset.synchronizeClock());
+    EXPECT_NEAR(static_cast<double>(result.visionToMacOffsetNanoseconds), 5e9, 50e6);
+    ASSERT_TRUE(runUntil([&] { return !timing->synchronizations.empty(); }));
+    EXPECT_EQ(timing->synchronizations[0].offsetNanoseconds, result.visionToMacOffsetNanoseconds);
+
+    run(headset.sendTextInput("hi"));
+    run(headset.sendSystemAction(RemoteSystemAction::back));
+    ASSERT_TRUE(runUntil([&] { return input.events.size() >= 2; }));
+    EXPECT_NE(std::find(input.events.begin(), input.events.end(), "text:hi"), input.events.end());
+    EXPECT_NE(std::find(input.events.begin(), input.events.end(), "systemAction"), input.events.end());
+
+    run(headset.sendPersonaCameraFrame(EncodedVideoFrame{7, 1000, true, Bytes{0, 0, 0, 2, 0x65, 0x88}}));
+    run(headset.waitUntil([&] { return headset.receivedCount(Case::personaCameraReceiverReport) > 0; },
+                          "the Persona camera report"));
+    ASSERT_EQ(camera->frames.size(), 1u);
+    EXPECT_EQ(camera->frames[0].payload, (Bytes{0, 0, 0, 2, 0x65, 0x88}));
+
+    const std::vector<float> samples(480, 0.25f);
+    run(headset.sendMicrophoneChunk(1, monotonicNanoseconds(), samples));
+    run(headset.waitUntil([&] { return headset.receivedCount(Case::microphoneReceiverReport) > 0; },
+                          "the microphone report"));
+    ASSERT_EQ(microphone->chunks.size(), 1u);
+    EXPECT_EQ(microphone->chunks[0].payload.size(), 480u * 4);
+    run(headset.endPersonaCameraStream());
+    run(headset.endMicrophoneStream());
+    run(headset.disconnect());
+}
+
+TEST_F(HeadsetSimulatorOverQuicTest, VanishedHeadsetLeavesTheHostUninformed) {
+    HeadsetSimulator::Options options;
+    options.connectsThroughRelay = true;
+    auto& headset = makeHeadset(options);
+    pair(headset);
+    run(headset.sendReceiverReady());
+    ASSERT_TRUE(runUntil([&] { return isConnectedState(); }));
+    headset.vanish();
+    EXPECT_FALSE(headset.isConnected());
+    // The host heard no close: the session stays up (until its idle time-out, not waited for here).
+    runFor(300ms);
+    EXPECT_TRUE(isConnectedState());
+}
+
+TEST(ServiceBrowserHostLocatorTest, ResolvesTheAdvertisedHostAndGivesUpWhenThereIsNone) {
+    asio::io_context context;
+    FakeServiceDiscovery discovery;
+    ServiceBrowserHostLocator::Options options;
+    options.timeout = 200ms;
+    ServiceBrowserHostLocator locator([&] { return discovery.makeBrowser(); }, options);
+
+    std::optional<HostEndpoint> found;
+    std::exception_ptr failure;
+    asio::co_spawn(context, locator.locate(), [&](std::exception_ptr error, HostEndpoint endpoint) {
+        failure = error;
+        found = endpoint;
+    });
+    context.run();
+    EXPECT_TRUE(failure);
+
+    auto advertiser = discovery.makeAdvertiser();
+    advertiser->start({"Loopback Host", "_quillbridge._udp", {}, 50123}, [](const ServiceDiscoveryState&) {});
+    failure = nullptr;
+    context.restart();
+    asio::co_spawn(context, locator.locate(), [&](std::exception_ptr error, HostEndpoint endpoint) {
+        failure = error;
+        found = endpoint;
+    });
+    context.run();
+    ASSERT_FALSE(failure);
+    EXPECT_EQ(found->port, 50123);
+    EXPECT_FALSE(found->address.empty());
+    advertiser->stop();
+}
+
+}  // namespace
+}  // namespace quillbridge

@@ -367,9 +367,23 @@ private:
                 co_await simulator.send(StreamControlMessage::make<Case::streamConfiguration>(message));
                 co_await simulator.sendReceiverReady();
                 co_await simulator.synchronizeClock();
-                co_await simulator.waitUntil([&] { return simulator.decodedVideoFrameCount() > 0; },
-                                             "the first decoded picture");
             }(headset, configuration));
+        const auto decodeDeadline = std::chrono::steady_clock::now() + 20s;
+        while (headsetLoop_.call([&] { return headset.decodedVideoFrameCount(); }) == 0) {
+            if (std::chrono::steady_clock::now() > decodeDeadline) {
+                const auto state = headsetLoop_.call([&] {
+                    std::ostringstream text;
+                    text << headset.receivedVideoFrames().size() << " frames received, "
+                         << headset.undecodableVideoFrameCount() << " refused by the decoder ("
+                         << headset.lastVideoDecodeError() << "), format "
+                         << (headset.videoFormat() ? "announced" : "not announced") << ", "
+                         << headset.receivedAudioChunks().size() << " audio chunks";
+                    return text.str();
+                });
+                throw std::runtime_error("no picture was decoded: " + state);
+            }
+            std::this_thread::sleep_for(20ms);
+        }
         const auto format = headsetLoop_.call([&] { return headset.videoFormat(); });
         if (format) {
             std::printf("Streaming %ux%u, codec %s.\n", static_cast<unsigned>(format->width),

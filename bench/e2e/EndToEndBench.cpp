@@ -32,6 +32,7 @@
 #include <functional>
 #include <future>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <random>
@@ -368,8 +369,11 @@ private:
                 co_await simulator.sendReceiverReady();
                 co_await simulator.synchronizeClock();
             }(headset, configuration));
+        // The capture sends a picture when the screen changes: a frame grabbed before the headset said it was
+        // ready is not sent, so keep changing the patch until one arrives.
         const auto decodeDeadline = std::chrono::steady_clock::now() + 20s;
-        while (headsetLoop_.call([&] { return headset.decodedVideoFrameCount(); }) == 0) {
+        for (int nudge = 1; headsetLoop_.call([&] { return headset.decodedVideoFrameCount(); }) == 0;
+             ++nudge) {
             if (std::chrono::steady_clock::now() > decodeDeadline) {
                 const auto state = headsetLoop_.call([&] {
                     std::ostringstream text;
@@ -382,8 +386,10 @@ private:
                 });
                 throw std::runtime_error("no picture was decoded: " + state);
             }
-            std::this_thread::sleep_for(20ms);
+            std::this_thread::sleep_for(100ms);
+            painter_->fill(patchX, patchY, patchSize, patchSize, palette[nudge % 2]);
         }
+        painter_->fill(patchX, patchY, patchSize, patchSize, palette[0]);
         const auto format = headsetLoop_.call([&] { return headset.videoFormat(); });
         if (format) {
             std::printf("Streaming %ux%u, codec %s.\n", static_cast<unsigned>(format->width),
@@ -546,6 +552,25 @@ private:
         });
     }
 
+    // With QUILLBRIDGE_E2E_BENCH_TRACE set to a file name, everything the latency figures come from.
+    void writeTrace() const {
+        const char* path = std::getenv("QUILLBRIDGE_E2E_BENCH_TRACE");
+        if (path == nullptr) {
+            return;
+        }
+        std::ofstream trace(path);
+        for (const auto& change : changes_) {
+            trace << "drawn " << change.timeNanoseconds << " colour " << change.colour << "\n";
+        }
+        for (const auto& picture : latencyPictures_) {
+            trace << "decoded " << picture.timeNanoseconds << " grabbed "
+                  << picture.presentationTimeNanoseconds << " colour " << picture.colour << "\n";
+        }
+        for (const auto& send : sends_) {
+            trace << "sent " << send.timeNanoseconds << " bytes " << send.byteCount << "\n";
+        }
+    }
+
     void report() {
         std::vector<double> grab;
         std::vector<double> wire;
@@ -553,15 +578,17 @@ private:
         std::size_t searchFrom = 0;
         for (std::size_t change = 0; change < changes_.size(); ++change) {
             const auto& drawn = changes_[change];
-            const std::uint64_t limit = change + 1 < changes_.size()
-                                            ? changes_[change + 1].timeNanoseconds + 1'000'000'000u
-                                            : drawn.timeNanoseconds + 1'000'000'000u;
+            // The change can only be on a picture grabbed before the next one was drawn.
+            const std::uint64_t nextDrawn = change + 1 < changes_.size()
+                                                ? changes_[change + 1].timeNanoseconds
+                                                : std::numeric_limits<std::uint64_t>::max();
             for (std::size_t index = searchFrom; index < latencyPictures_.size(); ++index) {
                 const auto& picture = latencyPictures_[index];
-                if (picture.timeNanoseconds > limit) {
+                if (picture.presentationTimeNanoseconds > nextDrawn) {
                     break;
                 }
-                if (picture.timeNanoseconds < drawn.timeNanoseconds || picture.colour != drawn.colour) {
+                if (picture.presentationTimeNanoseconds < drawn.timeNanoseconds ||
+                    picture.colour != drawn.colour) {
                     continue;
                 }
                 searchFrom = index;
@@ -581,6 +608,7 @@ private:
                 break;
             }
         }
+        writeTrace();
         std::printf("\nEnd-to-end figures (1920x1080 at 60 frames a second, H.264 with x264, loopback)\n");
         std::printf(" Glass latency over %zu colour changes (from the fill request to the X server):\n",
                     changes_.size());

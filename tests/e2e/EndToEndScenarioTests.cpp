@@ -3,6 +3,9 @@
 // desktop drawn on Xvfb and the sound played into PulseAudio. Run through run-e2e-environment.sh.
 
 #include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -10,11 +13,15 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
@@ -31,8 +38,11 @@
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-#include "support/pairing/ClientPairingExchange.hpp"
-#include "support/quic/QuicTestClient.hpp"
+#include "support/audio/ToneAnalysis.hpp"
+#include "support/headset/HeadsetSimulator.hpp"
+#include "support/headset/HeadsetSimulatorError.hpp"
+#include "support/headset/ServiceBrowserHostLocator.hpp"
+#include "support/quic/TestLoopback.hpp"
 #include "wire/ControlMessageFraming.hpp"
 #include "wire/StreamControlMessage.hpp"
 
@@ -83,122 +93,6 @@ private:
     std::thread thread_;
 };
 
-// The first advertisement of the host's service type that Avahi resolves.
-std::optional<ResolvedService> discoverHost() {
-    AvahiServiceBrowser browser;
-    std::mutex mutex;
-    std::optional<ServiceBrowseResult> found;
-    std::optional<ResolvedService> resolved;
-    browser.start(
-        "_quillbridge._udp", [](const ServiceDiscoveryState&) {},
-        [&](const std::vector<ServiceBrowseResult>& results) {
-            std::lock_guard lock(mutex);
-            if (!results.empty() && !found) {
-                found = results.front();
-            }
-        });
-    if (!waitUntil([&] {
-            std::lock_guard lock(mutex);
-            return found.has_value();
-        })) {
-        return std::nullopt;
-    }
-    std::promise<std::optional<ResolvedService>> promise;
-    ServiceBrowseResult result;
-    {
-        std::lock_guard lock(mutex);
-        result = *found;
-    }
-    browser.resolve(result, [&](std::expected<ResolvedService, ServiceDiscoveryError> service) {
-        promise.set_value(service ? std::optional(*service) : std::nullopt);
-    });
-    auto future = promise.get_future();
-    if (future.wait_for(waitBound) != std::future_status::ready) {
-        browser.stop();
-        return std::nullopt;
-    }
-    resolved = future.get();
-    browser.stop();
-    return resolved;
-}
-
-// One headset connection: the control stream and a reader that keeps every control message the host sends.
-class HeadsetConnection {
-public:
-    HeadsetConnection(EventLoopThread& loop, std::shared_ptr<QuicConnection> connection,
-                      std::shared_ptr<QuicStream> control)
-        : loop_(loop), connection_(std::move(connection)), control_(std::move(control)) {
-        asio::co_spawn(loop_.context, readControlMessages(), asio::detached);
-    }
-
-    QuicConnection& connection() { return *connection_; }
-
-    void send(const StreamControlMessage& message) {
-        loop_.run(control_->send(ControlMessageFraming::encode(message), false));
-    }
-
-    // The first message of the case not taken yet; throws when none comes within the bound.
-    template <Case C>
-    auto expect() {
-        std::optional<StreamControlMessage> taken;
-        waitUntil([&] {
-            std::lock_guard lock(state_->mutex);
-            for (std::size_t index = state_->next; index < state_->messages.size(); ++index) {
-                if (state_->messages[index].messageCase() == C && !state_->taken[index]) {
-                    state_->taken[index] = true;
-                    taken = state_->messages[index];
-                    return true;
-                }
-            }
-            return state_->ended;
-        });
-        if (!taken) {
-            throw std::runtime_error("the host did not send the expected control message");
-        }
-        return *taken->template get<C>();
-    }
-
-    bool ended() {
-        std::lock_guard lock(state_->mutex);
-        return state_->ended;
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::vector<StreamControlMessage> messages;
-        std::vector<bool> taken;
-        std::size_t next = 0;
-        bool ended = false;
-    };
-
-    asio::awaitable<void> readControlMessages() {
-        auto state = state_;
-        auto control = control_;
-        try {
-            for (;;) {
-                const Bytes data = co_await ControlMessageFraming::readMessageData(*control);
-                auto decoded = decodeJson<StreamControlMessage>(
-                    std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-                if (!decoded) {
-                    break;
-                }
-                std::lock_guard lock(state->mutex);
-                state->messages.push_back(std::move(*decoded));
-                state->taken.push_back(false);
-            }
-        } catch (const std::exception&) {
-        }
-        std::lock_guard lock(state->mutex);
-        state->ended = true;
-    }
-
-    EventLoopThread& loop_;
-    std::shared_ptr<QuicConnection> connection_;
-    std::shared_ptr<QuicStream> control_;
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
-
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -218,7 +112,10 @@ protected:
         options.defaultsFile = root / "defaults.json";
         options.dataDirectory = root / "data";
         options.useSecretService = false;
-        options.hostDisplayName = "End-to-End Host";
+        // A name of its own: the advertisement of the previous test's host may linger in Avahi's cache.
+        static int hostNumber = 0;
+        hostName = "End-to-End Host " + std::to_string(++hostNumber);
+        options.hostDisplayName = hostName;
         options.listenPort = 0;
         std::string error;
         host = LinuxHostServices::create(std::move(options), &error);
@@ -243,38 +140,311 @@ protected:
             [](Function body) -> asio::awaitable<decltype(body())> { co_return body(); }(function));
     }
 
-    HeadsetConnection connect(QuicTestClient& client, QuicTestClient::Options options = {}) {
-        auto service = discoverHost();
-        if (!service) {
-            throw std::runtime_error("the host was not discovered");
-        }
-        auto connection = headset.run(client.connect(service->port, std::move(options)));
-        auto control = headset.run(connection->openStream(QuicStreamDirectionality::bidirectional));
-        return HeadsetConnection(headset, std::move(connection), std::move(control));
+    // A headset that finds the host through Avahi; its calls run on the headset's loop.
+    std::unique_ptr<HeadsetSimulator> makeHeadset(HeadsetSimulator::Options options = {}) {
+        ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
+                                          ServiceBrowserHostLocator::Options{.instanceName = hostName});
+        return std::make_unique<HeadsetSimulator>(headset.context.get_executor(), locator.locator(),
+                                                  std::move(options));
     }
 
+    // Runs a call of the simulator on the headset's loop and waits for it.
+    template <class Function>
+    auto onHeadset(Function function) {
+        return headset.run(function());
+    }
+
+    // Reads simulator state on the headset's loop.
+    template <class Function>
+    auto readHeadset(Function function) {
+        return headset.run(
+            [](Function body) -> asio::awaitable<decltype(body())> { co_return body(); }(function));
+    }
+
+    // Pairs: while the headset shows its code, the test types it into the host as the prompt window does.
+    // `wrongCodes` wrong codes are typed first, one per round.
+    void pair(HeadsetSimulator& simulator, int wrongCodes = 0) {
+        auto pairing = asio::co_spawn(headset.context, simulator.pair(), asio::use_future);
+        for (int attempt = 0; attempt <= wrongCodes; ++attempt) {
+            std::optional<std::string> code;
+            ASSERT_TRUE(waitUntil([&] {
+                code = readHeadset([&] { return simulator.pairingCode(); });
+                return code.has_value() && code != lastShownCode;
+            }));
+            lastShownCode = code;
+            ASSERT_TRUE(waitForPairingPrompt());
+            main.run(host->broadcaster()->submitPairingCode(attempt < wrongCodes ? wrongCode(*code) : *code));
+            if (pairing.wait_for(0s) == std::future_status::ready) {
+                break;
+            }
+        }
+        ASSERT_EQ(pairing.wait_for(waitBound), std::future_status::ready);
+        pairing.get();
+    }
+
+    // Waits until the host shows a pairing prompt.
+    bool waitForPairingPrompt() {
+        return waitUntil([&] {
+            return main.run([](ScreenStreamBroadcaster& broadcaster) -> asio::awaitable<bool> {
+                while (broadcaster.pairingPrompts().bufferedCount() > 0) {
+                    if (auto value = co_await broadcaster.pairingPrompts().next(); value && *value) {
+                        co_return true;
+                    }
+                }
+                co_return false;
+            }(*host->broadcaster()));
+        });
+    }
+
+    static std::string wrongCode(std::string code) {
+        code[0] = code[0] == '9' ? '0' : static_cast<char>(code[0] + 1);
+        return code;
+    }
+
+    // Reports the receiver ready with the given configuration and waits until the host streams.
+    void startStreaming(HeadsetSimulator& simulator, StreamConfigurationMessage configuration) {
+        onHeadset([&] {
+            return simulator.send(StreamControlMessage::make<Case::streamConfiguration>(configuration));
+        });
+        onHeadset([&] { return simulator.sendReceiverReady(); });
+        ASSERT_TRUE(waitUntil([&] { return onMain([&] { return host->recorder().isConnected(); }); }));
+        ASSERT_TRUE(waitUntil([&] { return onMain([&] { return host->recorder().isRunning(); }); }));
+    }
+
+    // Waits until the headset decoded a picture whose bands have the pattern's colours.
+    bool waitForPattern(HeadsetSimulator& simulator, X11PatternWindow& pattern) {
+        return waitUntil([&] {
+            // Drawn again while waiting, as a live desktop keeps changing: each drawing is damage for the
+            // capture to pick up, whenever the stream is ready for it.
+            pattern.paint(pattern.colours());
+            return readHeadset([&] {
+                const auto& frames = simulator.decodedVideoFrames();
+                return !frames.empty() && showsPattern(frames.back(), pattern);
+            });
+        });
+    }
+
+    static bool showsPattern(const DecodedVideoFrame& frame, const X11PatternWindow& pattern) {
+        if (frame.width != pattern.width() || frame.height != pattern.height()) {
+            return false;
+        }
+        const int bands = static_cast<int>(pattern.colours().size());
+        const int bandWidth = frame.width / bands;
+        for (int band = 0; band < bands; ++band) {
+            // The middle of the band, away from its edges where chroma is shared with the next one.
+            const auto rgb = frame.averageRgb(band * bandWidth + bandWidth / 4, frame.height / 4,
+                                              bandWidth / 2, frame.height / 2);
+            const std::uint32_t colour = pattern.colours()[static_cast<std::size_t>(band)];
+            const int red = static_cast<int>((colour >> 16) & 0xFF);
+            const int green = static_cast<int>((colour >> 8) & 0xFF);
+            const int blue = static_cast<int>(colour & 0xFF);
+            if (std::abs(rgb.red - red) > 24 || std::abs(rgb.green - green) > 24 ||
+                std::abs(rgb.blue - blue) > 24) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Whether the test sound server's default sink is muted; nothing when it cannot be asked.
+    static std::optional<bool> sinkMuted() {
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen("pactl get-sink-mute quillbridge_sink_a", "r"),
+                                                   pclose);
+        if (!pipe) {
+            return std::nullopt;
+        }
+        char line[128] = {};
+        if (std::fgets(line, sizeof line, pipe.get()) == nullptr) {
+            return std::nullopt;
+        }
+        const std::string text(line);
+        if (text.find("yes") != std::string::npos) {
+            return true;
+        }
+        if (text.find("no") != std::string::npos) {
+            return false;
+        }
+        return std::nullopt;
+    }
+
+    std::string hostName;
+    std::optional<std::string> lastShownCode;
     std::filesystem::path root;
     EventLoopThread main;
     EventLoopThread headset;
     std::unique_ptr<LinuxHostServices> host;
 };
 
-TEST_F(EndToEndTest, FirstContactPairsAndStreamsTheDesktop) {
-    EXPECT_TRUE(waitUntil(
-        [&] { return onMain([&] { return host->recorder().hasCompletedMandatoryPermissionCheck(); }); }));
+TEST_F(EndToEndTest, FirstContactPairsAndStreamsTheDesktopAndItsSound) {
     EXPECT_TRUE(onMain([&] { return host->recorder().permissionIssues().empty(); }));
+    auto pattern = X11PatternWindow::open({0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF});
+    ASSERT_TRUE(pattern);
+    std::string soundError;
+    auto tone = PulseTonePlayer::start(1000, &soundError);
+    ASSERT_TRUE(tone) << soundError;
 
-    const Uuid hostID = host->broadcaster()->localPeerIdentity().id;
-    const LocalDeviceIdentity identity{Uuid::random(), "End-to-End Headset"};
-    const auto key = P256SigningKey::generate();
-    QuicTestClient client;
-    auto connection = connect(client);
-    ClientPairingExchange pairing(identity, key, client.identity().certificateDER, hostID, Date::now());
-    connection.send(StreamControlMessage::make<Case::hello>(pairing.hello()));
-    connection.expect<Case::hello>();
-    connection.send(StreamControlMessage::make<Case::pairingStart>(pairing.start()));
-    ASSERT_TRUE(pairing.receiveChallenge(connection.expect<Case::pairingChallenge>(),
-                                         connection.connection().peerCertificateDER()));
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    StreamConfigurationMessage configuration;
+    configuration.mutesHostAudio = false;
+    startStreaming(*simulator, configuration);
+
+    EXPECT_TRUE(waitForPattern(*simulator, *pattern));
+    const auto format = readHeadset([&] { return simulator->videoFormat(); });
+    ASSERT_TRUE(format);
+    EXPECT_EQ(format->width, 1920);
+    EXPECT_EQ(format->height, 1080);
+    EXPECT_TRUE(readHeadset([&] {
+        const auto& frames = simulator->receivedVideoFrames();
+        return !frames.empty() && frames.front().isKeyFrame;
+    }));
+
+    // A second of sound, decoded at the tone's frequency.
+    ASSERT_TRUE(waitUntil(
+        [&] { return readHeadset([&] { return simulator->decodedAudioSamples().size() >= 72000; }); }));
+    const auto samples = readHeadset([&] { return simulator->decodedAudioSamples(); });
+    const std::span<const float> recent(samples.data() + samples.size() - 48000, 48000);
+    EXPECT_NEAR(dominantFrequencyHertz(recent, 48000), 1000, 10);
+    EXPECT_EQ(sinkMuted(), false);
+
+    onHeadset([&] { return simulator->disconnect(); });
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isRunning(); }); }));
+}
+
+TEST_F(EndToEndTest, ReconnectWithoutCodeMeetsTheRotatedCertificateAndResumesFromAKeyFrame) {
+    auto pattern = X11PatternWindow::open({0x00FFFF, 0xFF00FF});
+    ASSERT_TRUE(pattern);
+    ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
+                                      ServiceBrowserHostLocator::Options{.instanceName = hostName});
+    const HostEndpoint first = headset.run(locator.locate());
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    const Bytes rotated = readHeadset([&] { return simulator->pairedHost()->certificateDER; });
+    onHeadset([&] { return simulator->disconnect(); });
+    ASSERT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
+
+    // The next listener runs on a port of its own; until Avahi announces it, the socket of the ended session
+    // (kept while it closes) would answer with the certificate from before the rotation.
+    ASSERT_TRUE(waitUntil([&] {
+        try {
+            return headset.run(locator.locate()).port != first.port;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }));
+    // No code this time: the signed challenge-response, against the certificate announced last.
+    onHeadset([&] { return simulator->reconnect(); });
+    EXPECT_EQ(readHeadset([&] { return simulator->connection()->peerCertificateDER(); }), rotated);
+    StreamConfigurationMessage configuration;
+    configuration.mutesHostAudio = true;
+    startStreaming(*simulator, configuration);
+    EXPECT_TRUE(waitForPattern(*simulator, *pattern));
+    EXPECT_TRUE(readHeadset([&] {
+        const auto& frames = simulator->receivedVideoFrames();
+        return !frames.empty() && frames.front().isKeyFrame;
+    }));
+    // The host's sound is muted while the headset plays it, and given back when it leaves.
+    EXPECT_TRUE(waitUntil([&] { return sinkMuted() == true; }));
+
+    onHeadset([&] { return simulator->disconnect(); });
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
+    EXPECT_TRUE(waitUntil([&] { return sinkMuted() == false; }));
+}
+
+TEST_F(EndToEndTest, SecondHeadsetDuringASessionIsRefused) {
+    // Where the host listens, seen before the session withdraws the advertisement.
+    ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
+                                      ServiceBrowserHostLocator::Options{.instanceName = hostName});
+    const HostEndpoint endpoint = headset.run(locator.locate());
+    auto first = makeHeadset();
+    onHeadset([&] { return first->connect(); });
+    pair(*first);
+    startStreaming(*first, StreamConfigurationMessage{});
+
+    HeadsetSimulator::Options options;
+    options.displayName = "Second Headset";
+    options.responseTimeout = 5000ms;
+    HeadsetSimulator second(headset.context.get_executor(), fixedHostLocator(endpoint.address, endpoint.port),
+                            options);
+    EXPECT_ANY_THROW({
+        onHeadset([&] { return second.connect(); });
+        onHeadset([&] { return second.hello(true); });
+    });
+    EXPECT_TRUE(onMain([&] { return host->recorder().isConnected(); }));
+    EXPECT_TRUE(readHeadset([&] { return first->isConnected(); }));
+    onHeadset([&] { return first->disconnect(); });
+}
+
+TEST_F(EndToEndTest, WrongCodeThreeTimesEndsTheAttempt) {
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    auto pairing = asio::co_spawn(headset.context, simulator->pair(), asio::use_future);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::optional<std::string> code;
+        ASSERT_TRUE(waitUntil([&] {
+            code = readHeadset([&] { return simulator->pairingCode(); });
+            return code.has_value() && code != lastShownCode;
+        }));
+        lastShownCode = code;
+        ASSERT_TRUE(waitForPairingPrompt());
+        main.run(host->broadcaster()->submitPairingCode(wrongCode(*code)));
+    }
+    ASSERT_EQ(pairing.wait_for(waitBound), std::future_status::ready);
+    EXPECT_THROW(pairing.get(), HeadsetSimulatorError);
+    EXPECT_FALSE(onMain([&] { return host->recorder().isConnected(); }));
+    EXPECT_FALSE(readHeadset([&] { return simulator->pairedHost().has_value(); }));
+}
+
+TEST_F(EndToEndTest, VanishedHeadsetIsNoticedByTheIdleTimeOutAndTheHostListensAgain) {
+    // Through a relay the headset can cut without a word; the host is reached on the test loopback.
+    ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
+                                      ServiceBrowserHostLocator::Options{.instanceName = hostName});
+    const HostEndpoint advertised = headset.run(locator.locate());
+    HeadsetSimulator::Options options;
+    options.connectsThroughRelay = true;
+    // QUIC takes the shorter of the two sides' idle time-outs.
+    options.idleTimeout = 3000ms;
+    HeadsetSimulator simulator(headset.context.get_executor(),
+                               fixedHostLocator(testLoopbackAddress(), advertised.port), options);
+    onHeadset([&] { return simulator.connect(); });
+    pair(simulator);
+    startStreaming(simulator, StreamConfigurationMessage{});
+
+    readHeadset([&] {
+        simulator.vanish();
+        return true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isRunning(); }); }));
+    // Listening again: a new advertisement.
+    EXPECT_TRUE(waitUntil([&] {
+        try {
+            return headset.run(locator.locate()).port != advertised.port;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }));
+}
+
+// Stops the suite's X server: keep it the last test.
+TEST_F(EndToEndTest, XServerDyingStopsCaptureAndTheSessionEndsCleanly) {
+    const char* xvfb = std::getenv("QUILLBRIDGE_TEST_XVFB_PID");
+    ASSERT_NE(xvfb, nullptr);
+    auto pattern = X11PatternWindow::open({0x808000, 0x008080});
+    ASSERT_TRUE(pattern);
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
+    ASSERT_TRUE(waitForPattern(*simulator, *pattern));
+
+    ASSERT_EQ(::kill(static_cast<pid_t>(std::stol(xvfb)), SIGKILL), 0);
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isRunning(); }); }));
+    onHeadset([&] { return simulator->disconnect(); });
+    EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
 }
 
 }  // namespace

@@ -118,7 +118,6 @@ HeadsetSimulator::HeadsetSimulator(asio::any_io_executor executor, HostLocator l
       signingKey_(P256SigningKey::generate()) {}
 
 HeadsetSimulator::~HeadsetSimulator() {
-    *alive_ = false;
     stopSessionTasks();
     if (connection_) {
         connection_->close(0);
@@ -182,29 +181,53 @@ void HeadsetSimulator::resetSessionRecords() {
 }
 
 asio::awaitable<void> HeadsetSimulator::connect() {
-    if (connection_) {
+    if (connection_ && isConnected()) {
         throw HeadsetSimulatorError("the headset is already connected");
     }
-    const HostEndpoint endpoint = co_await locator_();
-    QuicTestClient::Options options;
-    options.host = endpoint.address;
-    options.idleTimeout = options_.idleTimeout;
-    if (pairedHost_) {
-        options.expectedServerCertificateDER = pairedHost_->certificateDER;
+    if (connection_) {
+        // The host ended the last session: let go of what is left of it.
+        close();
     }
-    std::uint16_t port = endpoint.port;
+    // A browse may still show the host's previous listener for a moment after it went (mDNS caches): like
+    // the headset app, try again, locating the host anew each time, until the response time runs out.
+    const auto deadline = std::chrono::steady_clock::now() + options_.responseTimeout;
+    std::shared_ptr<QuicConnection> connection;
     std::unique_ptr<LossyUdpRelay> relay;
-    if (options_.connectsThroughRelay) {
-        if (endpoint.address != testLoopbackAddress()) {
-            throw HeadsetSimulatorError("the relay needs the host on " + testLoopbackAddress());
+    for (;;) {
+        std::exception_ptr failure;
+        try {
+            const HostEndpoint endpoint = co_await locator_();
+            QuicTestClient::Options options;
+            options.host = endpoint.address;
+            options.idleTimeout = options_.idleTimeout;
+            if (pairedHost_) {
+                options.expectedServerCertificateDER = pairedHost_->certificateDER;
+            }
+            std::uint16_t port = endpoint.port;
+            relay.reset();
+            if (options_.connectsThroughRelay) {
+                if (endpoint.address != testLoopbackAddress()) {
+                    throw HeadsetSimulatorError("the relay needs the host on " + testLoopbackAddress());
+                }
+                LossyUdpRelay::Options relayOptions;
+                relayOptions.lossRate = 0;
+                relayOptions.delay = std::chrono::milliseconds(0);
+                relay = std::make_unique<LossyUdpRelay>(endpoint.port, relayOptions);
+                port = relay->port();
+            }
+            connection = co_await client_.connect(port, options);
+        } catch (const std::system_error&) {
+            failure = std::current_exception();
         }
-        LossyUdpRelay::Options relayOptions;
-        relayOptions.lossRate = 0;
-        relayOptions.delay = std::chrono::milliseconds(0);
-        relay = std::make_unique<LossyUdpRelay>(endpoint.port, relayOptions);
-        port = relay->port();
+        if (!failure) {
+            break;
+        }
+        if (isAborted(failure) || std::chrono::steady_clock::now() >= deadline) {
+            std::rethrow_exception(failure);
+        }
+        asio::steady_timer pause(executor_, std::chrono::milliseconds(250));
+        co_await pause.async_wait(asio::use_awaitable);
     }
-    auto connection = co_await client_.connect(port, options);
     auto control = co_await connection->openStream(QuicStreamDirectionality::bidirectional);
 
     resetSessionRecords();
@@ -227,8 +250,8 @@ asio::awaitable<SessionHelloMessage> HeadsetSimulator::hello(bool wantsPairing) 
     requireConnection();
     {
         auto message = StreamControlMessage::make<Case::hello>(
-            SessionHelloMessage{identity_.id, identity_.name, wantsPairing, hostControlProtocolVersion,
-                                hostControlProtocolVersion});
+            SessionHelloMessage{identity_.id, identity_.name, wantsPairing, options_.controlProtocolVersion,
+                                options_.minimumCompatibleControlProtocolVersion});
         co_await send(std::move(message));
     }
     co_return co_await receive<Case::hello>();
@@ -452,6 +475,14 @@ asio::awaitable<void> HeadsetSimulator::disconnect() {
         co_await send(std::move(message));
     }
     co_await receive<Case::sessionDisconnectAcknowledged>();
+    // The host ends the session after its acknowledgement; give it the chance to close first, as a
+    // headset that lets the host finish does.
+    try {
+        std::function<bool()> ended = [this] { return controlEnded_; };
+        co_await waitUntil(std::move(ended), std::string("the host to close the connection"));
+    } catch (const HeadsetSimulatorError&) {
+        // A host that keeps the connection open is closed on below.
+    }
     close();
 }
 
@@ -990,6 +1021,25 @@ asio::awaitable<ClipboardTransferResultCode> HeadsetSimulator::pasteToHost(
 }
 
 // Persona camera and microphone.
+
+asio::awaitable<void> HeadsetSimulator::sendPersonaCameraSharingState(bool isEnabled) {
+    return send(StreamControlMessage::make<Case::personaCameraSharingState>(
+        PersonaCameraSharingStateMessage{isEnabled}));
+}
+
+asio::awaitable<void> HeadsetSimulator::sendMicrophoneSharingState(bool isEnabled) {
+    return send(
+        StreamControlMessage::make<Case::microphoneSharingState>(MicrophoneSharingStateMessage{isEnabled}));
+}
+
+asio::awaitable<void> HeadsetSimulator::sendPersonaCameraFormat(
+    PersonaCameraFormatDescriptionMessage format) {
+    return send(StreamControlMessage::make<Case::personaCameraFormat>(std::move(format)));
+}
+
+asio::awaitable<void> HeadsetSimulator::sendMicrophoneFormat(MicrophoneFormatMessage format) {
+    return send(StreamControlMessage::make<Case::microphoneFormat>(std::move(format)));
+}
 
 asio::awaitable<void> HeadsetSimulator::sendPersonaCameraFrame(const EncodedVideoFrame& frame) {
     requireConnection();

@@ -30,6 +30,7 @@
 #include "wire/ClipboardTransferResultCode.hpp"
 #include "wire/EncodedVideoFrame.hpp"
 #include "wire/LocalDeviceIdentity.hpp"
+#include "wire/SessionHelloMessage.hpp"
 #include "wire/StreamControlMessage.hpp"
 
 namespace quillbridge {
@@ -52,6 +53,20 @@ class LossyUdpRelay;
 // Background tasks (the control reader, the acceptor of host-opened streams, the datagram reader) record
 // what arrives; the accessors read those records. Waits are bounded by `Options::responseTimeout` (and
 // `pairingCodeTimeout` while the code is shown) and end with HeadsetSimulatorError.
+//
+// A typical run, in a test that turns the io_context itself:
+//
+//     HeadsetSimulator headset(context.get_executor(),
+//                              ServiceBrowserHostLocator([] { return std::make_unique<AvahiServiceBrowser>();
+//                              })
+//                                  .locator());
+//     run(headset.connect());
+//     co_spawn(context, headset.pair(), ...);          // the headset now shows headset.pairingCode()
+//     ... wait for the host's pairing prompt, then host.submitPairingCode(*headset.pairingCode()) ...
+//     run(headset.sendReceiverReady());
+//     ... headset.decodedVideoFrames(), headset.decodedAudioSamples() ...
+//     run(headset.disconnect());
+//     run(headset.reconnect());                       // signed challenge-response, rotated certificate
 class HeadsetSimulator {
 public:
     using Case = StreamControlMessage::Case;
@@ -74,6 +89,9 @@ public:
         // Connect through a UDP relay on the test loopback, so that vanish() can cut the path without the
         // host hearing a close. The host must then listen on the test loopback address.
         bool connectsThroughRelay = false;
+        // The control protocol versions the headset's hello claims.
+        std::uint16_t controlProtocolVersion = hostControlProtocolVersion;
+        std::uint16_t minimumCompatibleControlProtocolVersion = hostControlProtocolVersion;
         // The QUIC idle time-out the headset offers.
         std::chrono::milliseconds idleTimeout{15000};
     };
@@ -124,7 +142,7 @@ public:
 
     // Session.
     // Locates the host and opens the QUIC connection and the control stream. A paired headset accepts only
-    // the host certificate it remembers.
+    // the host certificate it remembers. What is left of a session the host ended is let go first.
     asio::awaitable<void> connect();
     // Sends the headset's hello and returns the host's.
     asio::awaitable<SessionHelloMessage> hello(bool wantsPairing);
@@ -217,6 +235,11 @@ public:
     // The request the host sent last, if any.
     std::optional<bool> personaCameraRequested() const { return personaCameraRequested_; }
     std::optional<bool> microphoneRequested() const { return microphoneRequested_; }
+    // Whether the headset's user switched sharing on, and the formats of what it sends.
+    asio::awaitable<void> sendPersonaCameraSharingState(bool isEnabled);
+    asio::awaitable<void> sendMicrophoneSharingState(bool isEnabled);
+    asio::awaitable<void> sendPersonaCameraFormat(PersonaCameraFormatDescriptionMessage format);
+    asio::awaitable<void> sendMicrophoneFormat(MicrophoneFormatMessage format);
     // Sends one frame on the Persona camera stream, opening it (kind byte) first when needed.
     asio::awaitable<void> sendPersonaCameraFrame(const EncodedVideoFrame& frame);
     asio::awaitable<void> endPersonaCameraStream();
@@ -264,7 +287,6 @@ private:
     P256SigningKey signingKey_;
     QuicTestClient client_;
     std::optional<PairedHost> pairedHost_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
     // The connection of the current session.
     std::unique_ptr<LossyUdpRelay> relay_;

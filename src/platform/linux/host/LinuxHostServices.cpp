@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include <asio/strand.hpp>
@@ -54,6 +55,8 @@ namespace {
 
 // How long start-up waits for the sound server before the host goes on without muting its outputs.
 constexpr std::chrono::milliseconds soundServerTimeout{3000};
+// How long destruction waits for the main actor to let the session go.
+constexpr std::chrono::milliseconds releaseTimeout{10000};
 
 // The outputs of a host without a reachable sound server: none, so muting reports that nothing could be
 // muted and restoring has nothing to do.
@@ -200,16 +203,23 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
 }
 
 LinuxHostServices::~LinuxHostServices() {
-    // No handler may run on the workers while the objects below go; work still queued there is dropped
-    // with the pool, while everything it refers to still exists.
-    if (workers_) {
-        workers_->stop();
-        workers_->join();
-    }
+    // The recorder's tasks end on the main actor once it goes, and let the session go there. The session's
+    // strand belongs to the worker pool, so the pool waits until nothing holds the session any more.
+    std::weak_ptr<ScreenStreamBroadcaster> session = broadcaster_;
     recorder_.reset();
     session_.reset();
     broadcaster_.reset();
-    workers_.reset();
+    const auto deadline = std::chrono::steady_clock::now() + releaseTimeout;
+    while (!session.expired() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (!session.expired()) {
+        Logger("HostServices").fault("The session is still held while the host's services go");
+    }
+    // What is still queued on the workers runs to its end before the pool goes.
+    if (workers_) {
+        workers_->join();
+    }
 }
 
 }  // namespace quillbridge

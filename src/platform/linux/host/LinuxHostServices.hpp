@@ -66,8 +66,10 @@ struct LinuxHostServicesOptions {
 // adapters, and the capture side (X11 and PulseAudio capture, RandR displays, logind, UPower and RandR
 // observers, the output mute) under one ScreenRecorder that drives the session through its broadcaster.
 //
-// Create it on the main actor. Before destroying it, await the recorder's shutdown() there; destruction
-// stops the worker threads first, then releases the objects in the reverse order of their creation.
+// Create it on the main actor. Before destroying it, await the recorder's shutdown() there. Destroy it off
+// the main actor while that still runs (destruction waits, bounded, until the recorder's tasks there have let
+// the session go), then the workers finish what is queued and the objects go in the reverse order of their
+// creation.
 class LinuxHostServices {
 public:
     // Nothing, with the reason in `error`, when the X display cannot be reached or the QUIC transport

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <exception>
 #include <functional>
@@ -24,6 +25,8 @@
 #include "core/BlockingWorkPool.hpp"
 #include "core/SteadyClock.hpp"
 #include "platform/linux/audio/FdkAacAudioConverterFactory.hpp"
+#include "platform/linux/avahi/AvahiServiceAdvertiser.hpp"
+#include "platform/linux/avahi/AvahiServiceBrowser.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "platform/linux/video/LibavVideoEncoderFactory.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
@@ -36,7 +39,9 @@
 #include "support/bridge/RecordingBridgeReceivers.hpp"
 #include "support/headset/HeadsetSimulator.hpp"
 #include "support/headset/HeadsetSimulatorError.hpp"
+#include "support/headset/PersonaCameraTestEncoder.hpp"
 #include "support/headset/ServiceBrowserHostLocator.hpp"
+#include "support/headset/VideoStreamDecoder.hpp"
 #include "support/quic/TestLoopback.hpp"
 #include "support/session/FakeClipboardTransferService.hpp"
 #include "support/session/FakeKeyboardReportingService.hpp"
@@ -115,9 +120,13 @@ protected:
         dependencies.personaAVTimingCoordinator = timing;
         dependencies.personaCameraReceiver = camera;
         dependencies.microphoneReceiver = microphone;
+        configure(dependencies);
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
     }
+
+    // Lets a fixture change what the broadcaster is built from.
+    virtual void configure(ScreenStreamBroadcasterDependencies&) {}
 
     void TearDown() override {
         headsets.clear();
@@ -197,7 +206,7 @@ protected:
     FakeServiceDiscovery discovery;
     FakeDefaultsStore defaults;
     FakeSecretStore secrets;
-    LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{2, std::nullopt}};
+    LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{}};
     FdkAacAudioConverterFactory audioConverters;
     FakeClipboardTransferService clipboard;
     FakeKeyboardReportingService keyboard;
@@ -240,7 +249,46 @@ TEST_F(HeadsetSimulatorOverQuicTest, PairsWithTheShownCodeThenReconnectsThroughT
     run(headset.disconnect());
 }
 
-TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
+TEST_F(HeadsetSimulatorOverQuicTest, AWrongCodeCostsARoundAndTheNextCodeShownPairs) {
+    auto& headset = makeHeadset();
+    run(headset.connect());
+    pairFinished = false;
+    asio::co_spawn(context, headset.pair(), [this](std::exception_ptr error) {
+        pairFailure = error;
+        pairFinished = true;
+    });
+    std::vector<ScreenStreamBroadcaster::PairingPrompt> prompts;
+    auto drainPrompts = [&] {
+        while (broadcaster->pairingPrompts().bufferedCount() > 0) {
+            if (auto value = run(broadcaster->pairingPrompts().next());
+                value && *value && !(*value)->isVerifying) {
+                prompts.push_back(**value);
+            }
+        }
+    };
+    ASSERT_TRUE(runUntil([&] {
+        drainPrompts();
+        return !prompts.empty() && headset.pairingCode();
+    }));
+    const std::string firstCode = *headset.pairingCode();
+    const std::string wrongCode = firstCode == "000000" ? "111111" : "000000";
+    run(broadcaster->submitPairingCode(wrongCode));
+    // The round fails on both sides; the headset opens the next one with a new code.
+    ASSERT_TRUE(runUntil([&] {
+        drainPrompts();
+        return (prompts.size() >= 2 && headset.pairingCode()) || pairFinished;
+    }));
+    ASSERT_FALSE(pairFinished) << (pairFailure ? "pairing failed" : "pairing ended");
+    EXPECT_EQ(prompts.back().remainingAttempts, prompts.front().remainingAttempts - 1);
+    run(broadcaster->submitPairingCode(*headset.pairingCode()));
+    ASSERT_TRUE(runUntil([&] { return pairFinished; }));
+    if (pairFailure) {
+        std::rethrow_exception(pairFailure);
+    }
+    EXPECT_TRUE(headset.pairedHost().has_value());
+}
+
+TEST_F(HeadsetSimulatorOverQuicTest, RefusalsAndHostEndedSessionsReachTheCaller) {
     // A headset the host does not know is told so when it asks to be authenticated.
     auto& stranger = makeHeadset();
     run(stranger.connect());
@@ -253,11 +301,12 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
     }
     stranger.close();
 
-    // A paired headset whose host was reset (its peer store emptied) is refused at reconnect.
+    // The host forgets the connected headset: the session ends under it, and its next reconnect is refused.
     auto& headset = makeHeadset();
     pair(headset);
-    run(headset.disconnect());
     run(broadcaster->forgetPairedPeer(headset.identity().id));
+    ASSERT_TRUE(runUntil([&] { return !headset.controlStreamEndReason().empty(); }));
+    EXPECT_FALSE(headset.isConnected());
     run(headset.connect());
     try {
         run(headset.authenticate());
@@ -267,14 +316,18 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsReachTheCallerWithTheHostsReason) {
     }
 }
 
-TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowledgesIt) {
+class HeadsetSimulatorVideoTest : public HeadsetSimulatorOverQuicTest,
+                                  public ::testing::WithParamInterface<StreamCodec> {};
+
+TEST_P(HeadsetSimulatorVideoTest, DecodesASolidColourFrameAtItsSizeAndAcknowledgesIt) {
+    run(broadcaster->setVideoCodec(GetParam()));
     auto& headset = makeHeadset();
     pair(headset);
     run(headset.sendReceiverReady());
     ASSERT_TRUE(runUntil([&] { return isConnectedState(); }));
 
     constexpr std::uint32_t width = 320;
-    constexpr std::uint32_t height = 176;
+    constexpr std::uint32_t height = 240;
     const std::uint64_t start = monotonicNanoseconds();
     for (int index = 0; index < 60 && headset.decodedVideoFrameCount() < 3; ++index) {
         run(broadcaster->encodeOrDeferVideoFrame(
@@ -284,6 +337,7 @@ TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowl
     ASSERT_GE(headset.decodedVideoFrameCount(), 3u) << headset.lastVideoDecodeError();
     EXPECT_EQ(headset.undecodableVideoFrameCount(), 0u) << headset.lastVideoDecodeError();
     ASSERT_TRUE(headset.videoFormat().has_value());
+    EXPECT_EQ(headset.videoFormat()->codec, GetParam());
     EXPECT_EQ(headset.videoFormat()->width, width);
     EXPECT_EQ(headset.videoFormat()->height, height);
     const auto& picture = headset.decodedVideoFrames().back();
@@ -302,7 +356,13 @@ TEST_F(HeadsetSimulatorOverQuicTest, DecodesASolidColourFrameAtItsSizeAndAcknowl
     // Every frame was acknowledged: the host never ran out of its flight window.
     EXPECT_GE(headset.receivedCount(Case::videoFormat), 1u);
     EXPECT_EQ(headset.receivedVideoFrames().size(), headset.decodedVideoFrameCount());
+    run(broadcaster->completePendingFrames());
+    runFor(300ms);
 }
+
+INSTANTIATE_TEST_SUITE_P(Codecs, HeadsetSimulatorVideoTest,
+                         ::testing::Values(StreamCodec::h264, StreamCodec::hevc),
+                         [](const auto& info) { return info.param == StreamCodec::h264 ? "h264" : "hevc"; });
 
 TEST_F(HeadsetSimulatorOverQuicTest, DecodesTheAnnouncedToneBeyondTheUnacknowledgedWindow) {
     auto& headset = makeHeadset();
@@ -380,11 +440,23 @@ TEST_F(HeadsetSimulatorOverQuicTest, ClockInputAndPersonaMediaReachTheHost) {
     EXPECT_NE(std::find(input.events.begin(), input.events.end(), "text:hi"), input.events.end());
     EXPECT_NE(std::find(input.events.begin(), input.events.end(), "systemAction"), input.events.end());
 
-    run(headset.sendPersonaCameraFrame(EncodedVideoFrame{7, 1000, true, Bytes{0, 0, 0, 2, 0x65, 0x88}}));
+    // The user shares the Persona camera; the host asks for it; the headset sends its format and frames.
+    run(headset.sendPersonaCameraSharingState(true));
+    run(broadcaster->setPersonaCameraRequested(true, 1));
+    run(headset.waitUntil([&] { return headset.personaCameraRequested() == true; }, "the camera request"));
+    auto personaEncoder = PersonaCameraTestEncoder::make(64, 48);
+    ASSERT_TRUE(personaEncoder);
+    const auto personaFrame = personaEncoder->encode(30, 160, 220, 7, monotonicNanoseconds());
+    ASSERT_TRUE(personaFrame && personaEncoder->format());
+    run(headset.sendPersonaCameraFormat(*personaEncoder->format()));
+    run(headset.sendPersonaCameraFrame(*personaFrame));
     run(headset.waitUntil([&] { return headset.receivedCount(Case::personaCameraReceiverReport) > 0; },
                           "the Persona camera report"));
+    ASSERT_EQ(camera->formats.size(), 1u);
+    EXPECT_EQ(camera->formats[0].parameterSets, personaEncoder->format()->parameterSets);
     ASSERT_EQ(camera->frames.size(), 1u);
-    EXPECT_EQ(camera->frames[0].payload, (Bytes{0, 0, 0, 2, 0x65, 0x88}));
+    EXPECT_EQ(camera->frames[0].payload, personaFrame->payload);
+    EXPECT_TRUE(camera->frames[0].isKeyFrame);
 
     const std::vector<float> samples(480, 0.25f);
     run(headset.sendMicrophoneChunk(1, monotonicNanoseconds(), samples));
@@ -409,6 +481,96 @@ TEST_F(HeadsetSimulatorOverQuicTest, VanishedHeadsetLeavesTheHostUninformed) {
     // The host heard no close: the session stays up (until its idle time-out, not waited for here).
     runFor(300ms);
     EXPECT_TRUE(isConnectedState());
+}
+
+// The same headset finding the host through a real avahi-daemon: only inside the private network namespace
+// that run-in-netns.sh makes (CTest runs it there); elsewhere it skips.
+class HeadsetSimulatorOverAvahiTest : public HeadsetSimulatorOverQuicTest {
+protected:
+    void SetUp() override {
+        if (std::getenv("QUILLBRIDGE_AVAHI_NETNS_SCRIPT") == nullptr) {
+            GTEST_SKIP() << "needs the private network namespace of run-in-netns.sh";
+        }
+        HeadsetSimulatorOverQuicTest::SetUp();
+    }
+
+    void TearDown() override {
+        if (broadcaster) {
+            HeadsetSimulatorOverQuicTest::TearDown();
+        }
+    }
+
+    void configure(ScreenStreamBroadcasterDependencies& dependencies) override {
+        dependencies.makeAdvertiser = [] { return std::make_unique<AvahiServiceAdvertiser>(); };
+        dependencies.makeBrowser = [] { return std::make_unique<AvahiServiceBrowser>(); };
+        // The namespace's daemon publishes on IPv4 loopback; the namespace has the host's own port to
+        // itself, which every listener run advertises again (as in production).
+        dependencies.bindAddress = "127.0.0.1";
+        dependencies.listenPort = 49555;
+    }
+
+    HostLocator browsedHost() {
+        return ServiceBrowserHostLocator([] { return std::make_unique<AvahiServiceBrowser>(); }).locator();
+    }
+};
+
+TEST_F(HeadsetSimulatorOverAvahiTest, FindsTheAdvertisedHostToPairAndAgainToReconnect) {
+    headsets.push_back(std::make_unique<HeadsetSimulator>(context.get_executor(), browsedHost()));
+    auto& headset = *headsets.back();
+    pair(headset);
+    EXPECT_EQ(headset.pairedHost()->peerID, broadcaster->localPeerIdentity().id);
+    run(headset.disconnect());
+    // The listener runs again after the session and is advertised again; the headset finds it anew.
+    run(headset.reconnect());
+    EXPECT_TRUE(headset.isConnected());
+    run(headset.disconnect());
+}
+
+TEST(PersonaCameraTestEncoderTest, FramesDecodeToTheirColourFromTheAnnouncedParameterSets) {
+    auto encoder = PersonaCameraTestEncoder::make(96, 64);
+    ASSERT_TRUE(encoder);
+    std::unique_ptr<VideoStreamDecoder> decoder;
+    const std::uint8_t colours[][3] = {{250, 20, 20}, {20, 250, 20}, {20, 20, 250}, {128, 128, 128}};
+    std::uint64_t frameID = 0;
+    for (const auto& colour : colours) {
+        const auto frame = encoder->encode(colour[0], colour[1], colour[2], frameID, frameID * 33'333'333);
+        ASSERT_TRUE(frame && encoder->format());
+        EXPECT_TRUE(frame->isKeyFrame);
+        if (!decoder) {
+            VideoFormatDescriptionMessage format;
+            format.codec = encoder->format()->codec;
+            format.width = encoder->format()->width;
+            format.height = encoder->format()->height;
+            format.nalUnitHeaderLength = encoder->format()->nalUnitHeaderLength;
+            format.parameterSets = encoder->format()->parameterSets;
+            decoder = VideoStreamDecoder::make(format);
+            ASSERT_TRUE(decoder);
+        }
+        VideoFrameStreamHeader header;
+        header.frameID = frame->frameID;
+        header.presentationTimeNanoseconds = frame->presentationTimeNanoseconds;
+        header.payloadByteCount = static_cast<std::uint32_t>(frame->payload.size());
+        header.isKeyFrame = frame->isKeyFrame;
+        const auto picture = decoder->decode(header, frame->payload);
+        ASSERT_TRUE(picture) << decoder->lastError();
+        EXPECT_EQ(picture->frameID, frameID);
+        EXPECT_EQ(picture->presentationTimeNanoseconds, frameID * 33'333'333);
+        EXPECT_EQ(picture->width, 96);
+        EXPECT_EQ(picture->height, 64);
+        const auto average = picture->averageRgb();
+        EXPECT_NEAR(average.red, colour[0], 6) << frameID;
+        EXPECT_NEAR(average.green, colour[1], 6) << frameID;
+        EXPECT_NEAR(average.blue, colour[2], 6) << frameID;
+        ++frameID;
+    }
+
+    // A frame whose length prefix runs past its end is refused, not read beyond.
+    VideoFrameStreamHeader header;
+    header.frameID = 9;
+    header.isKeyFrame = true;
+    const Bytes broken{0, 0, 0, 40, 0x65, 1, 2};
+    EXPECT_FALSE(decoder->decode(header, broken));
+    EXPECT_FALSE(decoder->lastError().empty());
 }
 
 TEST(ServiceBrowserHostLocatorTest, ResolvesTheAdvertisedHostAndGivesUpWhenThereIsNone) {

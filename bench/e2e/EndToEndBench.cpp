@@ -566,10 +566,8 @@ private:
             return 0;
         });
         main_.run(host_->recorder().shutdown());
-        main_.call([&] {
-            host_.reset();
-            return 0;
-        });
+        // Off the main actor, which must still run while the host lets its session go.
+        host_.reset();
     }
 
     // With QUILLBRIDGE_E2E_BENCH_TRACE set to a file name, everything the latency figures come from.

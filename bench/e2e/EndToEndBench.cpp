@@ -467,10 +467,12 @@ private:
             std::printf("  (no tone: %s)\n", error.c_str());
         }
         std::atomic<bool> stopDrawing{false};
+        std::atomic<int> drawnFrames{0};
         std::thread drawing([&] {
             auto next = std::chrono::steady_clock::now();
             for (int frame = 0; !stopDrawing; ++frame) {
                 painter_->drawTexture(frame * 6);
+                drawnFrames = frame + 1;
                 next += std::chrono::nanoseconds(16'666'667);
                 std::this_thread::sleep_until(next);
             }
@@ -514,10 +516,12 @@ private:
             });
         };
         Sample before = sample();
+        const int drawnBefore = drawnFrames;
         countReceived(before);
         const std::size_t chunksBefore = headsetLoop_.call([&] { return records_.chunks.size(); });
         std::this_thread::sleep_for(loadPeriod);
         Sample after = sample();
+        const int drawnAfter = drawnFrames;
         countReceived(after);
         stopDrawing = true;
         drawing.join();
@@ -533,6 +537,11 @@ private:
             load_.xvfbPercent = 100.0 * static_cast<double>(*after.xvfb - *before.xvfb) / 1e9 / seconds;
         }
         load_.framesPerSecond = static_cast<double>(after.frames - before.frames) / seconds;
+        load_.drawnFramesPerSecond = static_cast<double>(drawnAfter - drawnBefore) / seconds;
+        load_.hostMillisecondsPerFrame =
+            after.frames > before.frames
+                ? (processCpu - excludedCpu) * 1e3 / static_cast<double>(after.frames - before.frames)
+                : 0;
         load_.megabitsPerSecond = static_cast<double>(after.bytes - before.bytes) * 8 / 1e6 / seconds;
         load_.chunksPerSecond = static_cast<double>(after.chunks - before.chunks) / seconds;
         const auto chunks = headsetLoop_.call([&] { return records_.chunks; });
@@ -635,12 +644,14 @@ private:
         printLatency("glass to decoded (at the headset)", percentiles(decoded), changes_.size());
         std::printf(" Streaming a scrolling 1080p60 desktop with a tone, over %.1f s:\n", load_.seconds);
         std::printf("  host CPU                           %6.1f %% of one core\n", load_.hostPercent);
+        std::printf("  host CPU per frame sent            %6.2f ms\n", load_.hostMillisecondsPerFrame);
         std::printf("  headset simulator and drawing      %6.1f %% of one core (not counted above)\n",
                     load_.simulatorAndDrawingPercent);
         if (load_.xvfbPercent) {
             std::printf("  X server (Xvfb, its own process)   %6.1f %% of one core (not counted above)\n",
                         *load_.xvfbPercent);
         }
+        std::printf("  screen drawn                       %6.1f frames/s\n", load_.drawnFramesPerSecond);
         std::printf("  video received                     %6.1f frames/s, %.1f Mbit/s\n",
                     load_.framesPerSecond, load_.megabitsPerSecond);
         std::printf("  audio received                     %6.1f chunks/s\n", load_.chunksPerSecond);
@@ -674,6 +685,8 @@ private:
         double simulatorAndDrawingPercent = 0;
         std::optional<double> xvfbPercent;
         double framesPerSecond = 0;
+        double drawnFramesPerSecond = 0;
+        double hostMillisecondsPerFrame = 0;
         double megabitsPerSecond = 0;
         double chunksPerSecond = 0;
     } load_;

@@ -65,6 +65,7 @@ using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
 constexpr auto waitBound = 60s;
+constexpr auto teardownBound = 30s;
 // The changes measured for latency, and the pause before each (a random part keeps the changes from
 // falling at one phase of the capture's frame clock).
 constexpr int changeCount = 240;
@@ -563,6 +564,16 @@ private:
             }
         }
         report();
+        std::fflush(stdout);
+        // The figures are out; a host that cannot shut down must not hold the program (and the environment)
+        // for ever.
+        std::thread([] {
+            std::this_thread::sleep_for(teardownBound);
+            std::fprintf(stderr, "quillbridge_e2e_bench: the host did not shut down within %lld s\n",
+                         static_cast<long long>(teardownBound.count()));
+            std::fflush(nullptr);
+            std::_Exit(3);
+        }).detach();
         try {
             headsetLoop_.run([](HeadsetSimulator& simulator) -> asio::awaitable<void> {
                 co_await simulator.disconnect();
@@ -698,6 +709,8 @@ private:
 int main() {
     // On a failure the host and the simulator are left as they are: their loops are still running, and the
     // environment ends every process with the namespace.
+    // Each line as it is printed, also into a file or a pipe.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     auto* bench = new quillbridge::EndToEndBench;
     try {
         const int status = bench->run();

@@ -4,7 +4,10 @@
 //
 //   tests/e2e/run-e2e-environment.sh BUILD/bench/e2e/quillbridge_e2e_bench
 //
-// (or `cmake --build BUILD --target quillbridge_e2e_bench_run`). Measured, at 1080p60 with H.264 (x264):
+// (or `cmake --build BUILD --target quillbridge_e2e_bench_run`). It exits with 0 when everything went well, 2
+// outside the environment, 1 when a measurement could not be made, and 3 when the figures are out but the
+// host did not shut down in time. QUILLBRIDGE_E2E_BENCH_TRACE=FILE writes the raw times behind the latencies.
+// Measured, at 1080p60 with H.264 (x264):
 // - glass to grab, wire and decoded: a patch on the screen changes colour (the colour marks the change); the
 //   time is taken just before the fill is sent to the X server. "Grab" is the captured frame's timestamp,
 //   "wire" the first large UDP send of the host's socket after that grab (the first packet of the frame's

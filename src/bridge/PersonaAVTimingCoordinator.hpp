@@ -19,6 +19,8 @@ public:
 
     // Forgets the clock offset, jitter and anchors (the microphone-demand flag stays).
     virtual void reset() = 0;
+    // Records whether the host wants the headset's microphone audio and starts its microphone timing afresh.
+    virtual void setMicrophoneDemanded(bool isDemanded) = 0;
 };
 
 }  // namespace quillbridge

@@ -77,9 +77,7 @@ asio::awaitable<void> BroadcasterRecorderSession::setPeerToPeerEnabled(bool enab
 
 asio::awaitable<void> BroadcasterRecorderSession::encodeOrDeferVideoFrame(
     std::shared_ptr<const CapturedVideoFrame> frame) {
-    // The broadcaster only reads the frame; it keeps it at most as the one frame waiting for the encoder.
-    co_await broadcaster_->encodeOrDeferVideoFrame(
-        std::const_pointer_cast<CapturedVideoFrame>(std::move(frame)));
+    co_await broadcaster_->encodeOrDeferVideoFrame(std::move(frame));
 }
 
 asio::awaitable<void> BroadcasterRecorderSession::completePendingFrames() {

@@ -33,6 +33,13 @@ ScreenRecorder::~ScreenRecorder() {
     captureEngine_->setScreenFrameHandler(nullptr);
     captureEngine_->setAudioBufferHandler(nullptr);
     captureEngine_->setCaptureStoppedHandler(nullptr);
+    if (dependencies_.microphoneDevice) {
+        dependencies_.microphoneDevice->setDemandChangedHandler(nullptr);
+    }
+    if (dependencies_.cameraController) {
+        dependencies_.cameraController->setDemandChangedHandler(nullptr);
+        dependencies_.cameraController->setPermissionStateChangedHandler(nullptr);
+    }
 }
 
 void ScreenRecorder::start() {
@@ -87,6 +94,28 @@ void ScreenRecorder::start() {
             }
         },
         "stream configurations");
+    pairingPromptTask_ = Task::spawn(
+        dependencies_.mainActor,
+        [weakSelf, session]() -> asio::awaitable<void> {
+            while (auto prompt = co_await session->pairingPrompts().next()) {
+                auto self = weakSelf.lock();
+                if (!self) {
+                    co_return;
+                }
+                self->handlePairingPrompt(std::move(*prompt));
+            }
+        },
+        "pairing prompts");
+    startDeviceSharing();
+    pairedPeerLoadTask_ = Task::spawn(
+        dependencies_.mainActor,
+        [weakSelf, session]() -> asio::awaitable<void> {
+            auto peers = co_await session->pairedPeers();
+            if (auto self = weakSelf.lock()) {
+                self->assignPairedPeers(std::move(peers));
+            }
+        },
+        "paired peers");
 }
 
 void ScreenRecorder::notify(ScreenRecorderProperty property) {
@@ -201,7 +230,10 @@ asio::awaitable<void> ScreenRecorder::shutdown() {
     displayConfigurationRefreshTask_.cancel();
     displayConfigurationRefreshTask_ = Task();
     captureRestartTask_.cancel();
+    personaCameraRequestUpdateTask_.cancel();
+    microphoneRequestUpdateTask_.cancel();
     hasActiveClient_ = false;
+    co_await stopVirtualMicrophonePassthrough();
     co_await stopCapture();
     co_await stopSystemAudioMute();
     hasPendingConnectionConfiguration_ = false;

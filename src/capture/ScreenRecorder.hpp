@@ -13,6 +13,11 @@
 #include <asio/awaitable.hpp>
 #include <asio/co_spawn.hpp>
 
+#include "bridge/PersonaAVTimingCoordinator.hpp"
+#include "bridge/PersonaVirtualCameraController.hpp"
+#include "bridge/PersonaVirtualCameraFeeder.hpp"
+#include "bridge/VirtualMicrophoneDevice.hpp"
+#include "bridge/VirtualMicrophoneDeviceError.hpp"
 #include "capture/CaptureDisplay.hpp"
 #include "capture/CaptureEngine.hpp"
 #include "capture/CaptureSettings.hpp"
@@ -32,12 +37,16 @@
 #include "capture/StreamingAudioDispatcher.hpp"
 #include "capture/StreamingFrameDispatcher.hpp"
 #include "capture/SystemAudioMuteController.hpp"
+#include "capture/VirtualMicrophoneAudioDispatcher.hpp"
+#include "capture/VirtualMicrophonePacket.hpp"
 #include "core/Clock.hpp"
 #include "core/Logger.hpp"
 #include "core/SerialQueue.hpp"
 #include "core/Task.hpp"
+#include "core/Uuid.hpp"
 #include "pairing/DefaultsStore.hpp"
 #include "wire/CaptureResolutionOption.hpp"
+#include "wire/PairedPeerRecord.hpp"
 #include "wire/StreamCodec.hpp"
 #include "wire/StreamConfigurationMessage.hpp"
 #include "wire/StreamFrameRateOption.hpp"
@@ -59,6 +68,13 @@ struct ScreenRecorderDependencies {
     std::shared_ptr<LidStateObserver> lidState;
     std::shared_ptr<DisplayConfigurationObserver> displayConfiguration;
     std::shared_ptr<SystemAudioMuteController> muteController;
+    // The Persona camera and the virtual microphone. Each may be null: without the camera objects the camera
+    // is never asked for; without the microphone device the passthrough fails to start as if the plug-in
+    // were missing.
+    std::shared_ptr<PersonaAVTimingCoordinator> timingCoordinator;
+    std::shared_ptr<PersonaVirtualCameraController> cameraController;
+    std::shared_ptr<PersonaVirtualCameraFeeder> cameraFeeder;
+    std::shared_ptr<VirtualMicrophoneDevice> microphoneDevice;
 };
 
 // The host's root model: owns capture, drives the streaming session, follows permissions, power, lid and
@@ -67,6 +83,7 @@ struct ScreenRecorderDependencies {
 class ScreenRecorder : public std::enable_shared_from_this<ScreenRecorder> {
 public:
     using State = ScreenRecorderSession::State;
+    using PairingPrompt = ScreenRecorderSession::PairingPrompt;
     using PropertyObserver = std::function<void(ScreenRecorderProperty)>;
 
     static constexpr std::string_view peerToPeerDefaultsKey = "enablePeerToPeerConnections";
@@ -90,7 +107,18 @@ public:
     bool hasCompletedMandatoryPermissionCheck() const { return hasCompletedMandatoryPermissionCheck_; }
     bool localNetworkPermissionIsGranted() const { return localNetworkPermissionIsGranted_; }
     bool enablePeerToPeer() const { return enablePeerToPeer_; }
+    const std::optional<PairingPrompt>& pairingPrompt() const { return pairingPrompt_; }
+    // In the store's order.
+    const std::vector<PairedPeerRecord>& pairedPeers() const { return pairedPeers_; }
     bool isConnected() const { return isConnected_; }
+    bool isPersonaCameraSharingEnabled() const { return isPersonaCameraSharingEnabled_; }
+    bool isMicrophoneSharingEnabled() const { return isMicrophoneSharingEnabled_; }
+    const std::optional<std::string>& virtualMicrophoneErrorMessage() const {
+        return virtualMicrophoneErrorMessage_;
+    }
+    PersonaVirtualCameraController::PermissionState personaCameraExtensionPermissionState() const {
+        return personaCameraExtensionPermissionState_;
+    }
     const std::optional<CaptureDisplay>& selectedDisplay() const { return selectedDisplay_; }
     const std::vector<CaptureDisplay>& availableDisplays() const { return availableDisplays_; }
     std::int64_t displayConfigurationRevision() const { return displayConfigurationRevision_; }
@@ -153,6 +181,43 @@ public:
     asio::awaitable<void> applyConnectionMuteIfNeeded();
     asio::awaitable<void> stopSystemAudioMute();
 
+    // Pairing: the user's answers to the prompt and the paired-device list.
+    asio::awaitable<void> submitPairingCode(std::string code);
+    asio::awaitable<void> cancelPairing();
+    // Forgets the headset in the session's store, then shows the store's list.
+    asio::awaitable<void> forgetPairedPeer(Uuid id);
+    // Reads the session's paired peers and shows them.
+    asio::awaitable<void> reloadPairedPeers();
+    // The session's prompt, or nothing once it is withdrawn.
+    void handlePairingPrompt(std::optional<PairingPrompt> prompt);
+
+    // Persona camera and microphone sharing.
+    bool isPersonaCameraTransportRequested() const { return isPersonaCameraTransportRequested_; }
+    bool isMicrophoneTransportRequested() const { return isMicrophoneTransportRequested_; }
+    bool isVirtualMicrophonePassthroughDesired() const { return isVirtualMicrophonePassthroughDesired_; }
+    // What the headset reports of its sharing.
+    void handlePersonaCameraSharing(bool isEnabled);
+    asio::awaitable<void> handleMicrophoneSharing(bool isEnabled);
+    // What the Mac's applications want of the virtual devices.
+    void handlePersonaCameraDemand(bool isDemanded);
+    void handleMicrophoneDemand(bool isDemanded);
+    asio::awaitable<void> startVirtualMicrophonePassthrough();
+    asio::awaitable<void> stopVirtualMicrophonePassthrough();
+    void updatePersonaCameraTransportRequest();
+    void updateMicrophoneTransportRequest();
+    // The microphone receiver's chunk handler: queues the packet for the virtual microphone. Callable from
+    // any thread; always accepts.
+    bool enqueueMicrophonePacket(VirtualMicrophonePacket packet) const;
+    const VirtualMicrophoneAudioDispatcher& virtualMicrophoneAudioDispatcher() const {
+        return *virtualMicrophoneAudioDispatcher_;
+    }
+    // What the microphone queue does with one packet: a new timeline advances the device's generation; the
+    // samples reach the device only while it renders and only as mono 48 kHz float with four bytes a frame.
+    static void consumeMicrophonePacket(VirtualMicrophoneDevice& device,
+                                        const VirtualMicrophonePacket& packet);
+    // The timeline counter after `generation`: 0 is never used again once it wraps.
+    static std::uint64_t nextHalAudioGeneration(std::uint64_t generation);
+
     // Session reactions.
     asio::awaitable<void> handleSessionState(State state);
     asio::awaitable<void> applyStreamConfiguration(StreamConfigurationMessage message);
@@ -170,6 +235,12 @@ private:
         notify(property);
     }
     void notify(ScreenRecorderProperty property);
+    void assignPairedPeers(std::vector<PairedPeerRecord> peers);
+    void startDeviceSharing();
+    void setMicrophoneTransportRequested(bool isRequested);
+    void advanceHalAudioGenerationLater();
+    asio::awaitable<std::optional<VirtualMicrophoneDeviceError>> runOnMicrophoneControlQueue(
+        std::function<std::optional<VirtualMicrophoneDeviceError>()> work);
     // In-place update of one grant: always announced.
     void recordPermission(MandatoryPermissionIssue issue, bool granted);
     void refreshScreenCapturePermission();
@@ -204,7 +275,14 @@ private:
     bool hasCompletedMandatoryPermissionCheck_ = false;
     bool localNetworkPermissionIsGranted_ = false;
     bool enablePeerToPeer_ = false;
+    std::optional<PairingPrompt> pairingPrompt_;
+    std::vector<PairedPeerRecord> pairedPeers_;
     bool isConnected_ = false;
+    bool isPersonaCameraSharingEnabled_ = false;
+    bool isMicrophoneSharingEnabled_ = false;
+    std::optional<std::string> virtualMicrophoneErrorMessage_;
+    PersonaVirtualCameraController::PermissionState personaCameraExtensionPermissionState_ =
+        PersonaVirtualCameraController::PermissionState::unknown;
     std::optional<CaptureDisplay> selectedDisplay_;
     std::vector<CaptureDisplay> availableDisplays_;
     std::int64_t displayConfigurationRevision_ = 0;
@@ -230,6 +308,14 @@ private:
     bool areLocalNetworkPermissionChecksEnabled_ = false;
     std::optional<DisplayCaptureSignature> selectedDisplaySignature_;
     std::optional<DisplayCaptureSignature> startingCaptureDisplaySignature_;
+    std::uint64_t personaCameraRequestRevision_ = 0;
+    bool isPersonaCameraDemandedByVirtualDevice_ = false;
+    bool isPersonaCameraTransportRequested_ = false;
+    std::uint64_t microphoneRequestRevision_ = 0;
+    bool isMicrophoneDemandedByVirtualDevice_ = false;
+    bool isMicrophoneTransportRequested_ = false;
+    bool isVirtualMicrophonePassthroughDesired_ = false;
+    std::uint64_t virtualMicrophoneLifecycleRevision_ = 0;
 
     // Mirrors for the mailbox drains, which run off the main actor.
     std::atomic<bool> terminatingForDrains_{false};
@@ -240,11 +326,21 @@ private:
 
     Task sessionStateTask_;
     Task configurationTask_;
+    Task pairingPromptTask_;
+    Task pairedPeerLoadTask_;
+    Task cameraSharingTask_;
+    Task microphoneSharingTask_;
+    // The last request of each chain; each request task holds the one before it and waits for it.
+    Task personaCameraRequestUpdateTask_;
+    Task microphoneRequestUpdateTask_;
     Task displayConfigurationRefreshTask_;
     Task captureRestartTask_;
 
     // Serialises the calls into the mute controller.
     SerialQueue systemAudioControlQueue_{"com.mossharbor.quillbridgestreamer.SystemAudioControl"};
+    // Serialises the calls into the virtual microphone and drains its mailbox.
+    SerialQueue virtualMicrophoneControlQueue_{"com.mossharbor.quillbridgestreamer.VirtualMicrophoneControl"};
+    std::optional<VirtualMicrophoneAudioDispatcher> virtualMicrophoneAudioDispatcher_;
 };
 
 template <class Function>

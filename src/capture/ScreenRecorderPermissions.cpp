@@ -24,6 +24,9 @@ void ScreenRecorder::refreshAccessibilityPermission() {
 }
 
 void ScreenRecorder::refreshPermissionState() {
+    if (isPersonaCameraSharingEnabled_ && dependencies_.cameraController) {
+        dependencies_.cameraController->refreshExtensionProperties();
+    }
     refreshScreenCapturePermission();
     refreshAccessibilityPermission();
     assign(hasCompletedMandatoryPermissionCheck_, true,

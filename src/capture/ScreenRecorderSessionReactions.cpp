@@ -20,6 +20,7 @@ asio::awaitable<void> ScreenRecorder::handleSessionState(State state) {
     if (state.kind != Kind::localNetworkPermissionGranted) {
         assign(streamingStatus_, state.statusText(), ScreenRecorderProperty::streamingStatus);
     }
+    co_await reloadPairedPeers();
     const auto setLocalNetwork = [this](bool resolving, bool granted) {
         assign(isResolvingLocalNetworkPermission_, resolving,
                ScreenRecorderProperty::isResolvingLocalNetworkPermission);
@@ -33,6 +34,11 @@ asio::awaitable<void> ScreenRecorder::handleSessionState(State state) {
             hasActiveClient_ = true;
             assign(isConnected_, true, ScreenRecorderProperty::isConnected);
             co_await applyConnectionMuteIfNeeded();
+            if (isMicrophoneSharingEnabled_) {
+                co_await startVirtualMicrophonePassthrough();
+            }
+            updatePersonaCameraTransportRequest();
+            updateMicrophoneTransportRequest();
             co_await startCaptureIfNeeded();
             break;
         case Kind::localNetworkPermissionChecking:
@@ -56,9 +62,21 @@ asio::awaitable<void> ScreenRecorder::handleSessionState(State state) {
     }
 }
 
-asio::awaitable<void> ScreenRecorder::endSession(bool /*keepsTimingState*/) {
+asio::awaitable<void> ScreenRecorder::endSession(bool keepsTimingState) {
     hasActiveClient_ = false;
     assign(isConnected_, false, ScreenRecorderProperty::isConnected);
+    assign(virtualMicrophoneErrorMessage_, std::optional<std::string>(),
+           ScreenRecorderProperty::virtualMicrophoneErrorMessage);
+    co_await stopVirtualMicrophonePassthrough();
+    updatePersonaCameraTransportRequest();
+    updateMicrophoneTransportRequest();
+    if (!keepsTimingState && dependencies_.timingCoordinator) {
+        dependencies_.timingCoordinator->reset();
+    }
+    // An expired prompt stays up so that the user sees why pairing ended.
+    if (!pairingPrompt_ || !pairingPrompt_->isExpired) {
+        assign(pairingPrompt_, std::optional<PairingPrompt>(), ScreenRecorderProperty::pairingPrompt);
+    }
     co_await stopCapture();
     co_await stopSystemAudioMute();
     hasPendingConnectionConfiguration_ = false;

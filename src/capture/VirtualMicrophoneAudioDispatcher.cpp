@@ -54,6 +54,13 @@ void VirtualMicrophoneAudioDispatcher::drain(const std::shared_ptr<Storage>& sto
     }
 }
 
+void VirtualMicrophoneAudioDispatcher::removeAll() const {
+    std::deque<VirtualMicrophonePacket> dropped;
+    std::lock_guard lock(storage_->lock);
+    dropped.swap(storage_->pendingPackets);
+    storage_->pendingFrameCount = 0;
+}
+
 std::int64_t VirtualMicrophoneAudioDispatcher::pendingFrameCount() const {
     std::lock_guard lock(storage_->lock);
     return storage_->pendingFrameCount;

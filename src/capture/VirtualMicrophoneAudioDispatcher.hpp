@@ -26,6 +26,8 @@ public:
 
     // Queues the packet and schedules a drain when none runs. Always accepts (true).
     bool enqueue(VirtualMicrophonePacket packet) const;
+    // Drops every pending packet.
+    void removeAll() const;
 
     std::int64_t pendingFrameCount() const;
     std::size_t pendingPacketCount() const;

@@ -49,6 +49,7 @@
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
 #include "session/KeyboardReportingService.hpp"
+#include "session/PeerStoreWriteOrder.hpp"
 #include "session/QuicTransport.hpp"
 #include "session/RemoteInputSink.hpp"
 #include "session/ServiceAdvertiser.hpp"
@@ -115,8 +116,9 @@ struct ScreenStreamBroadcasterDependencies {
     // How long a closing connection may take to hand its last written bytes to the network.
     Clock::Duration closeFlushLimit = std::chrono::milliseconds(200);
 
-    // Admission: where the pairing code's key derivation (tens of milliseconds) runs, off the actor. Null
-    // runs it in place (tests with a single-threaded context).
+    // Admission: where the pairing code's key derivation (tens of milliseconds), the identity rotation and
+    // the peer-store writes run, off the actor. Null runs them in place (tests with a single-threaded
+    // context).
     BlockingWorkPool* blockingWork = nullptr;
 
     // Video. Without a factory no frame is encoded (each captured frame is deferred and the log says so).
@@ -257,7 +259,7 @@ public:
     };
     // Submits a captured frame (status complete or absent) to the encoder, or keeps it as the one frame
     // waiting for the encoder when the pipeline cannot take it now; it then replaces any frame kept before.
-    asio::awaitable<void> encodeOrDeferVideoFrame(std::shared_ptr<CapturedVideoFrame> frame);
+    asio::awaitable<void> encodeOrDeferVideoFrame(std::shared_ptr<const CapturedVideoFrame> frame);
     // For a captured frame with status idle: asks the encoder to finish the frames it holds.
     asio::awaitable<void> completePendingFrames();
     // Takes in a change of the captured display or its frame rate.
@@ -374,6 +376,12 @@ private:
     asio::awaitable<void> expirePairingCode(Uuid attemptID);
     asio::awaitable<void> submitPairingCodeOnActor(std::string code);
     asio::awaitable<void> cancelPairingOnActor();
+    asio::awaitable<void> forgetPairedPeerOnActor(Uuid id);
+    // Writes to the paired-peer list: on a blocking-work worker when there is a pool (the actor moves on
+    // meanwhile, so callers re-check their session afterwards), else in place. A failure is logged.
+    asio::awaitable<void> writePeerStore(std::function<void(PairedPeerStore&)> write);
+    // Saves the newer state of a record already stored; a record removed meanwhile stays removed.
+    asio::awaitable<void> updateStoredPeer(PairedPeerRecord record);
     asio::awaitable<void> sendCertificateRotation(Uuid peerID);
     // Wall-clock time that moves with the injected clock (so that tests drive expiry with a manual clock).
     Date currentDate() const;
@@ -396,7 +404,7 @@ private:
     bool makeCompressionSession(std::uint32_t width, std::uint32_t height, std::uint32_t pixelFormat,
                                 const std::optional<VideoColorProperties>& colorProperties);
     void invalidateCompressionSession();
-    void encodeOrDeferVideoFrameOnActor(std::shared_ptr<CapturedVideoFrame> frame);
+    void encodeOrDeferVideoFrameOnActor(std::shared_ptr<const CapturedVideoFrame> frame);
     VideoEncodeResult encodeVideoFrame(const CapturedVideoFrame& frame);
     std::uint64_t unacknowledgedFrameCount() const;
     std::uint64_t outstandingFrameCount() const;
@@ -485,6 +493,8 @@ private:
     // Collaborators.
     Logger logger_{"ScreenStreamBroadcaster"};
     std::unique_ptr<PairedPeerStore> peerStore_;
+    // Peer-store writes that run on blocking-work workers keep the order they were issued in.
+    std::shared_ptr<PeerStoreWriteOrder> peerStoreWriteOrder_ = PeerStoreWriteOrder::create();
     LocalDeviceIdentity localPeerIdentity_;
     std::optional<P256SigningKey> localSigningPrivateKey_;
     std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator_;
@@ -583,7 +593,7 @@ private:
     std::deque<EncodedVideoFrame> pendingMediaFrames_;
     std::size_t pendingMediaFrameStartIndex_ = 0;
     Task mediaSendTask_;
-    std::shared_ptr<CapturedVideoFrame> deferredVideoSampleBuffer_;
+    std::shared_ptr<const CapturedVideoFrame> deferredVideoSampleBuffer_;
     std::unique_ptr<VideoEncoder> compressionSession_;
     std::optional<std::uint32_t> inputPixelFormat_;
     std::optional<VideoColorProperties> activeColorProperties_;

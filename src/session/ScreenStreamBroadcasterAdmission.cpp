@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <functional>
 #include <utility>
 
 #include "core/SecureRandom.hpp"
@@ -10,8 +12,9 @@
 
 // Admission of the headset: the hello exchange, reconnect authentication of a paired headset, pairing on
 // the session with the code the user types, certificate rotation in both directions, and the start of an
-// authorised session. Everything here runs on the broadcaster's strand; only message writes (and the code's
-// key derivation, on a worker) suspend, so every step after one re-checks that its session is still current.
+// authorised session. Everything here runs on the broadcaster's strand; only message writes (and, with a
+// blocking-work pool, the code's key derivation, the identity rotation and the peer-store writes, on its
+// workers) suspend, so every step after one re-checks that its session is still current.
 
 namespace quillbridge {
 
@@ -166,7 +169,11 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
     }
     auto& accepted = std::get<SessionAuthentication::HostVerification::Accepted>(verification.outcome);
     // Everything that decides the outcome happens before the first write.
-    peerStore_->upsert(accepted.updatedPeer);
+    co_await updateStoredPeer(accepted.updatedPeer);
+    if (sessionID_ != sessionID) {
+        // The session ended while the record was saved.
+        co_return false;
+    }
     isAuthorized_ = true;
     currentServerNonce_.reset();
     logger_.info("Reconnect authentication accepted for ", privateValue(response.displayName));
@@ -354,8 +361,16 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handlePairingClientConfirmation(
         // Cancelled or ended while the acceptance was written.
         co_return false;
     }
-    peerStore_->upsert(acceptance->peerRecord);
+    // The attempt is decided: it can no longer expire.
     cancelPairingCodeExpiry();
+    std::function<void(PairedPeerStore&)> save = [record = acceptance->peerRecord](PairedPeerStore& store) {
+        store.upsert(record);
+    };
+    co_await writePeerStore(std::move(save));
+    if (sessionID_ != sessionID || !pairingExchange_) {
+        // Cancelled or ended while the record was saved.
+        co_return false;
+    }
     publishPairingPrompt(std::nullopt);
     pairingExchange_.reset();
     isAuthorized_ = true;
@@ -478,18 +493,56 @@ asio::awaitable<void> ScreenStreamBroadcaster::cancelPairingOnActor() {
 
 asio::awaitable<void> ScreenStreamBroadcaster::forgetPairedPeer(Uuid id) {
     auto self = shared_from_this();
-    co_await actor_.call([this, id] {
-        const bool isCurrentHeadset = currentHello_ && currentHello_->peerID == id;
-        peerStore_->removePeer(id);
-        if (!isCurrentHeadset) {
-            return;
-        }
-        auto self = shared_from_this();
-        spawnDetached("pairing removal", [self]() -> asio::awaitable<void> {
-            std::optional<State> removed = State::failed("Pairing removed");
-            co_await self->endSession(nullptr, std::move(removed), true, true);
-        });
+    co_await actor_.run([this, id]() -> asio::awaitable<void> { co_await forgetPairedPeerOnActor(id); });
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::forgetPairedPeerOnActor(Uuid id) {
+    std::function<void(PairedPeerStore&)> remove = [id](PairedPeerStore& store) { store.removePeer(id); };
+    co_await writePeerStore(std::move(remove));
+    // Asked once the removal is saved: the session may have changed meanwhile, and the forgotten headset
+    // may even have come back.
+    const bool isCurrentHeadset = currentHello_ && currentHello_->peerID == id;
+    if (!isCurrentHeadset) {
+        co_return;
+    }
+    auto self = shared_from_this();
+    spawnDetached("pairing removal", [self]() -> asio::awaitable<void> {
+        std::optional<State> removed = State::failed("Pairing removed");
+        co_await self->endSession(nullptr, std::move(removed), true, true);
     });
+}
+
+// MARK: Peer-store writes
+
+asio::awaitable<void> ScreenStreamBroadcaster::writePeerStore(std::function<void(PairedPeerStore&)> write) {
+    if (dependencies_.blockingWork == nullptr) {
+        write(*peerStore_);
+        co_return;
+    }
+    // The job owns what it uses: a store of its own over the same settings and secrets, and its turn, which
+    // ends when the job ends or is dropped unrun.
+    auto work = [turn = peerStoreWriteOrder_->take(), defaults = dependencies_.defaults,
+                 secrets = dependencies_.secrets, write = std::move(write)]() mutable {
+        turn.wait();
+        PairedPeerStore store(*defaults, *secrets, PairingRole::mac);
+        write(store);
+        turn.end();
+    };
+    try {
+        co_await runBlocking(*dependencies_.blockingWork, std::move(work));
+    } catch (const std::exception& error) {
+        logger_.error("Could not save the paired headsets: ", error.what());
+    }
+}
+
+asio::awaitable<void> ScreenStreamBroadcaster::updateStoredPeer(PairedPeerRecord record) {
+    // Named before it is awaited (GCC 12 loses the captures of such a lambda written inside co_await).
+    std::function<void(PairedPeerStore&)> update = [record = std::move(record)](PairedPeerStore& store) {
+        if (store.peer(record.id)) {
+            store.upsert(record);
+        }
+    };
+    co_await writePeerStore(std::move(update));
 }
 
 // MARK: Certificate rotation
@@ -542,6 +595,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendCertificateRotation(Uuid peer
 
 asio::awaitable<bool> ScreenStreamBroadcaster::handleCertificateRotation(
     const CertificateRotationMessage& message) {
+    const Uuid sessionID = sessionID_;
     if (!currentHello_ || currentHello_->peerID != message.peerID) {
         co_return false;
     }
@@ -559,8 +613,9 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleCertificateRotation(
     }
     stored->tlsCertificate = message.certificateDER;
     stored->lastSeenAt = currentDate();
-    peerStore_->upsert(*stored);
-    co_return true;
+    co_await updateStoredPeer(std::move(*stored));
+    // A session that ended while the record was saved is not this handler's to go on with.
+    co_return sessionID_ == sessionID;
 }
 
 // MARK: Authorised session start

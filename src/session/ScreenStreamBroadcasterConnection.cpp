@@ -75,9 +75,12 @@ asio::awaitable<void> ScreenStreamBroadcaster::runInboundStreamLoop(
         }
         if (failure) {
             const bool expected = isCancellationError(failure);
-            co_await endSession(expected ? nullptr : failure,
-                                expected ? std::nullopt : std::optional(State::failed("Connection lost")),
-                                true, true);
+            // Named before it is awaited: GCC 12 mangles a temporary of this type inside co_await.
+            std::optional<State> lost;
+            if (!expected) {
+                lost = State::failed("Connection lost");
+            }
+            co_await endSession(expected ? nullptr : failure, std::move(lost), true, true);
             co_return;
         }
         if (!stream) {
@@ -116,15 +119,17 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleConnectionState(QuicConnect
     if (sessionID_ != sessionID) {
         co_return;
     }
+    // Named before it is awaited: GCC 12 mangles a temporary of this type inside co_await.
+    std::optional<State> lost = State::failed("Connection lost");
     switch (state.kind) {
         case QuicConnectionState::Kind::failed:
-            co_await endSession(std::make_exception_ptr(std::system_error(state.error)),
-                                State::failed("Connection lost"), true, true);
+            co_await endSession(std::make_exception_ptr(std::system_error(state.error)), std::move(lost),
+                                true, true);
             co_return;
         case QuicConnectionState::Kind::cancelled:
             // Closed by this side: an expected end, not logged, still reported as lost.
             co_await endSession(std::make_exception_ptr(asio::system_error(asio::error::operation_aborted)),
-                                State::failed("Connection lost"), true, true);
+                                std::move(lost), true, true);
             co_return;
         case QuicConnectionState::Kind::ready:
             co_return;

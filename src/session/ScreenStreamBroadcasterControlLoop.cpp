@@ -160,7 +160,9 @@ asio::awaitable<void> ScreenStreamBroadcaster::endLoopWithError(std::exception_p
     if (isCancellationError(error)) {
         co_await endSession(nullptr, std::nullopt, true, true);
     } else {
-        co_await endSession(error, State::failed("Connection lost"), true, true);
+        // Named before it is awaited: GCC 12 mangles a temporary of this type inside co_await.
+        std::optional<State> lost = State::failed("Connection lost");
+        co_await endSession(error, std::move(lost), true, true);
     }
 }
 

@@ -189,7 +189,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::stop() {
         return needsTeardown;
     });
     if (needsTeardown) {
-        co_await endSession(nullptr, State::idle(), true, false);
+        std::optional<State> idle = State::idle();
+        co_await endSession(nullptr, std::move(idle), true, false);
     }
 }
 
@@ -258,9 +259,11 @@ void ScreenStreamBroadcaster::startSessionSetupTimeout(const Uuid& sessionID) {
             if (!self || self->sessionID_ != sessionID || self->isReceiverReady_) {
                 co_return;
             }
+            // Named before it is awaited: GCC 12 mangles a temporary of this type inside co_await.
+            std::optional<State> timedOut = State::failed("Connection timed out");
             co_await self->endSession(
                 std::make_exception_ptr(StreamSessionSetupError(StreamSessionSetupError::Code::timedOut)),
-                State::failed("Connection timed out"), true, true);
+                std::move(timedOut), true, true);
         },
         "session set-up time-out");
 }
@@ -283,7 +286,9 @@ bool ScreenStreamBroadcaster::handleTransportError(const std::exception_ptr& err
 void ScreenStreamBroadcaster::startConnectionLostTeardown(std::exception_ptr error) {
     auto self = shared_from_this();
     spawnDetached("connection-lost teardown", [self, error]() -> asio::awaitable<void> {
-        co_await self->endSession(error, State::failed("Connection lost"), true, true);
+        // Named before it is awaited: GCC 12 mangles a temporary of this type inside co_await.
+        std::optional<State> lost = State::failed("Connection lost");
+        co_await self->endSession(error, std::move(lost), true, true);
     });
 }
 

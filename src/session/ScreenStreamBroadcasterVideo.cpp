@@ -39,7 +39,7 @@ int inFlightFrameLimit(int frameRate) {
 // Public entry points.
 
 asio::awaitable<void> ScreenStreamBroadcaster::encodeOrDeferVideoFrame(
-    std::shared_ptr<CapturedVideoFrame> frame) {
+    std::shared_ptr<const CapturedVideoFrame> frame) {
     auto self = shared_from_this();
     // A named function object: a temporary with captures inside the co_await expression is destroyed twice
     // by this compiler.
@@ -147,7 +147,8 @@ bool ScreenStreamBroadcaster::isVideoEncodingPipelineIdle() const {
 
 // Submission.
 
-void ScreenStreamBroadcaster::encodeOrDeferVideoFrameOnActor(std::shared_ptr<CapturedVideoFrame> frame) {
+void ScreenStreamBroadcaster::encodeOrDeferVideoFrameOnActor(
+    std::shared_ptr<const CapturedVideoFrame> frame) {
     if (!frame) {
         return;
     }

@@ -20,6 +20,8 @@
 #include "support/FakeDisplayProvider.hpp"
 #include "support/FakeHostObservers.hpp"
 #include "support/FakeScreenRecorderSession.hpp"
+#include "support/bridge/FakeVirtualDevices.hpp"
+#include "support/bridge/RecordingBridgeReceivers.hpp"
 
 namespace quillbridge {
 
@@ -49,6 +51,9 @@ protected:
     ~ScreenRecorderTest() override {
         session->updates().finish();
         session->configurations().finish();
+        session->pairingPrompts().finish();
+        session->personaCameraSharingStates().finish();
+        session->microphoneSharingStates().finish();
         settle();
         recorder.reset();
         settle();
@@ -70,6 +75,10 @@ protected:
             .lidState = lid,
             .displayConfiguration = displayConfiguration,
             .muteController = muteController,
+            .timingCoordinator = timing,
+            .cameraController = cameraController,
+            .cameraFeeder = cameraFeeder,
+            .microphoneDevice = microphone,
         });
         recorder->addPropertyObserver([this](ScreenRecorderProperty property) { ++changes[property]; });
         settle();
@@ -151,6 +160,13 @@ protected:
     std::shared_ptr<FakeAudioOutputMuteControls::State> audio =
         std::make_shared<FakeAudioOutputMuteControls::State>();
     std::shared_ptr<SystemAudioMuteController> muteController;
+    std::shared_ptr<RecordingPersonaAVTimingCoordinator> timing =
+        std::make_shared<RecordingPersonaAVTimingCoordinator>();
+    std::shared_ptr<FakePersonaVirtualCameraController> cameraController =
+        std::make_shared<FakePersonaVirtualCameraController>();
+    std::shared_ptr<FakePersonaVirtualCameraFeeder> cameraFeeder =
+        std::make_shared<FakePersonaVirtualCameraFeeder>();
+    std::shared_ptr<FakeVirtualMicrophoneDevice> microphone = std::make_shared<FakeVirtualMicrophoneDevice>();
     std::shared_ptr<ScreenRecorder> recorder;
     std::map<ScreenRecorderProperty, int> changes;
 };

@@ -37,6 +37,7 @@
 #include "platform/linux/avahi/AvahiServiceBrowser.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "platform/x11/X11TestWindow.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
 #include "support/audio/ToneAnalysis.hpp"
 #include "support/headset/HeadsetSimulator.hpp"
@@ -93,6 +94,18 @@ private:
     std::thread thread_;
 };
 
+// Destroys a simulator on its own loop, where all of its tasks run.
+struct DeleteOnLoop {
+    EventLoopThread* loop = nullptr;
+    void operator()(HeadsetSimulator* simulator) const {
+        loop->run([](HeadsetSimulator* doomed) -> asio::awaitable<bool> {
+            delete doomed;
+            co_return true;
+        }(simulator));
+    }
+};
+using Headset = std::unique_ptr<HeadsetSimulator, DeleteOnLoop>;
+
 class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,6 +134,9 @@ protected:
         host = LinuxHostServices::create(std::move(options), &error);
         ASSERT_TRUE(host) << error;
         main.run([](ScreenRecorder& recorder) -> asio::awaitable<void> {
+            // What the application's launch does: watch power, lid and displays, then check the grants,
+            // which starts listening.
+            recorder.startHostAvailabilityMonitoring();
             recorder.setLocalNetworkPermissionChecksEnabled(true);
             co_await recorder.checkMandatoryPermissions();
         }(host->recorder()));
@@ -141,11 +157,16 @@ protected:
     }
 
     // A headset that finds the host through Avahi; its calls run on the headset's loop.
-    std::unique_ptr<HeadsetSimulator> makeHeadset(HeadsetSimulator::Options options = {}) {
+    Headset makeHeadset(HeadsetSimulator::Options options = {}) {
         ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
                                           ServiceBrowserHostLocator::Options{.instanceName = hostName});
-        return std::make_unique<HeadsetSimulator>(headset.context.get_executor(), locator.locator(),
-                                                  std::move(options));
+        return makeHeadset(locator.locator(), std::move(options));
+    }
+
+    Headset makeHeadset(HostLocator locator, HeadsetSimulator::Options options) {
+        return Headset(
+            new HeadsetSimulator(headset.context.get_executor(), std::move(locator), std::move(options)),
+            DeleteOnLoop{&headset});
     }
 
     // Runs a call of the simulator on the headset's loop and waits for it.
@@ -173,7 +194,7 @@ protected:
             }));
             lastShownCode = code;
             ASSERT_TRUE(waitForPairingPrompt());
-            main.run(host->broadcaster()->submitPairingCode(attempt < wrongCodes ? wrongCode(*code) : *code));
+            submitPairingCode(attempt < wrongCodes ? wrongCode(*code) : *code);
             if (pairing.wait_for(0s) == std::future_status::ready) {
                 break;
             }
@@ -182,18 +203,15 @@ protected:
         pairing.get();
     }
 
-    // Waits until the host shows a pairing prompt.
+    // Waits until the host shows a pairing prompt, as the prompt window would.
     bool waitForPairingPrompt() {
-        return waitUntil([&] {
-            return main.run([](ScreenStreamBroadcaster& broadcaster) -> asio::awaitable<bool> {
-                while (broadcaster.pairingPrompts().bufferedCount() > 0) {
-                    if (auto value = co_await broadcaster.pairingPrompts().next(); value && *value) {
-                        co_return true;
-                    }
-                }
-                co_return false;
-            }(*host->broadcaster()));
-        });
+        return waitUntil(
+            [&] { return onMain([&] { return host->recorder().pairingPrompt().has_value(); }); });
+    }
+
+    // Types the code into the prompt.
+    void submitPairingCode(std::string code) {
+        main.run(host->recorder().submitPairingCode(std::move(code)));
     }
 
     static std::string wrongCode(std::string code) {
@@ -354,6 +372,97 @@ TEST_F(EndToEndTest, ReconnectWithoutCodeMeetsTheRotatedCertificateAndResumesFro
     EXPECT_TRUE(waitUntil([&] { return sinkMuted() == false; }));
 }
 
+TEST_F(EndToEndTest, HeadsetControlsTheFocusedWindowAndLocksTheSession) {
+    // A logind session for this user, as the desktop would have.
+    ASSERT_EQ(
+        std::system("gdbus call --system --dest org.freedesktop.login1 --object-path /org/freedesktop/login1 "
+                    "--method org.freedesktop.DBus.Mock.AddSession e2e seat0 1000 tester true >/dev/null"),
+        0);
+    ASSERT_EQ(setenv("XDG_SESSION_ID", "e2e", 1), 0);
+    ASSERT_EQ(std::system("setxkbmap -layout us -option '' >/dev/null 2>&1"), 0);
+    auto window = X11TestWindow::open();
+    ASSERT_TRUE(window);
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
+
+    using Kind = ReceivedInputEvent::Kind;
+    onHeadset([&] { return simulator->sendMousePosition(MousePositionMessage{0.25, 0.5}); });
+    EXPECT_TRUE(window->waitFor(
+        [](const auto& events) {
+            for (const auto& event : events) {
+                if (event.kind == Kind::motion && std::abs(event.rootX - 480) <= 2 &&
+                    std::abs(event.rootY - 540) <= 2) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        waitBound));
+    onHeadset([&] {
+        return simulator->sendMouseClick(MouseClickMessage{MouseButton::primary, MouseButtonPhase::pressed});
+    });
+    onHeadset([&] {
+        return simulator->sendMouseClick(MouseClickMessage{MouseButton::primary, MouseButtonPhase::released});
+    });
+    EXPECT_TRUE(window->waitFor(
+        [](const auto& events) {
+            bool pressed = false;
+            for (const auto& event : events) {
+                pressed = pressed || (event.kind == Kind::buttonPress && event.detail == 1);
+                if (pressed && event.kind == Kind::buttonRelease && event.detail == 1) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        waitBound));
+
+    // Text, with characters the US layout has no key for.
+    window->clear();
+    const std::string text = "Hi é€ ß";
+    onHeadset([&] { return simulator->sendTextInput(text); });
+    EXPECT_TRUE(waitUntil([&] { return window->typedText() == text; })) << window->typedText();
+
+    // A chord: Control held while A is pressed.
+    window->clear();
+    for (auto [key, phase] : {std::pair{RemoteKeyboardKey::control, KeyboardEventPhase::pressed},
+                              std::pair{RemoteKeyboardKey::a, KeyboardEventPhase::pressed},
+                              std::pair{RemoteKeyboardKey::a, KeyboardEventPhase::released},
+                              std::pair{RemoteKeyboardKey::control, KeyboardEventPhase::released}}) {
+        onHeadset([&] { return simulator->sendKeyboardEvent(KeyboardEventMessage{key, phase}); });
+    }
+    EXPECT_TRUE(window->waitFor(
+        [&](const auto& events) {
+            for (const auto& event : events) {
+                if (event.kind == Kind::keyPress && (event.state & XCB_MOD_MASK_CONTROL) != 0 &&
+                    window->keysym(event) == XKB_KEY_a) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        waitBound));
+
+    // Locking goes to logind, never a key chord.
+    onHeadset([&] { return simulator->sendSystemAction(RemoteSystemAction::lockScreen); });
+    EXPECT_TRUE(waitUntil([] {
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen("gdbus call --system --dest org.freedesktop.login1 "
+                                                         "--object-path /org/freedesktop/login1/session/e2e "
+                                                         "--method org.freedesktop.DBus.Mock.GetCalls",
+                                                         "r"),
+                                                   pclose);
+        std::string calls;
+        char buffer[512];
+        while (pipe && std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+            calls += buffer;
+        }
+        return calls.find("'Lock'") != std::string::npos;
+    }));
+    onHeadset([&] { return simulator->disconnect(); });
+}
+
 TEST_F(EndToEndTest, SecondHeadsetDuringASessionIsRefused) {
     // Where the host listens, seen before the session withdraws the advertisement.
     ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
@@ -367,11 +476,10 @@ TEST_F(EndToEndTest, SecondHeadsetDuringASessionIsRefused) {
     HeadsetSimulator::Options options;
     options.displayName = "Second Headset";
     options.responseTimeout = 5000ms;
-    HeadsetSimulator second(headset.context.get_executor(), fixedHostLocator(endpoint.address, endpoint.port),
-                            options);
+    auto second = makeHeadset(fixedHostLocator(endpoint.address, endpoint.port), options);
     EXPECT_ANY_THROW({
-        onHeadset([&] { return second.connect(); });
-        onHeadset([&] { return second.hello(true); });
+        onHeadset([&] { return second->connect(); });
+        onHeadset([&] { return second->hello(true); });
     });
     EXPECT_TRUE(onMain([&] { return host->recorder().isConnected(); }));
     EXPECT_TRUE(readHeadset([&] { return first->isConnected(); }));
@@ -390,7 +498,7 @@ TEST_F(EndToEndTest, WrongCodeThreeTimesEndsTheAttempt) {
         }));
         lastShownCode = code;
         ASSERT_TRUE(waitForPairingPrompt());
-        main.run(host->broadcaster()->submitPairingCode(wrongCode(*code)));
+        submitPairingCode(wrongCode(*code));
     }
     ASSERT_EQ(pairing.wait_for(waitBound), std::future_status::ready);
     EXPECT_THROW(pairing.get(), HeadsetSimulatorError);
@@ -405,16 +513,16 @@ TEST_F(EndToEndTest, VanishedHeadsetIsNoticedByTheIdleTimeOutAndTheHostListensAg
     const HostEndpoint advertised = headset.run(locator.locate());
     HeadsetSimulator::Options options;
     options.connectsThroughRelay = true;
-    // QUIC takes the shorter of the two sides' idle time-outs.
-    options.idleTimeout = 3000ms;
-    HeadsetSimulator simulator(headset.context.get_executor(),
-                               fixedHostLocator(testLoopbackAddress(), advertised.port), options);
-    onHeadset([&] { return simulator.connect(); });
-    pair(simulator);
-    startStreaming(simulator, StreamConfigurationMessage{});
+    // QUIC takes the shorter of the two sides' idle time-outs; this one still outlasts the pause while the
+    // host rotates its identity after pairing.
+    options.idleTimeout = 8000ms;
+    auto simulator = makeHeadset(fixedHostLocator(testLoopbackAddress(), advertised.port), options);
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
 
     readHeadset([&] {
-        simulator.vanish();
+        simulator->vanish();
         return true;
     });
     EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
@@ -427,6 +535,44 @@ TEST_F(EndToEndTest, VanishedHeadsetIsNoticedByTheIdleTimeOutAndTheHostListensAg
             return false;
         }
     }));
+}
+
+TEST_F(EndToEndTest, DisplayResolutionChangeMidStreamAnnouncesANewFormatAndAKeyFrame) {
+    auto pattern = X11PatternWindow::open({0xFF8000, 0x0080FF});
+    ASSERT_TRUE(pattern);
+    auto simulator = makeHeadset();
+    onHeadset([&] { return simulator->connect(); });
+    pair(*simulator);
+    startStreaming(*simulator, StreamConfigurationMessage{});
+    ASSERT_TRUE(waitForPattern(*simulator, *pattern));
+
+    struct RestoreMode {
+        ~RestoreMode() { std::system("xrandr --output screen --mode 1920x1080 >/dev/null 2>&1"); }
+    } restoreMode;
+    ASSERT_EQ(std::system(
+                  "xrandr --newmode 1280x720_e2e 74.25 1280 1390 1430 1650 720 725 730 750 >/dev/null 2>&1; "
+                  "xrandr --addmode screen 1280x720_e2e && xrandr --output screen --mode 1280x720_e2e"),
+              0);
+    EXPECT_TRUE(waitUntil([&] {
+        pattern->paint(pattern->colours());
+        return readHeadset([&] {
+            const auto& format = simulator->videoFormat();
+            return format && format->width == 1280 && format->height == 720;
+        });
+    }));
+    // The first picture at the new size is a key frame.
+    EXPECT_TRUE(waitUntil([&] {
+        pattern->paint(pattern->colours());
+        return readHeadset([&] {
+            for (const auto& frame : simulator->decodedVideoFrames()) {
+                if (frame.width == 1280 && frame.height == 720) {
+                    return frame.isKeyFrame;
+                }
+            }
+            return false;
+        });
+    }));
+    onHeadset([&] { return simulator->disconnect(); });
 }
 
 // Stops the suite's X server: keep it the last test.

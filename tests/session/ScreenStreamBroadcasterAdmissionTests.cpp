@@ -2,16 +2,22 @@
 // typed on the host, certificate rotation both ways and the start of the authorised session.
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <asio/co_spawn.hpp>
 
+#include "core/BlockingWorkPool.hpp"
+#include "pairing/DefaultsStore.hpp"
 #include "pairing/P256SigningKey.hpp"
 #include "pairing/PairedPeerStore.hpp"
 #include "pairing/SessionAuthentication.hpp"
@@ -639,6 +645,238 @@ TEST_F(PairingOffActorTest, CancelWhileTheCodeIsCheckedDropsTheLateResult) {
     done = submitInBackground("123456");
     ASSERT_TRUE(runUntil([&] { return *done; }));
     expect<Case::pairingServerChallenge>(headset);
+}
+
+// MARK: Peer-store writes off the actor
+
+// The fixture's defaults behind a gate: while it is closed, writes wait on the worker that makes them, so
+// a test can act while a write is in flight. Records the threads writes ran on.
+class GatedDefaultsStore final : public DefaultsStore {
+public:
+    explicit GatedDefaultsStore(DefaultsStore& inner) : inner_(inner) {}
+
+    std::optional<DefaultsValue> value(std::string_view key) const override { return inner_.value(key); }
+    bool setValue(std::string_view key, DefaultsValue value) override {
+        waitForGate();
+        return inner_.setValue(key, std::move(value));
+    }
+    bool removeValue(std::string_view key) override {
+        waitForGate();
+        return inner_.removeValue(key);
+    }
+
+    void close() {
+        std::lock_guard lock(mutex_);
+        isOpen_ = false;
+    }
+    void open() {
+        {
+            std::lock_guard lock(mutex_);
+            isOpen_ = true;
+        }
+        changed_.notify_all();
+    }
+    int waitingCount() const {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
+    std::vector<std::thread::id> writerThreads() const {
+        std::lock_guard lock(mutex_);
+        return writers_;
+    }
+    void forgetWriterThreads() {
+        std::lock_guard lock(mutex_);
+        writers_.clear();
+    }
+
+private:
+    void waitForGate() {
+        std::unique_lock lock(mutex_);
+        writers_.push_back(std::this_thread::get_id());
+        ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return isOpen_; });
+        --waiting_;
+    }
+
+    DefaultsStore& inner_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool isOpen_ = true;
+    int waiting_ = 0;
+    std::vector<std::thread::id> writers_;
+};
+
+class PeerStoreOffActorTest : public AdmissionTest {
+protected:
+    void adjust(ScreenStreamBroadcasterDependencies& dependencies) override {
+        dependencies.blockingWork = &pool;
+        dependencies.defaults = &gated;
+    }
+
+    void TearDown() override {
+        gated.open();
+        AdmissionTest::TearDown();
+    }
+
+    // Turns the context until the condition holds (workers answer in their own time).
+    bool runUntil(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            context.restart();
+            context.run_one_for(std::chrono::milliseconds(5));
+        }
+        drain();
+        return true;
+    }
+
+    // The next message from the host, waiting for workers as long as needed.
+    template <Case C>
+    auto await(Headset& headset) {
+        std::optional<StreamControlMessage> message;
+        bool done = false;
+        asio::co_spawn(context, ControlMessageFraming::readMessageData(*headset.control),
+                       [&](std::exception_ptr error, Bytes data) {
+                           if (!error) {
+                               auto decoded = decodeJson<StreamControlMessage>(
+                                   std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+                               if (decoded) {
+                                   message = *decoded;
+                               }
+                           }
+                           done = true;
+                       });
+        EXPECT_TRUE(runUntil([&] { return done; }));
+        using Payload = std::decay_t<decltype(*message->template get<C>())>;
+        if (!message || message->messageCase() != C) {
+            ADD_FAILURE() << "unexpected message case " << (message ? int(message->messageCase()) : -1);
+            return Payload{};
+        }
+        return Payload(*message->template get<C>());
+    }
+
+    // Sends hello and the signed response, with writes held at the gate once the challenge is out.
+    void respondWithGateClosed(Headset& headset, const KnownHeadset& known) {
+        send(headset, StreamControlMessage::make<Case::hello>(helloFrom(known.id)));
+        expect<Case::hello>(headset);
+        const Bytes nonce = expect<Case::authenticate>(headset).serverNonce;
+        gated.close();
+        send(headset, StreamControlMessage::make<Case::authenticationResponse>(responseFor(known, nonce)));
+        ASSERT_TRUE(runUntil([&] { return gated.waitingCount() == 1; }));
+    }
+
+    GatedDefaultsStore gated{defaults};
+    // Destroyed before the fixture's context, which its callers resume on.
+    BlockingWorkPool pool;
+};
+
+TEST_F(PeerStoreOffActorTest, AcceptedReconnectAndRotationAreStoredByWorkers) {
+    // The host's own identifier was stored at start-up, in place.
+    gated.forgetWriterThreads();
+    auto known = addKnownHeadset(std::nullopt);
+    auto headset = connectWith(headsetCertificate);
+    send(headset, StreamControlMessage::make<Case::authenticationResponse>(
+                      responseFor(known, challenge(headset, known.id))));
+    EXPECT_TRUE(await<Case::authenticationResult>(headset).accepted);
+    await<Case::certificateRotation>(headset);
+    await<Case::displayGeometry>(headset);
+    EXPECT_TRUE(Access::isAuthorized(*broadcaster));
+    auto record = store().peer(known.id);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->name, "New name");
+    EXPECT_EQ(record->tlsCertificate, headsetCertificate);
+
+    // The headset's own rotation.
+    const Bytes rotated{0x30, 0x82, 0x02};
+    send(headset, StreamControlMessage::make<Case::certificateRotation>(
+                      CertificateRotationMessage{known.id, rotated, certificateSignature(known, rotated)}));
+    ASSERT_TRUE(runUntil([&] { return store().peer(known.id)->tlsCertificate == rotated; }));
+    EXPECT_FALSE(isClosed(headset));
+
+    const auto writers = gated.writerThreads();
+    ASSERT_FALSE(writers.empty());
+    for (const auto& writer : writers) {
+        EXPECT_NE(writer, std::this_thread::get_id()) << "a peer-store write ran on the actor";
+    }
+}
+
+TEST_F(PeerStoreOffActorTest, SessionEndedWhileTheRecordIsSavedIsNotAuthorised) {
+    auto known = addKnownHeadset(headsetCertificate);
+    auto headset = connectWith(headsetCertificate);
+    respondWithGateClosed(headset, known);
+    headset.connection->close(0);
+    drain();
+    ASSERT_FALSE(Access::hasConnection(*broadcaster));
+
+    gated.open();
+    ASSERT_TRUE(runUntil([&] { return store().peer(known.id)->name == "New name"; }));
+    EXPECT_FALSE(Access::isAuthorized(*broadcaster));
+    // Listening resumed for the next headset and stays up: the late result starts no session.
+    ASSERT_NE(listener(), nullptr);
+    EXPECT_FALSE(listener()->isStopped());
+    EXPECT_NE(listener()->connect(headsetCertificate), nullptr);
+}
+
+TEST_F(PeerStoreOffActorTest, ForgettingWhileTheRecordIsSavedLeavesItForgotten) {
+    auto known = addKnownHeadset(headsetCertificate);
+    auto headset = connectWith(headsetCertificate);
+    respondWithGateClosed(headset, known);
+
+    // The user forgets the headset while its reconnect is being recorded.
+    bool forgotten = false;
+    asio::co_spawn(context, broadcaster->forgetPairedPeer(known.id),
+                   [&](std::exception_ptr) { forgotten = true; });
+    drain();
+    EXPECT_FALSE(forgotten);
+    gated.open();
+    ASSERT_TRUE(runUntil([&] { return forgotten && isClosed(headset); }));
+    EXPECT_FALSE(store().peer(known.id).has_value());
+    const auto states = updates();
+    EXPECT_NE(std::find(states.begin(), states.end(), State::failed("Pairing removed")), states.end());
+}
+
+TEST_F(PeerStoreOffActorTest, PairingAcceptanceIsStoredByAWorker) {
+    auto headset = connectWith(headsetCertificate);
+    const LocalDeviceIdentity identity{Uuid::random(), "Vision"};
+    const auto key = P256SigningKey::generate();
+    ClientPairingExchange client(identity, key, headsetCertificate, hostID(), Date::now());
+    send(headset, StreamControlMessage::make<Case::hello>(client.hello()));
+    expect<Case::hello>(headset);
+    send(headset, StreamControlMessage::make<Case::pairingStart>(client.start()));
+    ASSERT_TRUE(client.receiveChallenge(expect<Case::pairingChallenge>(headset),
+                                        *Access::tlsCertificateDER(*broadcaster)));
+    auto round = client.openRound("123456");
+    ASSERT_TRUE(round.has_value());
+    send(headset, StreamControlMessage::make<Case::pairingClientChallenge>(*round));
+    lastPrompt();
+    bool submitted = false;
+    asio::co_spawn(context, broadcaster->submitPairingCode("123456"),
+                   [&](std::exception_ptr) { submitted = true; });
+    auto response = client.receiveServerChallenge(await<Case::pairingServerChallenge>(headset));
+    ASSERT_TRUE(response.has_value() && submitted);
+    send(headset, StreamControlMessage::make<Case::pairingClientResponse>(*response));
+    auto reply = client.receiveServerConfirmation(await<Case::pairingServerConfirmation>(headset));
+    ASSERT_TRUE(reply && std::holds_alternative<PairingClientConfirmationMessage>(*reply));
+
+    gated.close();
+    send(headset, StreamControlMessage::make<Case::pairingClientConfirmation>(
+                      std::get<PairingClientConfirmationMessage>(*reply)));
+    EXPECT_TRUE(client.receiveAcceptance(await<Case::pairingAccepted>(headset)));
+    ASSERT_TRUE(runUntil([&] { return gated.waitingCount() == 1; }));
+    // Not authorised, and the prompt still up, until the record is saved.
+    EXPECT_FALSE(Access::isAuthorized(*broadcaster));
+    EXPECT_TRUE(Access::hasPairingAttempt(*broadcaster));
+
+    gated.open();
+    await<Case::certificateRotation>(headset);
+    await<Case::displayGeometry>(headset);
+    EXPECT_TRUE(Access::isAuthorized(*broadcaster));
+    EXPECT_FALSE(lastPrompt().has_value());
+    ASSERT_TRUE(store().peer(identity.id).has_value());
+    EXPECT_EQ(store().peer(identity.id)->signingPublicKey, key.publicKey().rawRepresentation());
 }
 
 }  // namespace

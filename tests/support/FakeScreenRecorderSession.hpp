@@ -104,7 +104,7 @@ public:
         co_return;
     }
     asio::awaitable<std::vector<PairedPeerRecord>> pairedPeers() override {
-        record("pairedPeers");
+        ++pairedPeerReads;
         co_return peers;
     }
     asio::awaitable<void> setPersonaCameraRequested(bool isRequested, std::uint64_t revision) override {
@@ -145,6 +145,7 @@ public:
     std::vector<CapturedDisplayReport> displayReports;
     // What pairedPeers() returns; forgetPairedPeer() removes from it.
     std::vector<PairedPeerRecord> peers;
+    int pairedPeerReads = 0;
     // The camera and microphone requests, as (requested, revision), in order.
     std::vector<std::pair<bool, std::uint64_t>> cameraRequests;
     std::vector<std::pair<bool, std::uint64_t>> microphoneRequests;

@@ -29,9 +29,11 @@ public:
         synchronizations.push_back({offset, lead});
     }
     void reset() override { ++resetCount; }
+    void setMicrophoneDemanded(bool isDemanded) override { microphoneDemands.push_back(isDemanded); }
 
     std::vector<Synchronization> synchronizations;
     int resetCount = 0;
+    std::vector<bool> microphoneDemands;
 };
 
 class RecordingPersonaCameraReceiver final : public PersonaCameraReceiver {

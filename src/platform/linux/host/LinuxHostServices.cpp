@@ -213,11 +213,16 @@ LinuxHostServices::~LinuxHostServices() {
     while (!session.expired() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    if (!session.expired()) {
-        Logger("HostServices").fault("The session is still held while the host's services go");
+    if (!workers_) {
+        return;
     }
-    // What is still queued on the workers runs to its end before the pool goes.
-    if (workers_) {
+    if (session.expired()) {
+        // What is still queued on the workers runs to its end before the pool goes.
+        workers_->join();
+    } else {
+        // Something still waits on the session: do not wait for it without end.
+        Logger("HostServices").fault("The session is still held while the host's services go");
+        workers_->stop();
         workers_->join();
     }
 }

@@ -165,7 +165,10 @@ protected:
         }
         run("pactl set-default-sink quillbridge_sink_a");
     }
-    void TearDown() override { run("pactl set-default-sink quillbridge_sink_a"); }
+    void TearDown() override {
+        run("pactl set-default-sink quillbridge_sink_a");
+        run("pactl set-sink-mute quillbridge_sink_a 0");
+    }
 
     std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
 };
@@ -212,6 +215,46 @@ TEST_F(PulseSystemAudioSourceTest, FollowsAChangeOfTheDefaultSink) {
     output->clear();
     ASSERT_TRUE(playTone("quillbridge_sink_b", 1.0));
     EXPECT_TRUE(eventually([&] { return analyse(output->buffers()).found; }));
+}
+
+// What the host mute does to system-audio capture: the sound server applies a sink's mute before its
+// monitor, so a muted default sink is recorded as silence. (Its volume scales the monitor the same way.)
+TEST_F(PulseSystemAudioSourceTest, AMutedSinkIsRecordedAsSilence) {
+    const auto peak = [](const std::vector<std::shared_ptr<AudioPCMBuffer>>& buffers) {
+        float loudest = 0;
+        for (const auto& buffer : buffers) {
+            for (const auto& channel : buffer->floatChannels) {
+                for (float sample : channel) {
+                    loudest = std::max(loudest, std::fabs(sample));
+                }
+            }
+        }
+        return loudest;
+    };
+    const auto frames = [](const std::vector<std::shared_ptr<AudioPCMBuffer>>& buffers) {
+        std::size_t total = 0;
+        for (const auto& buffer : buffers) {
+            total += buffer->frameLength;
+        }
+        return total;
+    };
+    ASSERT_TRUE(run("pactl set-sink-mute quillbridge_sink_a 1"));
+    PulseSystemAudioSource source({}, output);
+    ASSERT_TRUE(source.start());
+    ASSERT_TRUE(eventually([&] { return source.recordedSinkName() == "quillbridge_sink_a"; }));
+    ASSERT_TRUE(playTone("quillbridge_sink_a", 1.0));
+    // The player returns once the server took the whole second; what the monitor recorded meanwhile is
+    // at least most of it.
+    ASSERT_TRUE(eventually([&] { return frames(output->buffers()) >= 36000; }));
+    EXPECT_EQ(peak(output->buffers()), 0.0f);
+
+    ASSERT_TRUE(run("pactl set-sink-mute quillbridge_sink_a 0"));
+    output->clear();
+    ASSERT_TRUE(playTone("quillbridge_sink_a", 1.5));
+    ASSERT_TRUE(eventually([&] { return analyse(output->buffers()).found; }))
+        << "the tone is back once unmuted";
+    source.stop();
+    EXPECT_GT(peak(output->buffers()), 0.4f);
 }
 
 TEST_F(PulseSystemAudioSourceTest, WithoutASoundServerStartIsRefusedAndLogged) {

@@ -3,6 +3,7 @@
 // and AAC-ELD encoder on the host, and the simulator's decoders on the headset. Service discovery and the
 // desktop (clipboard, input, Persona receivers) are fakes.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -301,6 +302,21 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsAndHostEndedSessionsReachTheCaller)
     }
     stranger.close();
 
+    // A headset of an older protocol gets the host's hello, then the refusal.
+    HeadsetSimulator::Options old;
+    old.controlProtocolVersion = 18;
+    old.minimumCompatibleControlProtocolVersion = 18;
+    auto& outdated = makeHeadset(old);
+    run(outdated.connect());
+    EXPECT_EQ(run(outdated.hello(true)).peerID, broadcaster->localPeerIdentity().id);
+    try {
+        run(outdated.receive<Case::pairingChallenge>());
+        FAIL() << "an outdated headset was let in";
+    } catch (const HeadsetSimulatorError& error) {
+        EXPECT_EQ(error.reason(), PairingFailureReason::incompatibleVersion);
+    }
+    outdated.close();
+
     // The host forgets the connected headset: the session ends under it, and its next reconnect is refused.
     auto& headset = makeHeadset();
     pair(headset);
@@ -319,7 +335,7 @@ TEST_F(HeadsetSimulatorOverQuicTest, RefusalsAndHostEndedSessionsReachTheCaller)
 class HeadsetSimulatorVideoTest : public HeadsetSimulatorOverQuicTest,
                                   public ::testing::WithParamInterface<StreamCodec> {};
 
-TEST_P(HeadsetSimulatorVideoTest, DecodesASolidColourFrameAtItsSizeAndAcknowledgesIt) {
+TEST_P(HeadsetSimulatorVideoTest, DecodesASolidColourFrameAtItsSizeAndAKeyFrameOnRequest) {
     run(broadcaster->setVideoCodec(GetParam()));
     auto& headset = makeHeadset();
     pair(headset);
@@ -356,6 +372,22 @@ TEST_P(HeadsetSimulatorVideoTest, DecodesASolidColourFrameAtItsSizeAndAcknowledg
     // Every frame was acknowledged: the host never ran out of its flight window.
     EXPECT_GE(headset.receivedCount(Case::videoFormat), 1u);
     EXPECT_EQ(headset.receivedVideoFrames().size(), headset.decodedVideoFrameCount());
+
+    // The stream has no key frames of its own after the first; one asked for arrives.
+    run(headset.requestKeyFrame(KeyFrameRequestReason::formatChanged));
+    const std::size_t before = headset.receivedVideoFrames().size();
+    auto keyFrameSince = [&] {
+        const auto& frames = headset.receivedVideoFrames();
+        return std::any_of(frames.begin() + static_cast<std::ptrdiff_t>(before), frames.end(),
+                           [](const auto& frame) { return frame.isKeyFrame; });
+    };
+    for (int index = 0; index < 30 && !keyFrameSince(); ++index) {
+        run(broadcaster->encodeOrDeferVideoFrame(solidFrame(
+            width, height, 200, 40, 90, start + static_cast<std::uint64_t>(100 + index) * 16'666'667)));
+        runUntil([&] { return headset.receivedVideoFrames().size() > before + index; }, 200ms);
+    }
+    EXPECT_TRUE(keyFrameSince());
+    EXPECT_EQ(headset.undecodableVideoFrameCount(), 0u) << headset.lastVideoDecodeError();
     run(broadcaster->completePendingFrames());
     runFor(300ms);
 }

@@ -1,0 +1,208 @@
+// A whole reconnect of a paired headset over the real QUIC transport on loopback, as a headset sees it:
+// from its hello being sent on a connected control stream to the authenticationResult read back. The QUIC
+// handshake is not counted. With the blocking-work pool the host runs in production.
+//
+//   quillbridge_session_bench --benchmark_filter=AdmissionLoopback --benchmark_counters_tabular=true
+
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string_view>
+
+#include <benchmark/benchmark.h>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+
+#include "core/BlockingWorkPool.hpp"
+#include "core/Logger.hpp"
+#include "core/SteadyClock.hpp"
+#include "pairing/P256SigningKey.hpp"
+#include "pairing/PairedPeerStore.hpp"
+#include "pairing/SessionAuthentication.hpp"
+#include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
+#include "support/FakeDefaultsStore.hpp"
+#include "support/FakeSecretStore.hpp"
+#include "support/FakeServiceDiscovery.hpp"
+#include "support/quic/QuicTestClient.hpp"
+#include "support/quic/TestLoopback.hpp"
+#include "wire/ControlMessageFraming.hpp"
+
+namespace quillbridge {
+namespace {
+
+using namespace std::chrono_literals;
+using Case = StreamControlMessage::Case;
+
+class SilentSink final : public LogSink {
+public:
+    void write(const LogRecord&) override {}
+};
+
+class LoopbackHost {
+public:
+    LoopbackHost() {
+        previousSink_ = installLogSink(std::make_shared<SilentSink>());
+        ScreenStreamBroadcasterDependencies dependencies;
+        dependencies.executor = context.get_executor();
+        dependencies.transport = &transport_;
+        dependencies.makeAdvertiser = [this] { return discovery_.makeAdvertiser(); };
+        dependencies.makeBrowser = [this] { return discovery_.makeBrowser(); };
+        dependencies.clock = &clock_;
+        dependencies.defaults = &defaults;
+        dependencies.secrets = &secrets;
+        dependencies.listenPort = 0;
+        dependencies.bindAddress = testLoopbackAddress();
+        dependencies.blockingWork = pool_.get();
+        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
+        run(broadcaster->startListening());
+    }
+
+    ~LoopbackHost() {
+        run(broadcaster->stop());
+        turnFor(50ms);
+        broadcaster.reset();
+        turnFor(20ms);
+        pool_.reset();
+        installLogSink(previousSink_);
+    }
+
+    bool turnUntil(const std::function<bool()>& condition) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            context.restart();
+            context.run_one_for(5ms);
+        }
+        return true;
+    }
+
+    void turnFor(std::chrono::milliseconds duration) {
+        context.restart();
+        context.run_for(duration);
+    }
+
+    template <class T>
+    T run(asio::awaitable<T> awaitable) {
+        std::optional<T> result;
+        std::exception_ptr error;
+        bool done = false;
+        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
+            error = e;
+            if (!e) {
+                result.emplace(std::move(value));
+            }
+            done = true;
+        });
+        if (!turnUntil([&] { return done; })) {
+            throw std::runtime_error("timed out");
+        }
+        if (error) {
+            std::rethrow_exception(error);
+        }
+        return std::move(*result);
+    }
+
+    void run(asio::awaitable<void> awaitable) {
+        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
+            co_await std::move(inner);
+            co_return true;
+        }(std::move(awaitable)));
+    }
+
+    std::optional<std::uint16_t> advertisedPort() const {
+        for (auto* advertiser : discovery_.advertisers()) {
+            if (advertiser->isPublished()) {
+                return advertiser->advertisement()->port;
+            }
+        }
+        return std::nullopt;
+    }
+
+    asio::io_context context;
+    FakeDefaultsStore defaults;
+    FakeSecretStore secrets;
+    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
+
+private:
+    SteadyClock clock_;
+    LinuxQuicTransport transport_;
+    FakeServiceDiscovery discovery_;
+    std::unique_ptr<BlockingWorkPool> pool_ = std::make_unique<BlockingWorkPool>();
+    std::shared_ptr<LogSink> previousSink_;
+};
+
+void BM_AdmissionLoopbackReconnect(benchmark::State& state) {
+    LoopbackHost host;
+    QuicTestClient client;
+    const Uuid hostID = host.broadcaster->localPeerIdentity().id;
+    const Uuid headsetID = Uuid::random();
+    const auto key = P256SigningKey::generate();
+    PairedPeerStore(host.defaults, host.secrets, PairingRole::mac)
+        .upsert(PairedPeerRecord{headsetID, "Bench", key.publicKey().rawRepresentation(), std::nullopt,
+                                 std::nullopt});
+
+    std::shared_ptr<QuicStream> control;
+    auto send = [&](const StreamControlMessage& message) {
+        host.run(control->send(ControlMessageFraming::encode(message), false));
+    };
+    auto receive = [&]() -> std::optional<StreamControlMessage> {
+        const Bytes data = host.run(ControlMessageFraming::readMessageData(*control));
+        auto decoded = decodeJson<StreamControlMessage>(
+            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        return decoded ? std::optional(*decoded) : std::nullopt;
+    };
+
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::optional<std::uint16_t> port;
+        if (!host.turnUntil([&] { return (port = host.advertisedPort()).has_value(); })) {
+            state.SkipWithError("not listening");
+            break;
+        }
+        auto connection = host.run(client.connect(*port));
+        control = host.run(connection->openStream(QuicStreamDirectionality::bidirectional));
+        state.ResumeTiming();
+
+        send(StreamControlMessage::make<Case::hello>(SessionHelloMessage{headsetID, "Bench", false, 19, 19}));
+        receive();
+        auto challenge = receive();
+        if (!challenge || challenge->messageCase() != Case::authenticate) {
+            state.SkipWithError("no challenge");
+            break;
+        }
+        const Bytes nonce = challenge->get<Case::authenticate>()->serverNonce;
+        AuthenticationResponseMessage response{
+            headsetID, "Bench",
+            *key.signature(SessionAuthentication::signedPayload(SessionAuthentication::Side::client,
+                                                                headsetID, hostID, nonce)),
+            Bytes(32, 7), std::nullopt};
+        send(StreamControlMessage::make<Case::authenticationResponse>(response));
+        auto result = receive();
+
+        state.PauseTiming();
+        if (!result || result->messageCase() != Case::authenticationResult ||
+            !result->get<Case::authenticationResult>()->accepted) {
+            state.SkipWithError("reconnect refused");
+            break;
+        }
+        // The rotation and the display geometry, then a clean disconnect.
+        receive();
+        receive();
+        send(StreamControlMessage::make<Case::sessionDisconnectRequest>());
+        receive();
+        control.reset();
+        connection.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_AdmissionLoopbackReconnect)->Iterations(30)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+}  // namespace quillbridge

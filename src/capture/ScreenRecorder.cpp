@@ -178,7 +178,14 @@ asio::awaitable<void> ScreenRecorder::drainVideoFrame(std::shared_ptr<const Capt
         connected = co_await session_->hasConnection();
     }
     if (!connected) {
-        co_await session_->startListening();
+        // Decided again on the main actor, where shutdown and the suspensions stop the session: the
+        // drain runs elsewhere, and one that asked about the connection just before they stopped it would
+        // otherwise bring the listener back after them, for good.
+        spawnOnMainActor("listener after a frame", [](ScreenRecorder& self) -> asio::awaitable<void> {
+            if (!self.isTerminating_ && self.isListeningAllowed()) {
+                co_await self.session_->startListening();
+            }
+        });
     }
     const auto status = frame->status.value_or(CapturedFrameStatus::complete);
     switch (status) {

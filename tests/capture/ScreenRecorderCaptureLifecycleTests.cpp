@@ -1,10 +1,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <asio/redirect_error.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/use_awaitable.hpp>
 
 #include "ScreenRecorderTestFixture.hpp"
 #include "capture/CaptureStreamFailure.hpp"
@@ -137,6 +141,30 @@ TEST_F(ScreenRecorderCaptureTest, ClosingTheLidWithoutExternalDisplayStopsEveryt
     lastStream()->output->captureStreamDidOutputVideoFrame(frameWithStatus(CapturedFrameStatus::complete));
     settle();
     EXPECT_EQ(session->count("startListening"), 0);
+}
+
+TEST_F(ScreenRecorderCaptureTest, AFrameDrainedAcrossShutdownLeavesTheSessionStopped) {
+    startStreaming();
+    // The drain asks whether a headset is connected; the session answers only once shutdown has run.
+    asio::steady_timer answer(context, asio::steady_timer::time_point::max());
+    bool isFirstQuestion = true;
+    session->beforeConnectionAnswer = [&answer, &isFirstQuestion]() -> asio::awaitable<void> {
+        if (!std::exchange(isFirstQuestion, false)) {
+            co_return;
+        }
+        asio::error_code released;
+        co_await answer.async_wait(asio::redirect_error(asio::use_awaitable, released));
+    };
+    session->connected = false;
+    lastStream()->output->captureStreamDidOutputVideoFrame(frameWithStatus(CapturedFrameStatus::complete));
+    settle();
+    ASSERT_EQ(session->count("encode"), 0) << "the drain should be waiting for the session's answer";
+    run(recorder->shutdown());
+    ASSERT_EQ(session->count("stop"), 1);
+    answer.cancel();
+    settle();
+    EXPECT_EQ(session->count("encode"), 1);
+    EXPECT_THAT(session->callsAmong({"stop", "startListening"}), ElementsAre("stop"));
 }
 
 TEST_F(ScreenRecorderCaptureTest, ClosingTheLidWithAnExternalDisplayKeepsStreaming) {

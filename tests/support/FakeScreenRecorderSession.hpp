@@ -23,7 +23,12 @@ public:
     AsyncStream<bool>& personaCameraSharingStates() override { return personaCameraSharingStates_; }
     AsyncStream<bool>& microphoneSharingStates() override { return microphoneSharingStates_; }
 
-    asio::awaitable<bool> hasConnection() override { co_return connected; }
+    asio::awaitable<bool> hasConnection() override {
+        if (beforeConnectionAnswer) {
+            co_await beforeConnectionAnswer();
+        }
+        co_return connected;
+    }
     asio::awaitable<void> startObservingKeyboardLayoutChanges() override {
         record("observeKeyboard");
         co_return;
@@ -149,6 +154,8 @@ public:
     // The camera and microphone requests, as (requested, revision), in order.
     std::vector<std::pair<bool, std::uint64_t>> cameraRequests;
     std::vector<std::pair<bool, std::uint64_t>> microphoneRequests;
+    // Awaited before hasConnection() answers (a session busy on its own actor); the answer is read after.
+    std::function<asio::awaitable<void>()> beforeConnectionAnswer;
     // Called with each call's name as it is made.
     std::function<void(const std::string&)> onCall;
     // Shared with other fakes that want to record into the same journal.

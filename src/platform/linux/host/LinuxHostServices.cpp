@@ -1,6 +1,8 @@
 #include "platform/linux/host/LinuxHostServices.hpp"
 
 #include <chrono>
+#include <future>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -57,6 +59,8 @@ namespace {
 constexpr std::chrono::milliseconds soundServerTimeout{3000};
 // How long destruction waits for the main actor to let the session go.
 constexpr std::chrono::milliseconds releaseTimeout{10000};
+// How long destruction waits for the workers to return from what runs on them.
+constexpr std::chrono::milliseconds workerJoinTimeout{10000};
 
 // The outputs of a host without a reachable sound server: none, so muting reports that nothing could be
 // muted and restoring has nothing to do.
@@ -68,6 +72,28 @@ public:
     bool observe(const std::string&, std::function<void(bool)>) override { return false; }
     void stopObserving(const std::string&) override {}
 };
+
+// Joins the pool unless one of its handlers does not return within the limit: false then, and the pool
+// (which a thread still joins) must outlive the process.
+bool joinWithin(asio::thread_pool& pool, std::chrono::milliseconds limit) {
+    auto joined = std::make_shared<std::promise<void>>();
+    auto done = joined->get_future();
+    std::thread([&pool, joined] {
+        pool.join();
+        joined->set_value();
+    }).detach();
+    return done.wait_for(limit) == std::future_status::ready;
+}
+
+// Leaves an object behind for good: whatever still uses it keeps a live object.
+template <class T>
+void abandon(std::unique_ptr<T>& owner) {
+    static_cast<void>(owner.release());
+}
+template <class T>
+void abandon(std::shared_ptr<T>& owner) {
+    static_cast<void>(new std::shared_ptr<T>(std::move(owner)));
+}
 
 void setError(std::string* error, std::string text) {
     if (error != nullptr) {
@@ -216,15 +242,42 @@ LinuxHostServices::~LinuxHostServices() {
     if (!workers_) {
         return;
     }
-    if (session.expired()) {
-        // What is still queued on the workers runs to its end before the pool goes.
-        workers_->join();
-    } else {
+    if (!session.expired()) {
         // Something still waits on the session: do not wait for it without end.
         Logger("HostServices").fault("The session is still held while the host's services go");
         workers_->stop();
-        workers_->join();
     }
+    // What is still queued on the workers runs to its end before the pool goes, unless a handler blocks.
+    if (joinWithin(*workers_, workerJoinTimeout)) {
+        return;
+    }
+    // A worker is stuck in a call that does not return: rather than wait for it for ever, or destroy what
+    // it uses under it, the pool and everything its work may touch are left behind.
+    Logger("HostServices")
+        .fault("A worker of the host's services does not return; its objects are left behind");
+    workers_->stop();
+    abandon(workers_);
+    abandon(blockingWork_);
+    abandon(clock_);
+    abandon(defaults_);
+    abandon(secrets_);
+    abandon(transport_);
+    abandon(videoEncoders_);
+    abandon(audioConverters_);
+    abandon(powerActivity_);
+    abandon(displayWaker_);
+    abandon(inputPoster_);
+    abandon(keyboardLayouts_);
+    abandon(systemServices_);
+    abandon(mouse_);
+    abandon(keyboard_);
+    abandon(systemActions_);
+    abandon(remoteInput_);
+    abandon(keyboardReporting_);
+    abandon(clipboard_);
+    abandon(typeDetector_);
+    abandon(clipboardController_);
+    abandon(clipboardTransfers_);
 }
 
 }  // namespace quillbridge

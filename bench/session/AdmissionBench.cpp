@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "ReconnectResponse.hpp"
 #include "core/Logger.hpp"
 #include "core/SteadyClock.hpp"
 #include "pairing/PairedPeerStore.hpp"
@@ -126,11 +127,7 @@ void BM_AdmissionReconnect(benchmark::State& state) {
             break;
         }
         const Bytes nonce = challenge->get<Case::authenticate>()->serverNonce;
-        AuthenticationResponseMessage response{
-            headsetID, "Bench",
-            *key.signature(SessionAuthentication::signedPayload(SessionAuthentication::Side::client,
-                                                                headsetID, hostID, nonce)),
-            Bytes(32, 7), std::nullopt};
+        const auto response = reconnectResponse(key, headsetID, hostID, nonce);
         host.send(StreamControlMessage::make<Case::authenticationResponse>(response));
         auto result = host.receiveUntil(Case::authenticationResult);
         state.PauseTiming();

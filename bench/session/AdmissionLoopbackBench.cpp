@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "ReconnectResponse.hpp"
 #include "core/BlockingWorkPool.hpp"
 #include "core/Logger.hpp"
 #include "core/SteadyClock.hpp"
@@ -127,11 +128,7 @@ void BM_AdmissionLoopbackReconnect(benchmark::State& state) {
             break;
         }
         const Bytes nonce = challenge->get<Case::authenticate>()->serverNonce;
-        AuthenticationResponseMessage response{
-            headsetID, "Bench",
-            *key.signature(SessionAuthentication::signedPayload(SessionAuthentication::Side::client,
-                                                                headsetID, hostID, nonce)),
-            Bytes(32, 7), std::nullopt};
+        const auto response = reconnectResponse(key, headsetID, hostID, nonce);
         send(StreamControlMessage::make<Case::authenticationResponse>(response));
         auto result = receive();
 

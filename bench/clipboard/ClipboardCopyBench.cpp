@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,13 +14,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/io_context.hpp>
-
 #include "core/Logger.hpp"
 #include "core/SteadyClock.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "support/BoundedEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -67,8 +64,10 @@ asio::awaitable<std::size_t> drainBody(std::shared_ptr<QuicStream> stream, std::
     co_return static_cast<std::size_t>(byteCount);
 }
 
-struct LoopbackSession {
+struct LoopbackSession : BoundedEventLoop {
     LoopbackSession() {
+        // A 64 MiB body in a debug build with the sanitizers takes a while.
+        runBound = std::chrono::minutes(5);
         previousSink = installLogSink(std::make_shared<NullSink>());
         ScreenStreamBroadcasterDependencies dependencies;
         dependencies.executor = context.get_executor();
@@ -109,41 +108,7 @@ struct LoopbackSession {
         installLogSink(previousSink);
     }
 
-    void runUntil(const std::function<bool()>& condition) {
-        while (!condition()) {
-            context.restart();
-            context.run_one_for(5ms);
-        }
-    }
-    void runFor(std::chrono::milliseconds duration) {
-        context.restart();
-        context.run_for(duration);
-    }
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        std::exception_ptr error;
-        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
-            error = e;
-            if (!e) {
-                result.emplace(std::move(value));
-            }
-        });
-        runUntil([&] { return result || error; });
-        if (error) {
-            std::rethrow_exception(error);
-        }
-        return std::move(*result);
-    }
-    void run(asio::awaitable<void> awaitable) {
-        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
-            co_await std::move(inner);
-            co_return true;
-        }(std::move(awaitable)));
-    }
-
     std::shared_ptr<LogSink> previousSink;
-    asio::io_context context;
     SteadyClock clock;
     LinuxQuicTransport host;
     QuicTestClient client;

@@ -50,10 +50,10 @@
 #include <asio/io_context.hpp>
 #include <asio/use_future.hpp>
 
-#include "GlassPainter.hpp"
 #include "HostSendLog.hpp"
-#include "TonePlayer.hpp"
 #include "capture/ScreenRecorder.hpp"
+#include "e2e/PulseTonePlayer.hpp"
+#include "e2e/X11PatternWindow.hpp"
 #include "platform/linux/avahi/AvahiServiceBrowser.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
@@ -296,11 +296,13 @@ public:
                       << "path/to/quillbridge_e2e_bench\n";
             return 2;
         }
-        painter_ = GlassPainter::open();
+        // A window over the whole screen to draw on; its texture is made now, before anything is measured.
+        painter_ = X11PatternWindow::open({0x404040});
         if (!painter_) {
             std::cerr << "The X display cannot be reached (or is not 24 bits deep).\n";
             return 1;
         }
+        painter_->drawTexture(0);
         startHost();
         pairAndStream();
         measureLatency();
@@ -466,7 +468,7 @@ private:
     void measureLoad() {
         std::printf("Load: scrolling the whole screen at 60 frames a second with a tone playing...\n");
         std::string error;
-        auto tone = TonePlayer::start(440, &error);
+        auto tone = PulseTonePlayer::start(440, &error, PulseTonePlayer::Buffer::shortest);
         if (!tone) {
             std::printf("  (no tone: %s)\n", error.c_str());
         }
@@ -679,7 +681,7 @@ private:
 
     EventLoopThread main_;
     EventLoopThread headsetLoop_;
-    std::unique_ptr<GlassPainter> painter_;
+    std::unique_ptr<X11PatternWindow> painter_;
     std::unique_ptr<LinuxHostServices> host_;
     std::unique_ptr<HeadsetSimulator> headset_;
     std::shared_ptr<std::uint16_t> hostPort_ = std::make_shared<std::uint16_t>(0);

@@ -14,10 +14,6 @@
 #include <benchmark/benchmark.h>
 #include <xcb/xcb.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/io_context.hpp>
-
 #include "core/Logger.hpp"
 #include "core/ManualClock.hpp"
 #include "input/MacKeyboardInputSourceSwitcher.hpp"
@@ -30,6 +26,7 @@
 #include "platform/linux/x11/XkbKeyboardLockPort.hpp"
 #include "session/RemoteInputControllers.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "support/DrainingEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeQuicTransport.hpp"
 #include "support/FakeSecretStore.hpp"
@@ -56,10 +53,9 @@ double percentileMicroseconds(std::vector<double> nanoseconds, double fraction) 
 }
 
 // An authorised session whose remote input goes to the controllers on the real X11 adapters.
-struct Session {
+struct Session : DrainingEventLoop {
     std::unique_ptr<XTestInputPoster> poster = XTestInputPoster::open();
     std::unique_ptr<XkbKeyboardLayouts> layouts = XkbKeyboardLayouts::open();
-    asio::io_context context;
     ManualClock clock;
     FakeQuicTransport transport;
     FakeServiceDiscovery discovery;
@@ -120,27 +116,6 @@ struct Session {
     }
 
     bool ready() const { return broadcaster != nullptr; }
-
-    void drain() {
-        for (;;) {
-            context.restart();
-            if (context.poll() == 0)
-                return;
-        }
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        asio::co_spawn(context, std::move(awaitable),
-                       [&](std::exception_ptr, T value) { result = std::move(value); });
-        drain();
-        return std::move(*result);
-    }
-    void run(asio::awaitable<void> awaitable) {
-        asio::co_spawn(context, std::move(awaitable), asio::detached);
-        drain();
-    }
 
     // The X server has handled everything sent so far (keeps its queue from growing during the run).
     void sync() {

@@ -11,15 +11,13 @@
 
 #include <benchmark/benchmark.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/io_context.hpp>
-
+#include "ReconnectResponse.hpp"
 #include "core/Logger.hpp"
 #include "core/SteadyClock.hpp"
 #include "pairing/PairedPeerStore.hpp"
 #include "pairing/SessionAuthentication.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "support/DrainingEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeQuicTransport.hpp"
 #include "support/FakeSecretStore.hpp"
@@ -39,7 +37,7 @@ public:
 
 const Bytes headsetCertificate{0x30, 0x82, 0x01};
 
-struct Host {
+struct Host : DrainingEventLoop {
     Host() {
         previousSink = installLogSink(std::make_shared<SilentSink>());
         ScreenStreamBroadcasterDependencies dependencies;
@@ -60,28 +58,6 @@ struct Host {
         broadcaster.reset();
         drain();
         installLogSink(previousSink);
-    }
-
-    void drain() {
-        for (;;) {
-            context.restart();
-            if (context.poll() == 0) {
-                return;
-            }
-        }
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        asio::co_spawn(context, std::move(awaitable),
-                       [&](std::exception_ptr, T value) { result = std::move(value); });
-        drain();
-        return std::move(*result);
-    }
-    void run(asio::awaitable<void> awaitable) {
-        asio::co_spawn(context, std::move(awaitable), asio::detached);
-        drain();
     }
 
     // A new session: connect and open the control stream.
@@ -120,7 +96,6 @@ struct Host {
         return std::nullopt;
     }
 
-    asio::io_context context;
     SteadyClock clock;
     FakeQuicTransport transport;
     FakeServiceDiscovery discovery;
@@ -152,11 +127,7 @@ void BM_AdmissionReconnect(benchmark::State& state) {
             break;
         }
         const Bytes nonce = challenge->get<Case::authenticate>()->serverNonce;
-        AuthenticationResponseMessage response{
-            headsetID, "Bench",
-            *key.signature(SessionAuthentication::signedPayload(SessionAuthentication::Side::client,
-                                                                headsetID, hostID, nonce)),
-            Bytes(32, 7), std::nullopt};
+        const auto response = reconnectResponse(key, headsetID, hostID, nonce);
         host.send(StreamControlMessage::make<Case::authenticationResponse>(response));
         auto result = host.receiveUntil(Case::authenticationResult);
         state.PauseTiming();

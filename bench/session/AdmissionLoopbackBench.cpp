@@ -5,18 +5,13 @@
 //   quillbridge_session_bench --benchmark_filter=AdmissionLoopback --benchmark_counters_tabular=true
 
 #include <chrono>
-#include <exception>
-#include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 
 #include <benchmark/benchmark.h>
 
-#include <asio/co_spawn.hpp>
-#include <asio/io_context.hpp>
-
+#include "ReconnectResponse.hpp"
 #include "core/BlockingWorkPool.hpp"
 #include "core/Logger.hpp"
 #include "core/SteadyClock.hpp"
@@ -25,6 +20,7 @@
 #include "pairing/SessionAuthentication.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "support/BoundedEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -43,7 +39,7 @@ public:
     void write(const LogRecord&) override {}
 };
 
-class LoopbackHost {
+class LoopbackHost : public BoundedEventLoop {
 public:
     LoopbackHost() {
         previousSink_ = installLogSink(std::make_shared<SilentSink>());
@@ -64,56 +60,11 @@ public:
 
     ~LoopbackHost() {
         run(broadcaster->stop());
-        turnFor(50ms);
+        runFor(50ms);
         broadcaster.reset();
-        turnFor(20ms);
+        runFor(20ms);
         pool_.reset();
         installLogSink(previousSink_);
-    }
-
-    bool turnUntil(const std::function<bool()>& condition) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            context.restart();
-            context.run_one_for(5ms);
-        }
-        return true;
-    }
-
-    void turnFor(std::chrono::milliseconds duration) {
-        context.restart();
-        context.run_for(duration);
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        std::exception_ptr error;
-        bool done = false;
-        asio::co_spawn(context, std::move(awaitable), [&](std::exception_ptr e, T value) {
-            error = e;
-            if (!e) {
-                result.emplace(std::move(value));
-            }
-            done = true;
-        });
-        if (!turnUntil([&] { return done; })) {
-            throw std::runtime_error("timed out");
-        }
-        if (error) {
-            std::rethrow_exception(error);
-        }
-        return std::move(*result);
-    }
-
-    void run(asio::awaitable<void> awaitable) {
-        run([](asio::awaitable<void> inner) -> asio::awaitable<bool> {
-            co_await std::move(inner);
-            co_return true;
-        }(std::move(awaitable)));
     }
 
     std::optional<std::uint16_t> advertisedPort() const {
@@ -125,7 +76,6 @@ public:
         return std::nullopt;
     }
 
-    asio::io_context context;
     FakeDefaultsStore defaults;
     FakeSecretStore secrets;
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
@@ -162,7 +112,7 @@ void BM_AdmissionLoopbackReconnect(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         std::optional<std::uint16_t> port;
-        if (!host.turnUntil([&] { return (port = host.advertisedPort()).has_value(); })) {
+        if (!host.runUntil([&] { return (port = host.advertisedPort()).has_value(); })) {
             state.SkipWithError("not listening");
             break;
         }
@@ -178,11 +128,7 @@ void BM_AdmissionLoopbackReconnect(benchmark::State& state) {
             break;
         }
         const Bytes nonce = challenge->get<Case::authenticate>()->serverNonce;
-        AuthenticationResponseMessage response{
-            headsetID, "Bench",
-            *key.signature(SessionAuthentication::signedPayload(SessionAuthentication::Side::client,
-                                                                headsetID, hostID, nonce)),
-            Bytes(32, 7), std::nullopt};
+        const auto response = reconnectResponse(key, headsetID, hostID, nonce);
         send(StreamControlMessage::make<Case::authenticationResponse>(response));
         auto result = receive();
 

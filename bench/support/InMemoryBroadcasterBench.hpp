@@ -2,15 +2,11 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
-
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/io_context.hpp>
 
 #include "core/Logger.hpp"
 #include "core/SteadyClock.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "support/DrainingEventLoop.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeQuicTransport.hpp"
 #include "support/FakeSecretStore.hpp"
@@ -23,7 +19,7 @@ namespace quillbridge {
 // open, the session authorised and the receiver ready. Logging is silenced while it lives. `configure` adds
 // what a benchmark needs to the broadcaster's dependencies (an audio converter factory, an input sink);
 // whatever it points at must outlive this object.
-class InMemoryBroadcasterBench {
+class InMemoryBroadcasterBench : public DrainingEventLoop {
 public:
     explicit InMemoryBroadcasterBench(
         const std::function<void(ScreenStreamBroadcasterDependencies&)>& configure = {}) {
@@ -60,35 +56,11 @@ public:
     InMemoryBroadcasterBench(const InMemoryBroadcasterBench&) = delete;
     InMemoryBroadcasterBench& operator=(const InMemoryBroadcasterBench&) = delete;
 
-    // Runs every handler that is ready until none is left.
-    void drain() {
-        for (;;) {
-            context.restart();
-            if (context.poll() == 0) {
-                return;
-            }
-        }
-    }
-
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        std::optional<T> result;
-        asio::co_spawn(context, std::move(awaitable),
-                       [&](std::exception_ptr, T value) { result = std::move(value); });
-        drain();
-        return std::move(*result);
-    }
-    void run(asio::awaitable<void> awaitable) {
-        asio::co_spawn(context, std::move(awaitable), asio::detached);
-        drain();
-    }
-
     // The headset sends `message` on the control stream.
     void send(const StreamControlMessage& message) {
         run(control->send(ControlMessageFraming::encode(message), false));
     }
 
-    asio::io_context context;
     SteadyClock clock;
     FakeQuicTransport transport;
     FakeServiceDiscovery discovery;

@@ -16,11 +16,18 @@ constexpr std::size_t framesPerWrite = 480;
 
 }  // namespace
 
-std::unique_ptr<PulseTonePlayer> PulseTonePlayer::start(double frequencyHertz, std::string* error) {
+std::unique_ptr<PulseTonePlayer> PulseTonePlayer::start(double frequencyHertz, std::string* error,
+                                                        Buffer buffer) {
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, sampleRate, 2};
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(sizeof(float) * 2 * framesPerWrite * 4);
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = static_cast<std::uint32_t>(-1);
     int code = 0;
     pa_simple* stream = pa_simple_new(nullptr, "quillbridge-e2e", PA_STREAM_PLAYBACK, nullptr, "tone", &spec,
-                                      nullptr, nullptr, &code);
+                                      nullptr, buffer == Buffer::shortest ? &attributes : nullptr, &code);
     if (stream == nullptr) {
         if (error != nullptr) {
             *error = pa_strerror(code);

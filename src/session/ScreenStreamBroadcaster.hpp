@@ -397,6 +397,7 @@ private:
     bool isVideoEncodingPipelineIdle() const;
     void applyVideoEncodingPipelineReset();
     void retryDeferredVideoSampleBuffer();
+    void deferLastCapturedVideoFrame();
     void resetVideoEncodingPipeline();
     enum class VideoEncodeResult {
         encoded,
@@ -603,6 +604,9 @@ private:
     std::size_t pendingMediaFrameStartIndex_ = 0;
     Task mediaSendTask_;
     std::shared_ptr<const CapturedVideoFrame> deferredVideoSampleBuffer_;
+    // The newest frame of the current capture: a static screen sends no other, so it stands in for the
+    // picture whenever the encoder starts over or the headset becomes ready after its output was dropped.
+    std::shared_ptr<const CapturedVideoFrame> lastCapturedVideoFrame_;
     std::unique_ptr<VideoEncoder> compressionSession_;
     std::optional<std::uint32_t> inputPixelFormat_;
     std::optional<VideoColorProperties> activeColorProperties_;

@@ -235,6 +235,13 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
     scheduleKeyboardLayoutRefresh();
     startKeyboardLockStateReporting();
     startMediaSendTaskIfNeeded();
+    if (nextSentFrameID_ == 0 && framesInFlight_ == 0) {
+        // Whatever was encoded before now was dropped: the headset's first frame must be a key frame, and
+        // on a screen that no longer changes it has to be made from the last captured picture.
+        forceNextKeyFrame_ = true;
+        deferLastCapturedVideoFrame();
+        retryDeferredVideoSampleBuffer();
+    }
     co_return LoopStep::readOn;
 }
 

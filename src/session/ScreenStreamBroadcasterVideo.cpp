@@ -152,6 +152,7 @@ void ScreenStreamBroadcaster::encodeOrDeferVideoFrameOnActor(
     if (!frame) {
         return;
     }
+    lastCapturedVideoFrame_ = frame;
     if (encodeVideoFrame(*frame) == VideoEncodeResult::encoded) {
         deferredVideoSampleBuffer_.reset();
     } else {
@@ -239,6 +240,14 @@ ScreenStreamBroadcaster::VideoEncodeResult ScreenStreamBroadcaster::encodeVideoF
     return VideoEncodeResult::encodeFailed;
 }
 
+// Queues the newest captured frame again when nothing newer waits, so that a screen that no longer changes
+// still reaches the headset; any newer captured frame replaces it before it is encoded.
+void ScreenStreamBroadcaster::deferLastCapturedVideoFrame() {
+    if (!deferredVideoSampleBuffer_) {
+        deferredVideoSampleBuffer_ = lastCapturedVideoFrame_;
+    }
+}
+
 // Resets.
 
 void ScreenStreamBroadcaster::requestVideoEncodingPipelineResetOnActor(bool dropDeferredFrame) {
@@ -247,7 +256,10 @@ void ScreenStreamBroadcaster::requestVideoEncodingPipelineResetOnActor(bool drop
     }
     forceNextKeyFrame_ = true;
     isVideoEncodingPipelineResetPending_ = true;
-    applyPendingVideoEncodingPipelineResetIfIdle();
+    if (isVideoEncodingPipelineIdle()) {
+        applyVideoEncodingPipelineReset();
+        retryDeferredVideoSampleBuffer();
+    }
 }
 
 void ScreenStreamBroadcaster::applyPendingVideoEncodingPipelineResetIfIdle() {
@@ -271,6 +283,8 @@ void ScreenStreamBroadcaster::applyVideoEncodingPipelineReset() {
     activeColorProperties_.reset();
     encodedSize_.reset();
     forceNextKeyFrame_ = true;
+    // The rebuilt encoder has no picture of the screen until it gets a frame; callers retry it.
+    deferLastCapturedVideoFrame();
 }
 
 void ScreenStreamBroadcaster::resetVideoEncodingPipeline() {
@@ -288,6 +302,8 @@ void ScreenStreamBroadcaster::resetVideoEncodingPipeline() {
     activeColorProperties_.reset();
     encodedSize_.reset();
     deferredVideoSampleBuffer_.reset();
+    // The next session starts its own capture.
+    lastCapturedVideoFrame_.reset();
     // Outputs of the old encoder still waiting are of an old generation; they go too.
     encoderOutputs_.clear();
     forceNextKeyFrame_ = true;
@@ -305,6 +321,12 @@ void ScreenStreamBroadcaster::updateCapturedDisplayOnActor(const CapturedDisplay
                             display.pixelWidth != capturedDisplay_.pixelWidth ||
                             display.pixelHeight != capturedDisplay_.pixelHeight ||
                             effectiveFrameRate != currentFrameRate;
+    if (display.displayID != capturedDisplay_.displayID ||
+        display.pixelWidth != capturedDisplay_.pixelWidth ||
+        display.pixelHeight != capturedDisplay_.pixelHeight) {
+        // A picture of another display or size must not stand in for the new one.
+        lastCapturedVideoFrame_.reset();
+    }
     capturedDisplay_ = display;
     capturedDisplay_.frameRate = effectiveFrameRate;
     if (effectiveFrameRate != currentFrameRate) {

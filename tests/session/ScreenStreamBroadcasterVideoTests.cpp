@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -601,6 +602,77 @@ TEST_F(BroadcasterVideoTest, CapturedDisplayChangesSendGeometryOrResetAsNeeded) 
     }
     EXPECT_EQ(Access::frameRate(*broadcaster), 1);
     EXPECT_FALSE(Access::pendingFrameRate(*broadcaster).has_value());
+}
+
+// A screen that stops changing sends one frame and no more: the headset must still get a format and a key
+// frame when that frame's output was dropped before it was ready, or when the encoder started over.
+TEST_F(BroadcasterVideoTest, StaticScreenStillReachesTheHeadsetAfterReadinessOrReset) {
+    struct Row {
+        const char* name;
+        bool encodedBeforeReady;
+        bool resetAfterFrame;
+    };
+    const std::vector<Row> rows{
+        {"output dropped before ready", true, false},
+        {"frame in the encoder when the frame rate changes", false, true},
+        {"both", true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto headset = connect();
+        authorize();
+        setFrameRate(60);
+        submit(capturedFrame(64, 32, pixelFormatBGRA, 5000));
+        if (row.encodedBeforeReady) {
+            emitAll();
+        }
+        if (row.resetAfterFrame) {
+            setFrameRate(30);
+            emitAll();
+        }
+        send(headset, StreamControlMessage::make<Case::receiverReady>());
+        auto media = acceptMediaStream(headset);
+        ASSERT_TRUE(media);
+        emitAll();
+        const auto cases = receivedCases(headset);
+        EXPECT_NE(std::find(cases.begin(), cases.end(), Case::videoFormat), cases.end());
+        auto contents = parseMediaStream(readAvailable(*media));
+        ASSERT_FALSE(contents.frames.empty());
+        EXPECT_TRUE(contents.frames[0].header.isKeyFrame);
+        EXPECT_EQ(contents.frames[0].header.presentationTimeNanoseconds, 5000u);
+        EXPECT_FALSE(Access::hasDeferredVideoFrame(*broadcaster));
+        headset.connection->close(0);
+        drain();
+        ASSERT_FALSE(Access::hasConnection(*broadcaster));
+    }
+}
+
+TEST_F(BroadcasterVideoTest, CodecChangeReencodesTheLastPictureButADisplayChangeDoesNot) {
+    auto ready = readyHeadset();
+    setFrameRate(60);
+    submit(capturedFrame(64, 32, pixelFormatBGRA, 7000));
+    emitAll();
+    acknowledge(ready.headset, 0);
+    receivedCases(ready.headset);
+
+    run(broadcaster->setVideoCodec(StreamCodec::hevc));
+    drain();
+    ASSERT_EQ(encoders.encoders.size(), 2u);
+    EXPECT_EQ(encoders.latest().configuration.codec, StreamCodec::hevc);
+    emitAll();
+    EXPECT_EQ(receivedCases(ready.headset), std::vector<Case>{Case::videoFormat});
+    auto contents = parseMediaStream(readAvailable(*ready.media));
+    ASSERT_EQ(contents.frames.size(), 2u);
+    EXPECT_TRUE(contents.frames[1].header.isKeyFrame);
+    EXPECT_EQ(contents.frames[1].header.presentationTimeNanoseconds, 7000u);
+    acknowledge(ready.headset, 1);
+
+    // A picture of another size waits for the capture of the new display.
+    ScreenStreamBroadcaster::CapturedDisplay display{1, 60, {}, 64, 32, 128, 64};
+    run(broadcaster->updateCapturedDisplay(display));
+    drain();
+    EXPECT_EQ(submittedCount(), 2u);
+    EXPECT_FALSE(Access::hasDeferredVideoFrame(*broadcaster));
 }
 
 TEST_F(BroadcasterVideoTest, CompletingPendingFramesFlushesTheEncoderIfThereIsOne) {

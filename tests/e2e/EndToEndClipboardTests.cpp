@@ -265,8 +265,8 @@ TEST_F(EndToEndClipboardTest, HeadsetPastesTextFilesAndALargeImageOntoTheDesktop
     const auto first = ClipboardURL::filePath(urls[0]);
     const auto second = ClipboardURL::filePath(urls[1]);
     ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->filename(), "notes.txt");
-    EXPECT_EQ(second->filename(), "table.csv");
+    EXPECT_EQ(first->filename().string(), "notes.txt");
+    EXPECT_EQ(second->filename().string(), "table.csv");
     EXPECT_EQ(readFile(*first), notes);
     EXPECT_EQ(readFile(*second), table);
 
@@ -379,8 +379,8 @@ int main(int argc, char** argv) {
     QGuiApplication application(argc, argv);
     // Timers and I/O objects of the main actor keep their services on a loop of their own.
     quillbridge::EventLoopThread services;
-    quillbridge::qtMainActor =
-        quillbridge::MainActorExecutor(std::make_shared<quillbridge::QtMainThreadQueue>(), services.context);
+    quillbridge::qtMainActor = asio::any_io_executor(
+        quillbridge::MainActorExecutor(std::make_shared<quillbridge::QtMainThreadQueue>(), services.context));
     int status = 1;
     std::thread tests([&] {
         status = RUN_ALL_TESTS();

@@ -29,6 +29,7 @@
 #include <asio/io_context.hpp>
 #include <asio/use_future.hpp>
 
+#include "EndToEndHostFixture.hpp"
 #include "PulseTonePlayer.hpp"
 #include "X11PatternWindow.hpp"
 #include "capture/ScreenRecorder.hpp"
@@ -53,182 +54,10 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-// Generous: the sanitizers slow everything down several times.
-constexpr auto waitBound = 30s;
+constexpr auto waitBound = endToEndWaitBound;
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = waitBound) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-// An io_context turned by a thread of its own until the loop is destroyed.
-class EventLoopThread {
-public:
-    EventLoopThread() : guard_(asio::make_work_guard(context)), thread_([this] { context.run(); }) {}
-    ~EventLoopThread() {
-        guard_.reset();
-        context.stop();
-        thread_.join();
-    }
-
-    // Runs the awaitable on this loop and waits for its result (rethrowing what it threw).
-    template <class T>
-    T run(asio::awaitable<T> awaitable) {
-        auto future = asio::co_spawn(context, std::move(awaitable), asio::use_future);
-        if (future.wait_for(waitBound) != std::future_status::ready) {
-            throw std::runtime_error("timed out");
-        }
-        return future.get();
-    }
-
-    asio::io_context context;
-
-private:
-    asio::executor_work_guard<asio::io_context::executor_type> guard_;
-    std::thread thread_;
-};
-
-// Destroys a simulator on its own loop, where all of its tasks run.
-struct DeleteOnLoop {
-    EventLoopThread* loop = nullptr;
-    void operator()(HeadsetSimulator* simulator) const {
-        loop->run([](HeadsetSimulator* doomed) -> asio::awaitable<bool> {
-            delete doomed;
-            co_return true;
-        }(simulator));
-    }
-};
-using Headset = std::unique_ptr<HeadsetSimulator, DeleteOnLoop>;
-
-class EndToEndTest : public ::testing::Test {
+class EndToEndTest : public EndToEndHostFixture {
 protected:
-    void SetUp() override {
-        if (std::getenv("QUILLBRIDGE_TEST_E2E") == nullptr) {
-            GTEST_SKIP()
-                << "needs the private end-to-end environment: run through tests/e2e/run-e2e-environment.sh";
-        }
-        const char* config = std::getenv("XDG_CONFIG_HOME");
-        ASSERT_NE(config, nullptr);
-        // Each test starts as a freshly installed host.
-        root =
-            std::filesystem::path(config) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::filesystem::create_directories(root);
-
-        LinuxHostServicesOptions options;
-        options.mainActor = main.context.get_executor();
-        options.defaultsFile = root / "defaults.json";
-        options.dataDirectory = root / "data";
-        options.useSecretService = false;
-        // A name of its own: the advertisement of the previous test's host may linger in Avahi's cache.
-        static int hostNumber = 0;
-        hostName = "End-to-End Host " + std::to_string(++hostNumber);
-        options.hostDisplayName = hostName;
-        options.listenPort = 0;
-        std::string error;
-        host = LinuxHostServices::create(std::move(options), &error);
-        ASSERT_TRUE(host) << error;
-        main.run([](ScreenRecorder& recorder) -> asio::awaitable<void> {
-            // What the application's launch does: watch power, lid and displays, then check the grants,
-            // which starts listening.
-            recorder.startHostAvailabilityMonitoring();
-            recorder.setLocalNetworkPermissionChecksEnabled(true);
-            co_await recorder.checkMandatoryPermissions();
-        }(host->recorder()));
-    }
-
-    void TearDown() override {
-        if (host) {
-            main.run(host->recorder().shutdown());
-            host.reset();
-        }
-    }
-
-    // Reads a recorder value on the main actor.
-    template <class Function>
-    auto onMain(Function function) {
-        return main.run(
-            [](Function body) -> asio::awaitable<decltype(body())> { co_return body(); }(function));
-    }
-
-    // A headset that finds the host through Avahi; its calls run on the headset's loop.
-    Headset makeHeadset(HeadsetSimulator::Options options = {}) {
-        ServiceBrowserHostLocator locator([] { return std::make_unique<AvahiServiceBrowser>(); },
-                                          ServiceBrowserHostLocator::Options{.instanceName = hostName});
-        return makeHeadset(locator.locator(), std::move(options));
-    }
-
-    Headset makeHeadset(HostLocator locator, HeadsetSimulator::Options options) {
-        return Headset(
-            new HeadsetSimulator(headset.context.get_executor(), std::move(locator), std::move(options)),
-            DeleteOnLoop{&headset});
-    }
-
-    // Runs a call of the simulator on the headset's loop and waits for it.
-    template <class Function>
-    auto onHeadset(Function function) {
-        return headset.run(function());
-    }
-
-    // Reads simulator state on the headset's loop.
-    template <class Function>
-    auto readHeadset(Function function) {
-        return headset.run(
-            [](Function body) -> asio::awaitable<decltype(body())> { co_return body(); }(function));
-    }
-
-    // Pairs: while the headset shows its code, the test types it into the host as the prompt window does.
-    // `wrongCodes` wrong codes are typed first, one per round.
-    void pair(HeadsetSimulator& simulator, int wrongCodes = 0) {
-        auto pairing = asio::co_spawn(headset.context, simulator.pair(), asio::use_future);
-        for (int attempt = 0; attempt <= wrongCodes; ++attempt) {
-            std::optional<std::string> code;
-            ASSERT_TRUE(waitUntil([&] {
-                code = readHeadset([&] { return simulator.pairingCode(); });
-                return code.has_value() && code != lastShownCode;
-            }));
-            lastShownCode = code;
-            ASSERT_TRUE(waitForPairingPrompt());
-            submitPairingCode(attempt < wrongCodes ? wrongCode(*code) : *code);
-            if (pairing.wait_for(0s) == std::future_status::ready) {
-                break;
-            }
-        }
-        ASSERT_EQ(pairing.wait_for(waitBound), std::future_status::ready);
-        pairing.get();
-    }
-
-    // Waits until the host shows a pairing prompt, as the prompt window would.
-    bool waitForPairingPrompt() {
-        return waitUntil(
-            [&] { return onMain([&] { return host->recorder().pairingPrompt().has_value(); }); });
-    }
-
-    // Types the code into the prompt.
-    void submitPairingCode(std::string code) {
-        main.run(host->recorder().submitPairingCode(std::move(code)));
-    }
-
-    static std::string wrongCode(std::string code) {
-        code[0] = code[0] == '9' ? '0' : static_cast<char>(code[0] + 1);
-        return code;
-    }
-
-    // Reports the receiver ready with the given configuration and waits until the host streams.
-    void startStreaming(HeadsetSimulator& simulator, StreamConfigurationMessage configuration) {
-        onHeadset([&] {
-            return simulator.send(StreamControlMessage::make<Case::streamConfiguration>(configuration));
-        });
-        onHeadset([&] { return simulator.sendReceiverReady(); });
-        ASSERT_TRUE(waitUntil([&] { return onMain([&] { return host->recorder().isConnected(); }); }));
-        ASSERT_TRUE(waitUntil([&] { return onMain([&] { return host->recorder().isRunning(); }); }));
-    }
-
     // Waits until the headset decoded a picture whose bands have the pattern's colours.
     bool waitForPattern(HeadsetSimulator& simulator, X11PatternWindow& pattern) {
         return waitUntil([&] {
@@ -284,13 +113,6 @@ protected:
         }
         return std::nullopt;
     }
-
-    std::string hostName;
-    std::optional<std::string> lastShownCode;
-    std::filesystem::path root;
-    EventLoopThread main;
-    EventLoopThread headset;
-    std::unique_ptr<LinuxHostServices> host;
 };
 
 TEST_F(EndToEndTest, FirstContactPairsAndStreamsTheDesktopAndItsSound) {

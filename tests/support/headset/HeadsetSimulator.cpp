@@ -1003,6 +1003,12 @@ asio::awaitable<HeadsetSimulator::ClipboardCopyResult> HeadsetSimulator::copyFro
     co_return ClipboardCopyResult{ClipboardTransferResultCode::succeeded, std::move(payload)};
 }
 
+bool HeadsetSimulator::hasHostClipboardStream(std::uint64_t transferID) const {
+    return std::any_of(
+        hostClipboardStreams_.begin(), hostClipboardStreams_.end(),
+        [&](const HostClipboardStream& stream) { return stream.header.transferID == transferID; });
+}
+
 asio::awaitable<ClipboardTransferResultCode> HeadsetSimulator::pasteToHost(
     const ClipboardTransferPayload& payload, std::uint64_t transferID) {
     requireConnection();

@@ -227,6 +227,8 @@ public:
     };
     // Asks for the host's clipboard.
     asio::awaitable<ClipboardCopyResult> copyFromHost(std::uint64_t transferID);
+    // Whether the host has opened the stream of this copy, left unread until copyFromHost takes it.
+    bool hasHostClipboardStream(std::uint64_t transferID) const;
     // Pastes onto the host's clipboard on a stream of its own; the host's result.
     asio::awaitable<ClipboardTransferResultCode> pasteToHost(const ClipboardTransferPayload& payload,
                                                              std::uint64_t transferID);

@@ -27,6 +27,8 @@
 #include <asio/detached.hpp>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
+#include <asio/post.hpp>
+#include <asio/strand.hpp>
 #include <asio/use_future.hpp>
 
 #include "EndToEndHostFixture.hpp"
@@ -395,6 +397,31 @@ TEST_F(EndToEndTest, DisplayResolutionChangeMidStreamAnnouncesANewFormatAndAKeyF
         });
     }));
     onHeadset([&] { return simulator->disconnect(); });
+}
+
+// The main actor lets the session go while the host's services go, and still has a strand of the workers in
+// hand a moment later: the services wait until it is done, so the pool is not destroyed under that strand
+// (AddressSanitizer reports the use after free otherwise).
+TEST_F(EndToEndTest, HostServicesGoOnlyOnceTheMainActorIsDoneReleasingTheSession) {
+    struct Pause {
+        ~Pause() { std::this_thread::sleep_for(300ms); }
+    };
+    struct Holder {
+        // Destroyed in reverse order: the session first, then the pause, then the strand.
+        asio::strand<asio::any_io_executor> strand;
+        Pause pause;
+        std::shared_ptr<ScreenStreamBroadcaster> session;
+    };
+    main.run(host->recorder().shutdown());
+    std::unique_ptr<Holder> holder(
+        new Holder{asio::make_strand(host->workerExecutor()), Pause{}, host->broadcaster()});
+    // Once the recorder's tasks there have ended, the main actor lets go of the last holder.
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(200ms);
+        asio::post(main.executor, [holder = std::move(holder)]() mutable { holder.reset(); });
+    });
+    host.reset();
+    releaser.join();
 }
 
 // Stops the suite's X server: keep it the last test.

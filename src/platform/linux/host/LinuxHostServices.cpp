@@ -7,6 +7,7 @@
 #include <thread>
 #include <utility>
 
+#include <asio/post.hpp>
 #include <asio/strand.hpp>
 
 #include "capture/AudioOutputMuteControls.hpp"
@@ -95,6 +96,15 @@ void abandon(std::shared_ptr<T>& owner) {
     static_cast<void>(new std::shared_ptr<T>(std::move(owner)));
 }
 
+// Whether a handler posted to the main actor now has run there before the deadline.
+bool drainMainActorUntil(const asio::any_io_executor& mainActor,
+                         std::chrono::steady_clock::time_point deadline) {
+    auto ran = std::make_shared<std::promise<void>>();
+    auto done = ran->get_future();
+    asio::post(mainActor, [ran] { ran->set_value(); });
+    return done.wait_until(deadline) == std::future_status::ready;
+}
+
 void setError(std::string* error, std::string text) {
     if (error != nullptr) {
         *error = std::move(text);
@@ -108,6 +118,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     Logger logger("HostServices");
     std::unique_ptr<LinuxHostServices> host(new LinuxHostServices());
 
+    host->mainActor_ = options.mainActor;
     host->clock_ = options.clock ? options.clock : std::make_shared<SteadyClock>();
     host->workers_ = std::make_unique<asio::thread_pool>(options.workerThreadCount);
     host->blockingWork_ = std::make_unique<BlockingWorkPool>();
@@ -230,31 +241,37 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
 
 LinuxHostServices::~LinuxHostServices() {
     // The recorder's tasks end on the main actor once it goes, and let the session go there. The session's
-    // strand belongs to the worker pool, so the pool waits until nothing holds the session any more.
+    // strand (like the capture drains' strands) belongs to the worker pool, so the pool waits until nothing
+    // holds the recorder or the session any more.
     std::weak_ptr<ScreenStreamBroadcaster> session = broadcaster_;
+    std::weak_ptr<ScreenRecorder> recorder = recorder_;
     recorder_.reset();
     session_.reset();
     broadcaster_.reset();
-    const auto deadline = std::chrono::steady_clock::now() + releaseTimeout;
-    while (!session.expired() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
     if (!workers_) {
         return;
     }
-    if (!session.expired()) {
+    const auto deadline = std::chrono::steady_clock::now() + releaseTimeout;
+    while ((!session.expired() || !recorder.expired()) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // The last reference counts as gone before its object's destructor has run: the main actor may still be
+    // inside it, destroying strands whose service lives in the pool. A handler queued there now runs after
+    // it.
+    const bool released =
+        session.expired() && recorder.expired() && drainMainActorUntil(mainActor_, deadline);
+    if (!released) {
         // Something still waits on the session: do not wait for it without end.
         Logger("HostServices").fault("The session is still held while the host's services go");
-        workers_->stop();
-    }
-    // What is still queued on the workers runs to its end before the pool goes, unless a handler blocks.
-    if (joinWithin(*workers_, workerJoinTimeout)) {
+    } else if (joinWithin(*workers_, workerJoinTimeout)) {
+        // What was still queued on the workers ran to its end; the objects go in reverse order.
         return;
+    } else {
+        Logger("HostServices")
+            .fault("A worker of the host's services does not return; its objects are left behind");
     }
-    // A worker is stuck in a call that does not return: rather than wait for it for ever, or destroy what
-    // it uses under it, the pool and everything its work may touch are left behind.
-    Logger("HostServices")
-        .fault("A worker of the host's services does not return; its objects are left behind");
+    // Rather than wait for ever, or destroy what is still in use under its user, the pool and everything its
+    // work may touch are left behind.
     workers_->stop();
     abandon(workers_);
     abandon(blockingWork_);

@@ -68,8 +68,9 @@ struct LinuxHostServicesOptions {
 //
 // Create it on the main actor. Before destroying it, await the recorder's shutdown() there. Destroy it off
 // the main actor while that still runs (destruction waits, bounded, until the recorder's tasks there have let
-// the session go), then the workers finish what is queued and the objects go in the reverse order of their
-// creation.
+// the recorder and the session go and has finished what it was doing then), then the workers finish what is
+// queued and the objects go in the reverse order of their creation. Should either wait run out, the pool and
+// the objects its work may touch are left behind rather than destroyed under their users.
 class LinuxHostServices {
 public:
     // Nothing, with the reason in `error`, when the X display cannot be reached or the QUIC transport
@@ -91,6 +92,7 @@ public:
 private:
     LinuxHostServices() = default;
 
+    asio::any_io_executor mainActor_;
     std::shared_ptr<Clock> clock_;
     std::unique_ptr<asio::thread_pool> workers_;
     std::unique_ptr<BlockingWorkPool> blockingWork_;

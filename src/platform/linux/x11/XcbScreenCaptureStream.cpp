@@ -320,9 +320,14 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
     bool idleSent = false;
     bool geometryChanged = true;
     auto nextTick = Clock::now();
-    // The previous grab, and the earliest time a grab is tried again after one that found every pooled
-    // buffer held or failed (the next tick, as when every grab waited for a tick).
-    std::optional<Clock::time_point> lastGrab;
+    // When the previous grab was due: the grab's own time when it came at once, the end of the interval it
+    // waited for otherwise, so that a late wake-up does not push every later frame back and the frame rate
+    // holds under a screen that never stops changing. The next grab is due one interval later.
+    std::optional<Clock::time_point> lastGrabDue;
+    // Whether the change waiting to be grabbed was held back until a grab is due.
+    bool heldBack = false;
+    // The earliest time a grab is tried again after one that found every pooled buffer held or failed (the
+    // next tick, as when every grab waited for a tick).
     Clock::time_point retryGrabAt{};
 
     for (;;) {
@@ -366,11 +371,12 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
         }
         const auto now = Clock::now();
         auto grabAllowedAt = retryGrabAt;
-        if (lastGrab) {
-            grabAllowedAt = std::max(grabAllowedAt, *lastGrab + frameInterval);
+        if (lastGrabDue) {
+            grabAllowedAt = std::max(grabAllowedAt, *lastGrabDue + frameInterval);
         }
         const bool tick = now >= nextTick;
         const bool wantsGrab = pendingChange && deliversScreen_;
+        heldBack = heldBack || (wantsGrab && now < grabAllowedAt);
         if (!tick && !geometryChanged && !(wantsGrab && now >= grabAllowedAt)) {
             const auto until = wantsGrab ? std::min(nextTick, grabAllowedAt) : nextTick;
             if (!waitForActivity(connectionFd, until - now)) {
@@ -461,9 +467,12 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
                 ticks_ += tick ? 1 : 0;
                 continue;
             }
-            // The steady clock is CLOCK_MONOTONIC: frames are spaced by their own timestamps.
-            lastGrab = Clock::time_point(std::chrono::nanoseconds(grabTime));
-            nextTick = *lastGrab + frameInterval;
+            // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps. A grab more than an
+            // interval late starts the count afresh.
+            const Clock::time_point grabbedAt{std::chrono::nanoseconds(grabTime)};
+            lastGrabDue = heldBack && grabbedAt < grabAllowedAt + frameInterval ? grabAllowedAt : grabbedAt;
+            heldBack = false;
+            nextTick = *lastGrabDue + frameInterval;
             if (cursor) {
                 compositeCursor(image->data, image->bytesPerRow, image->width, image->height,
                                 xcb_xfixes_get_cursor_image_cursor_image(cursor.get()), cursor->width,

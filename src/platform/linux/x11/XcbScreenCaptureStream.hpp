@@ -17,10 +17,11 @@ namespace quillbridge {
 
 // Screen capture of one RandR output on X11. A capture thread of its own (the stream's video thread) sleeps
 // on the X connection and wakes when the server sends an event or a setting changes. A DAMAGE notify is
-// grabbed at once when the previous grab is at least one frame interval old, else as soon as that interval
-// is up, so frames are never closer together than the interval. What the server announces with no event is
-// looked at on a periodic tick, one frame interval after the previous tick or grab: the XFixes cursor
-// (whose moves are changes) and whether the screen became static. The stream delivers:
+// grabbed at once when at least one frame interval has passed since the previous grab, else as soon as that
+// interval is up: frames keep to the interval's rate (the interval runs from when the previous grab was
+// due, so a wake-up a little late does not push every later frame back). What the server announces with no
+// event is looked at on a periodic tick, one frame interval after the previous tick or grab: the XFixes
+// cursor (whose moves are changes) and whether the screen became static. The stream delivers:
 // - a complete frame after start, after a configuration change and whenever the screen's content or the
 //   pointer changed: the output's rectangle grabbed (MIT-SHM, else core GetImage), the cursor drawn in,
 //   scaled to the configured size, BGRA, stamped with CLOCK_MONOTONIC at grab time;

@@ -492,7 +492,7 @@ TEST_F(XcbScreenCaptureStreamTest, AChangeOrAnUpdateAfterAQuietIntervalIsGrabbed
     client.destroy(block);
 }
 
-TEST_F(XcbScreenCaptureStreamTest, ChangesInQuickSuccessionGiveFramesNoCloserThanTheIntervalAndEndOnTheLast) {
+TEST_F(XcbScreenCaptureStreamTest, ChangesInQuickSuccessionGiveFramesAnIntervalApartEndingOnTheLast) {
     // 0.4 s between frames; five moves within about 0.2 s.
     const CaptureFrameInterval interval{2, 5};
     const auto intervalNanoseconds = static_cast<std::uint64_t>(interval.nanoseconds());
@@ -524,9 +524,11 @@ TEST_F(XcbScreenCaptureStreamTest, ChangesInQuickSuccessionGiveFramesNoCloserTha
         }
     }
     // The start frame, the first move grabbed at once, and the later moves together an interval after it.
+    // A frame grabbed late (its wake-up delayed) may have the next one that much closer: a tenth of the
+    // interval is left for that. Grabbing every move would put frames about 40 ms apart.
     ASSERT_GE(grabTimes.size(), 3u);
     for (std::size_t index = 1; index < grabTimes.size(); ++index) {
-        EXPECT_GE(grabTimes[index] - grabTimes[index - 1], intervalNanoseconds)
+        EXPECT_GE(grabTimes[index] - grabTimes[index - 1], intervalNanoseconds - intervalNanoseconds / 10)
             << "frames " << index - 1 << " and " << index;
     }
 }

@@ -1,6 +1,11 @@
 #include "platform/linux/x11/XcbScreenCaptureStream.hpp"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -192,10 +197,14 @@ XcbScreenCaptureStream::XcbScreenCaptureStream(Options options, CaptureContentFi
     : options_(std::move(options)), output_(std::move(output)) {
     settings_.filter = std::move(filter);
     settings_.configuration = std::move(configuration);
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
 XcbScreenCaptureStream::~XcbScreenCaptureStream() {
     stop();
+    if (wakeFd_ >= 0) {
+        close(wakeFd_);
+    }
 }
 
 std::expected<void, CaptureStreamFailure> XcbScreenCaptureStream::addStreamOutput(
@@ -225,7 +234,7 @@ asio::awaitable<void> XcbScreenCaptureStream::updateConfiguration(
         settings_.configuration = configuration;
         ++settings_.revision;
     }
-    wake_.notify_all();
+    wake();
     co_return;
 }
 
@@ -235,7 +244,7 @@ asio::awaitable<void> XcbScreenCaptureStream::updateContentFilter(const CaptureC
         settings_.filter = filter;
         ++settings_.revision;
     }
-    wake_.notify_all();
+    wake();
     co_return;
 }
 
@@ -247,6 +256,10 @@ void XcbScreenCaptureStream::start() {
             return;
         }
         settings = settings_;
+    }
+    if (wakeFd_ < 0) {
+        throw CaptureStreamError(failure(captureStreamErrorCode::startFailed,
+                                         "Cannot create the capture thread's wake descriptor"));
     }
     auto session = Session::open(options_, settings.filter);
     {
@@ -261,7 +274,7 @@ void XcbScreenCaptureStream::stop() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    wake_.notify_all();
+    wake();
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) {
         thread_.join();
     }
@@ -272,23 +285,54 @@ std::optional<XcbScreenGrabber::Method> XcbScreenCaptureStream::grabMethod() con
     return method_;
 }
 
+void XcbScreenCaptureStream::wake() {
+    if (wakeFd_ >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+    }
+}
+
+bool XcbScreenCaptureStream::waitForActivity(int connectionFd, std::chrono::nanoseconds timeout) {
+    timeout = std::max(timeout, std::chrono::nanoseconds::zero());
+    const timespec limit{static_cast<time_t>(timeout.count() / 1'000'000'000),
+                         static_cast<long>(timeout.count() % 1'000'000'000)};
+    pollfd descriptors[2] = {{connectionFd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    if (ppoll(descriptors, 2, &limit, nullptr) < 0) {
+        return errno == EINTR;
+    }
+    if (descriptors[1].revents & POLLIN) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &count, sizeof count);
+    }
+    return true;
+}
+
 void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
+    using Clock = std::chrono::steady_clock;
     auto report = [&](std::int64_t code, std::string message) {
         logger.error("Screen capture stopped: ", message);
         output_->captureStreamDidStop(failure(code, std::move(message)));
     };
     xcb_connection_t* c = session->connection->get();
+    const int connectionFd = xcb_get_file_descriptor(c);
     Settings settings;
     bool pendingChange = true;
     bool idleSent = false;
     bool geometryChanged = true;
-    auto nextTick = std::chrono::steady_clock::now();
+    auto nextTick = Clock::now();
+    // When the previous grab was due: the grab's own time when it came at once, the end of the interval it
+    // waited for otherwise, so that a late wake-up does not push every later frame back and the frame rate
+    // holds under a screen that never stops changing. The next grab is due one interval later.
+    std::optional<Clock::time_point> lastGrabDue;
+    // Whether the change waiting to be grabbed was held back until a grab is due.
+    bool heldBack = false;
+    // The earliest time a grab is tried again after one that found every pooled buffer held or failed (the
+    // next tick, as when every grab waited for a tick).
+    Clock::time_point retryGrabAt{};
 
     for (;;) {
         {
-            std::unique_lock lock(mutex_);
-            wake_.wait_until(lock, nextTick,
-                             [&] { return stopping_ || settings_.revision != settings.revision; });
+            std::lock_guard lock(mutex_);
             if (stopping_) {
                 break;
             }
@@ -311,20 +355,43 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
         const auto& configuration = settings.configuration;
         std::int64_t interval = configuration.minimumFrameInterval.nanoseconds();
         if (interval <= 0) {
-            // No limit asked for: look for changes at the display's own rate.
+            // No limit asked for: at most the display's own rate.
             const double refresh = settings.filter.display.modeRefreshRate.value_or(60.0);
             interval = static_cast<std::int64_t>(1e9 / (refresh >= 1 ? refresh : 60.0));
         }
-        const auto now = std::chrono::steady_clock::now();
-        nextTick += std::chrono::nanoseconds(interval);
-        if (nextTick < now) {
-            nextTick = now + std::chrono::nanoseconds(interval);
-        }
+        const auto frameInterval = std::chrono::nanoseconds(interval);
 
+        // Events may wait in xcb's own queue (read along with a reply, or while a flush waited to write)
+        // where polling the socket cannot see them: send what is buffered, then take every event before
+        // deciding to sleep.
+        xcb_flush(c);
         if (!session->readEvents(pendingChange, geometryChanged)) {
             report(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
             break;
         }
+        const auto now = Clock::now();
+        auto grabAllowedAt = retryGrabAt;
+        if (lastGrabDue) {
+            grabAllowedAt = std::max(grabAllowedAt, *lastGrabDue + frameInterval);
+        }
+        const bool tick = now >= nextTick;
+        const bool wantsGrab = pendingChange && deliversScreen_;
+        heldBack = heldBack || (wantsGrab && now < grabAllowedAt);
+        if (!tick && !geometryChanged && !(wantsGrab && now >= grabAllowedAt)) {
+            const auto until = wantsGrab ? std::min(nextTick, grabAllowedAt) : nextTick;
+            if (!waitForActivity(connectionFd, until - now)) {
+                report(captureStreamErrorCode::connectionBroken, "Waiting on the X connection failed");
+                break;
+            }
+            continue;
+        }
+        if (tick) {
+            nextTick += frameInterval;
+            if (nextTick < now) {
+                nextTick = now + frameInterval;
+            }
+        }
+
         if (geometryChanged) {
             geometryChanged = false;
             auto rect = session->queryOutputRect();
@@ -356,8 +423,12 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
             pendingChange = true;
         }
 
+        // The cursor is looked at on every tick (its moves send no event) and for every grab (it is drawn
+        // in).
+        const bool grabAllowed = now >= grabAllowedAt;
         XcbReply<xcb_xfixes_get_cursor_image_reply_t> cursor;
-        if (session->hasCursor && configuration.showsCursor) {
+        if (session->hasCursor && configuration.showsCursor &&
+            (tick || (pendingChange && deliversScreen_ && grabAllowed))) {
             cursor.reset(xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
             if (cursor) {
                 const Session::CursorState state{cursor->x, cursor->y, cursor->cursor_serial};
@@ -372,11 +443,12 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
             break;
         }
 
-        if (pendingChange && deliversScreen_) {
+        if (pendingChange && deliversScreen_ && grabAllowed) {
             auto buffer = session->pool->acquire();
             if (!buffer) {
                 ++skippedGrabs_;
-                ++ticks_;
+                retryGrabAt = nextTick;
+                ticks_ += tick ? 1 : 0;
                 continue;
             }
             xcb_damage_subtract(c, session->damage, XCB_NONE, XCB_NONE);
@@ -389,11 +461,18 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
                            "The connection to the X server was lost");
                     break;
                 }
-                // The screen changed under the grab; look at the geometry again next tick.
+                // The screen changed under the grab; look at the geometry again and grab at the next tick.
                 geometryChanged = true;
-                ++ticks_;
+                retryGrabAt = nextTick;
+                ticks_ += tick ? 1 : 0;
                 continue;
             }
+            // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps. A grab more than an
+            // interval late starts the count afresh.
+            const Clock::time_point grabbedAt{std::chrono::nanoseconds(grabTime)};
+            lastGrabDue = heldBack && grabbedAt < grabAllowedAt + frameInterval ? grabAllowedAt : grabbedAt;
+            heldBack = false;
+            nextTick = *lastGrabDue + frameInterval;
             if (cursor) {
                 compositeCursor(image->data, image->bytesPerRow, image->width, image->height,
                                 xcb_xfixes_get_cursor_image_cursor_image(cursor.get()), cursor->width,
@@ -430,7 +509,7 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
             output_->captureStreamDidOutputVideoFrame(std::move(frame));
             pendingChange = false;
             idleSent = false;
-        } else if (!idleSent && deliversScreen_) {
+        } else if (tick && !pendingChange && !idleSent && deliversScreen_) {
             auto frame = std::make_shared<CapturedVideoFrame>();
             frame->presentationTimeNanoseconds = monotonicNanoseconds();
             frame->durationNanoseconds = static_cast<std::uint64_t>(interval);
@@ -438,8 +517,7 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
             output_->captureStreamDidOutputVideoFrame(std::move(frame));
             idleSent = true;
         }
-        xcb_flush(c);
-        ++ticks_;
+        ticks_ += tick ? 1 : 0;
     }
     if (!session->connection->hasError()) {
         xcb_damage_destroy(c, session->damage);

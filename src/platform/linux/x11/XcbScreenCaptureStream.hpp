@@ -1,7 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -15,16 +15,22 @@
 
 namespace quillbridge {
 
-// Screen capture of one RandR output on X11. A capture thread of its own (the stream's video thread) wakes
-// once per frame interval, reads DAMAGE and RandR events and the XFixes cursor, and delivers:
+// Screen capture of one RandR output on X11. A capture thread of its own (the stream's video thread) sleeps
+// on the X connection and wakes when the server sends an event or a setting changes. A DAMAGE notify is
+// grabbed at once when at least one frame interval has passed since the previous grab, else as soon as that
+// interval is up: frames keep to the interval's rate (the interval runs from when the previous grab was
+// due, so a wake-up a little late does not push every later frame back). What the server announces with no
+// event is looked at on a periodic tick, one frame interval after the previous tick or grab: the XFixes
+// cursor (whose moves are changes) and whether the screen became static. The stream delivers:
 // - a complete frame after start, after a configuration change and whenever the screen's content or the
 //   pointer changed: the output's rectangle grabbed (MIT-SHM, else core GetImage), the cursor drawn in,
 //   scaled to the configured size, BGRA, stamped with CLOCK_MONOTONIC at grab time;
-// - one idle frame (status only, no pixels) when the screen became static, then nothing while it stays so.
+// - one idle frame (status only, no pixels) at the first tick without a change after a grab, then nothing
+//   while the screen stays static.
 // Frames borrow buffers from a bounded pool; when consumers hold all of them the grab is skipped and the
-// change delivered at a later tick. A mode change of the output is followed (the new rectangle is scaled to
-// the configured size). When the output goes away or the X connection breaks, the failure is reported once
-// and the thread ends.
+// change delivered at a later tick. A mode change of the output (RandR) is followed (the new rectangle is
+// scaled to the configured size). When the output goes away or the X connection breaks, the failure is
+// reported once and the thread ends.
 class XcbScreenCaptureStream final : public CaptureStream {
 public:
     struct Options {
@@ -49,7 +55,9 @@ public:
     void start();
     void stop();
 
-    // Capture ticks completed since start, and frames skipped because every pooled buffer was held.
+    // Periodic ticks completed since start (passes of the capture thread that looked at the cursor and the
+    // static screen; wake-ups for events alone are not counted), and grabs skipped because every pooled
+    // buffer was held.
     std::uint64_t tickCount() const { return ticks_.load(); }
     std::uint64_t skippedGrabCount() const { return skippedGrabs_.load(); }
     std::optional<XcbScreenGrabber::Method> grabMethod() const;
@@ -63,13 +71,19 @@ private:
     class Session;
 
     void run(std::unique_ptr<Session> session);
+    // Signals the wake descriptor: the capture thread leaves its wait and looks at the settings.
+    void wake();
+    // On the capture thread: waits until the X connection has something to read, the wake descriptor is
+    // signalled or the timeout has passed. False when the wait itself failed.
+    bool waitForActivity(int connectionFd, std::chrono::nanoseconds timeout);
 
     Options options_;
     std::shared_ptr<CaptureStreamOutput> output_;
     bool deliversScreen_ = false;
 
+    // An eventfd that stop() and the updates signal; the capture thread polls it next to the X connection.
+    int wakeFd_ = -1;
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
     Settings settings_;
     bool stopping_ = false;
     std::optional<XcbScreenGrabber::Method> method_;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -431,6 +432,116 @@ TEST_F(XcbScreenCaptureStreamTest, AnUpdateWhileCapturingResizesTheFramesAndMove
     EXPECT_TRUE(nearColor(pixelAt(*moved, 130, 55), blockColor));
     EXPECT_TRUE(nearColor(pixelAt(*moved, 110, 55), background));
     client.destroy(block);
+}
+
+// With one frame a second the thread's ticks are a second apart: the first tick after the start frame brings
+// the idle frame, the next comes a second later. What happens just after the idle frame is grabbed at once,
+// long before that next tick.
+TEST_F(XcbScreenCaptureStreamTest, AChangeOrAnUpdateAfterAQuietIntervalIsGrabbedAtOnceNotAtTheNextTick) {
+    constexpr std::uint64_t intervalNanoseconds = 1'000'000'000;
+    auto slow = [](std::uint32_t width, std::uint32_t height) {
+        auto result = configuration(width, height, false);
+        result.minimumFrameInterval = CaptureFrameInterval::perSecond(1);
+        return result;
+    };
+    const auto block = client.showBlock(300, 200, 200, 100, blockColor);
+    struct Case {
+        const char* name;
+        std::function<void(XcbScreenCaptureStream&)> act;
+        // Whether a frame shows what the action did (frames are 960x540 of the whole screen until then).
+        std::function<bool(const CapturedVideoFrame&)> shows;
+    };
+    const Case cases[] = {
+        {"a window moved on the screen", [&](XcbScreenCaptureStream&) { client.move(block, 600, 400); },
+         [](const CapturedVideoFrame& frame) {
+             return pixelAt(frame, 350, 225) == blockColor && pixelAt(frame, 200, 125) == background;
+         }},
+        {"the configuration updated",
+         [&](XcbScreenCaptureStream& stream) { runAwaitable(stream.updateConfiguration(slow(640, 360))); },
+         [](const CapturedVideoFrame& frame) { return frame.imageBuffer->width == 640u; }},
+        {"the content filter updated",
+         [&](XcbScreenCaptureStream& stream) {
+             CaptureContentFilter atTheBlock;
+             atTheBlock.display.frame = CaptureRect{300, 200, 960, 540};
+             runAwaitable(stream.updateContentFilter(atTheBlock));
+         },
+         [](const CapturedVideoFrame& frame) { return pixelAt(frame, 10, 10) == blockColor; }},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        client.move(block, 300, 200);
+        output = std::make_shared<RecordingOutput>();
+        auto stream = makeStream(wholeScreen(), slow(960, 540));
+        stream->start();
+        auto idle = output->waitForFrame(isIdle);
+        ASSERT_TRUE(idle);
+        const auto delivered = output->frames().size();
+        const std::uint64_t actedAt = monotonicNow();
+        testCase.act(*stream);
+        auto frame = output->waitForFrame(
+            [&](const CapturedVideoFrame& f) { return isComplete(f) && testCase.shows(f); }, delivered);
+        stream->stop();
+        ASSERT_TRUE(frame);
+        EXPECT_GE(frame->presentationTimeNanoseconds, actedAt);
+        // The next tick is a whole interval after the idle frame; half of it is a margin, not a latency goal.
+        EXPECT_LT(frame->presentationTimeNanoseconds,
+                  idle->presentationTimeNanoseconds + intervalNanoseconds / 2)
+            << "grabbed " << (frame->presentationTimeNanoseconds - actedAt) / 1'000'000
+            << " ms after the change";
+    }
+    client.destroy(block);
+}
+
+TEST_F(XcbScreenCaptureStreamTest, ChangesInQuickSuccessionGiveFramesAnIntervalApartEndingOnTheLast) {
+    // 0.4 s between frames; five moves within about 0.2 s.
+    const CaptureFrameInterval interval{2, 5};
+    const auto intervalNanoseconds = static_cast<std::uint64_t>(interval.nanoseconds());
+    auto config = configuration(960, 540, false);
+    config.minimumFrameInterval = interval;
+    const auto block = client.showBlock(300, 200, 200, 100, blockColor);
+    auto stream = makeStream(wholeScreen(), config);
+    stream->start();
+    ASSERT_TRUE(output->waitForFrame(isIdle));
+    const auto delivered = output->frames().size();
+    for (int step = 1; step <= 5; ++step) {
+        client.move(block, 300 + 100 * step, 200);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    // The last position, (800, 200) on the screen, is (400, 100) in the half-size frame.
+    auto last = output->waitForFrame(
+        [](const CapturedVideoFrame& frame) {
+            return isComplete(frame) && pixelAt(frame, 450, 125) == blockColor &&
+                   pixelAt(frame, 350, 125) == background;
+        },
+        delivered);
+    stream->stop();
+    ASSERT_TRUE(last);
+
+    std::vector<std::uint64_t> grabTimes;
+    for (const auto& frame : output->frames()) {
+        if (isComplete(*frame)) {
+            grabTimes.push_back(frame->presentationTimeNanoseconds);
+        }
+    }
+    // The start frame, the first move grabbed at once, and the later moves together an interval after it.
+    // A frame grabbed late (its wake-up delayed) may have the next one that much closer: a tenth of the
+    // interval is left for that. Grabbing every move would put frames about 40 ms apart.
+    ASSERT_GE(grabTimes.size(), 3u);
+    for (std::size_t index = 1; index < grabTimes.size(); ++index) {
+        EXPECT_GE(grabTimes[index] - grabTimes[index - 1], intervalNanoseconds - intervalNanoseconds / 10)
+            << "frames " << index - 1 << " and " << index;
+    }
+}
+
+TEST_F(XcbScreenCaptureStreamTest, StopEndsTheThreadWhileItWaitsOutAMinuteLongInterval) {
+    auto config = configuration(960, 540, true);
+    config.minimumFrameInterval = CaptureFrameInterval{60, 1};
+    auto stream = makeStream(wholeScreen(), config);
+    stream->start();
+    ASSERT_TRUE(output->waitForFrame(isComplete));
+    // The thread now sleeps until the next tick, a minute away, or until something wakes it.
+    auto stopped = std::async(std::launch::async, [&] { stream->stop(); });
+    EXPECT_EQ(stopped.wait_for(generousBound), std::future_status::ready) << "stop() waited for the tick";
 }
 
 // Starts a private Xvfb that the test may kill.

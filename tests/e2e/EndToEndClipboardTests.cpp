@@ -34,6 +34,7 @@
 #include "input/ClipboardMimeMapping.hpp"
 #include "input/ClipboardURL.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
+#include "support/PipedChildProcess.hpp"
 #include "wire/ClipboardTransferPayload.hpp"
 #include "wire/StreamControlMessage.hpp"
 
@@ -102,29 +103,11 @@ std::optional<Bytes> desktopClipboard(const std::string& target) {
 class ClipboardOwner {
 public:
     explicit ClipboardOwner(std::vector<std::string> arguments) {
-        const char* program = std::getenv("QUILLBRIDGE_CLIPBOARD_HELPER");
-        int input[2];
-        int output[2];
-        if (program == nullptr || ::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) {
-            return;
-        }
         arguments.insert(arguments.begin(), "offer");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(input[0], STDIN_FILENO);
-            ::dup2(output[1], STDOUT_FILENO);
-            std::vector<char*> argv{const_cast<char*>(program)};
-            for (auto& argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            ::execv(program, argv.data());
-            ::_exit(127);
-        }
-        ::close(input[0]);
-        ::close(output[1]);
-        toChild_ = input[1];
-        fromChild_ = output[0];
+        const auto child = startPipedChild(std::getenv("QUILLBRIDGE_CLIPBOARD_HELPER"), std::move(arguments));
+        pid_ = child.pid;
+        toChild_ = child.toChild;
+        fromChild_ = child.fromChild;
     }
 
     ~ClipboardOwner() {

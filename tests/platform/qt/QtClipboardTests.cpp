@@ -43,6 +43,7 @@
 #include "platform/linux/x11/XkbKeyboardLayouts.hpp"
 #include "platform/linux/x11/XkbKeyboardLockPort.hpp"
 #include "support/FakeDefaultsStore.hpp"
+#include "support/PipedChildProcess.hpp"
 
 namespace quillbridge {
 namespace {
@@ -70,26 +71,10 @@ bool processEventsUntil(Condition condition) {
 class HelperProcess {
 public:
     explicit HelperProcess(std::vector<std::string> arguments) {
-        int input[2];
-        int output[2];
-        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
-            return;
-        const char* program = std::getenv("QUILLBRIDGE_CLIPBOARD_HELPER");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(input[0], STDIN_FILENO);
-            ::dup2(output[1], STDOUT_FILENO);
-            std::vector<char*> argv{const_cast<char*>(program)};
-            for (auto& argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            ::execv(program, argv.data());
-            ::_exit(127);
-        }
-        ::close(input[0]);
-        ::close(output[1]);
-        toChild_ = input[1];
-        fromChild_ = output[0];
+        const auto child = startPipedChild(std::getenv("QUILLBRIDGE_CLIPBOARD_HELPER"), std::move(arguments));
+        pid_ = child.pid;
+        toChild_ = child.toChild;
+        fromChild_ = child.fromChild;
     }
 
     ~HelperProcess() {

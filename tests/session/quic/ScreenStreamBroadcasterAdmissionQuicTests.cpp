@@ -33,6 +33,7 @@
 #include "support/FakeServiceDiscovery.hpp"
 #include "support/pairing/ClientPairingExchange.hpp"
 #include "support/quic/QuicTestClient.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 #include "wire/ControlMessageFraming.hpp"
 
 namespace quillbridge {
@@ -41,7 +42,7 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class AdmissionOverQuicTest : public LoopbackEventLoop {
+class AdmissionOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
 protected:
     struct Headset {
         std::shared_ptr<QuicConnection> connection;
@@ -51,17 +52,7 @@ protected:
     };
 
     void SetUp() override {
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &host;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.hostDisplayName = "Loopback Host";
-        dependencies.listenPort = 0;
-        dependencies.bindAddress = "::1";
+        auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.blockingWork = pool.get();
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
@@ -194,11 +185,6 @@ protected:
 
     Uuid hostID() const { return broadcaster->localPeerIdentity().id; }
 
-    SteadyClock clock;
-    LinuxQuicTransport host;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     // Destroyed before the context its callers resume on.
     std::unique_ptr<BlockingWorkPool> pool = std::make_unique<BlockingWorkPool>();
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster;

@@ -30,6 +30,7 @@
 #include "support/audio/FdkAacTestDecoder.hpp"
 #include "support/audio/ToneAnalysis.hpp"
 #include "support/quic/QuicTestClient.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 #include "wire/AudioFrameDatagram.hpp"
 #include "wire/ControlMessageFraming.hpp"
 
@@ -39,20 +40,10 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class BroadcasterAudioOverQuicTest : public LoopbackEventLoop {
+class BroadcasterAudioOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
 protected:
     void SetUp() override {
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &host;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.hostDisplayName = "Loopback Host";
-        dependencies.listenPort = 0;
-        dependencies.bindAddress = "::1";
+        auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.audioConverterFactory = &converters;
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
@@ -70,11 +61,6 @@ protected:
         runFor(20ms);
     }
 
-    SteadyClock clock;
-    LinuxQuicTransport host;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     FdkAacAudioConverterFactory converters;
     std::uint16_t port = 0;
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster;

@@ -23,6 +23,7 @@
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
 #include "support/quic/QuicTestClient.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 #include "wire/ControlMessageFraming.hpp"
 
 namespace quillbridge {
@@ -32,7 +33,7 @@ using namespace std::chrono_literals;
 using State = ScreenStreamBroadcaster::State;
 using Case = StreamControlMessage::Case;
 
-class BroadcasterOverQuicTest : public LoopbackEventLoop {
+class BroadcasterOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
 protected:
     struct Headset {
         std::shared_ptr<QuicConnection> connection;
@@ -51,17 +52,7 @@ protected:
     }
 
     void makeBroadcaster(Clock::Duration setupTimeout) {
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &host;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.hostDisplayName = "Loopback Host";
-        dependencies.listenPort = 0;
-        dependencies.bindAddress = "::1";
+        auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.sessionSetupTimeout = setupTimeout;
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
@@ -129,11 +120,6 @@ protected:
         return states;
     }
 
-    SteadyClock clock;
-    LinuxQuicTransport host;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     std::uint16_t port = 0;
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
 };

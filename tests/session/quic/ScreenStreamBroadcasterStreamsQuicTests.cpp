@@ -27,6 +27,7 @@
 #include "support/quic/QuicTestClient.hpp"
 #include "support/session/FakeClipboardTransferService.hpp"
 #include "support/session/FakeKeyboardReportingService.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 #include "wire/ClipboardLimits.hpp"
 #include "wire/ClipboardPayloadStreamCodec.hpp"
 #include "wire/ClipboardPayloadStreamHeader.hpp"
@@ -100,7 +101,7 @@ asio::awaitable<std::optional<ClipboardTransferPayload>> readPayload(std::shared
 constexpr std::uint64_t maximumHostSendBufferByteCount =
     16 * 1024 * 1024 + ClipboardLimits::maximumSliceByteCount;
 
-class StreamsOverQuicTest : public LoopbackEventLoop {
+class StreamsOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
 protected:
     // A 64 MiB copy under the sanitizers takes a while.
     StreamsOverQuicTest() {
@@ -114,20 +115,10 @@ protected:
     };
 
     void SetUp() override {
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &host;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.hostDisplayName = "Loopback Host";
-        dependencies.listenPort = 0;
+        auto dependencies = loopbackDependencies(context.get_executor());
         // These headsets never send receiverReady; a 64 MiB copy under the sanitizers can outlast the default
         // set-up time.
         dependencies.sessionSetupTimeout = std::chrono::minutes(5);
-        dependencies.bindAddress = "::1";
         dependencies.personaCameraReceiver = camera;
         dependencies.microphoneReceiver = microphone;
         dependencies.clipboard = &clipboard;
@@ -188,12 +179,7 @@ protected:
         }
     }
 
-    SteadyClock clock;
-    LinuxQuicTransport host;
     QuicTestClient client;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     std::shared_ptr<RecordingPersonaCameraReceiver> camera =
         std::make_shared<RecordingPersonaCameraReceiver>();
     std::shared_ptr<RecordingVisionMicrophoneReceiver> microphone =

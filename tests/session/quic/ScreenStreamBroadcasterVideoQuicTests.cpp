@@ -25,6 +25,7 @@
 #include "support/FakeServiceDiscovery.hpp"
 #include "support/FakeVideoEncoder.hpp"
 #include "support/quic/QuicTestClient.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 #include "wire/ControlMessageFraming.hpp"
 
 namespace quillbridge {
@@ -33,20 +34,10 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class BroadcasterVideoOverQuicTest : public LoopbackEventLoop {
+class BroadcasterVideoOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
 protected:
     void SetUp() override {
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &host;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.hostDisplayName = "Loopback Host";
-        dependencies.listenPort = 0;
-        dependencies.bindAddress = "::1";
+        auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.videoEncoderFactory = &encoders;
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
@@ -82,11 +73,6 @@ protected:
         return bytes;
     }
 
-    SteadyClock clock;
-    LinuxQuicTransport host;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     FakeVideoEncoderFactory encoders;
     std::uint16_t port = 0;
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster;

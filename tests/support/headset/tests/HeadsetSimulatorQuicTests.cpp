@@ -46,6 +46,7 @@
 #include "support/quic/TestLoopback.hpp"
 #include "support/session/FakeClipboardTransferService.hpp"
 #include "support/session/FakeKeyboardReportingService.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 
 namespace quillbridge {
 namespace {
@@ -92,7 +93,7 @@ std::shared_ptr<CapturedVideoFrame> solidFrame(std::uint32_t width, std::uint32_
     return frame;
 }
 
-class HeadsetSimulatorOverQuicTest : public LoopbackEventLoop {
+class HeadsetSimulatorOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
 protected:
     HeadsetSimulatorOverQuicTest() {
         // Pairing's key derivation and the encoders under the sanitizers take their time.
@@ -101,17 +102,7 @@ protected:
     }
 
     void SetUp() override {
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &host;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.hostDisplayName = "Loopback Host";
-        dependencies.listenPort = 0;
-        dependencies.bindAddress = testLoopbackAddress();
+        auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.blockingWork = pool.get();
         dependencies.videoEncoderFactory = &videoEncoders;
         dependencies.audioConverterFactory = &audioConverters;
@@ -202,11 +193,6 @@ protected:
         return lastState.kind == ScreenStreamBroadcaster::State::Kind::connected;
     }
 
-    SteadyClock clock;
-    LinuxQuicTransport host;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     LibavVideoEncoderFactory videoEncoders{LibavVideoEncoder::Options{}};
     FdkAacAudioConverterFactory audioConverters;
     FakeClipboardTransferService clipboard;

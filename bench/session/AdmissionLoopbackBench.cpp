@@ -14,18 +14,14 @@
 #include "ReconnectResponse.hpp"
 #include "core/BlockingWorkPool.hpp"
 #include "core/Logger.hpp"
-#include "core/SteadyClock.hpp"
 #include "pairing/P256SigningKey.hpp"
 #include "pairing/PairedPeerStore.hpp"
 #include "pairing/SessionAuthentication.hpp"
-#include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
 #include "support/BoundedEventLoop.hpp"
-#include "support/FakeDefaultsStore.hpp"
-#include "support/FakeSecretStore.hpp"
-#include "support/FakeServiceDiscovery.hpp"
 #include "support/quic/QuicTestClient.hpp"
 #include "support/quic/TestLoopback.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 #include "wire/ControlMessageFraming.hpp"
 
 namespace quillbridge {
@@ -39,20 +35,11 @@ public:
     void write(const LogRecord&) override {}
 };
 
-class LoopbackHost : public BoundedEventLoop {
+class LoopbackHost : public BoundedEventLoop, public LoopbackBroadcasterServices {
 public:
     LoopbackHost() {
         previousSink_ = installLogSink(std::make_shared<SilentSink>());
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &transport_;
-        dependencies.makeAdvertiser = [this] { return discovery_.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery_.makeBrowser(); };
-        dependencies.clock = &clock_;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.listenPort = 0;
-        dependencies.bindAddress = testLoopbackAddress();
+        auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.blockingWork = pool_.get();
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
@@ -68,7 +55,7 @@ public:
     }
 
     std::optional<std::uint16_t> advertisedPort() const {
-        for (auto* advertiser : discovery_.advertisers()) {
+        for (auto* advertiser : discovery.advertisers()) {
             if (advertiser->isPublished()) {
                 return advertiser->advertisement()->port;
             }
@@ -76,14 +63,9 @@ public:
         return std::nullopt;
     }
 
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
 
 private:
-    SteadyClock clock_;
-    LinuxQuicTransport transport_;
-    FakeServiceDiscovery discovery_;
     std::unique_ptr<BlockingWorkPool> pool_ = std::make_unique<BlockingWorkPool>();
     std::shared_ptr<LogSink> previousSink_;
 };

@@ -15,7 +15,7 @@
 namespace quillbridge {
 
 class LoopbackBroadcasterServices {
-protected:
+public:
     // A broadcaster's dependencies on these services, listening on an ephemeral port of the loopback
     // address the QUIC test clients connect to.
     ScreenStreamBroadcasterDependencies loopbackDependencies(const asio::any_io_executor& executor) {

@@ -15,16 +15,12 @@
 #include <benchmark/benchmark.h>
 
 #include "core/Logger.hpp"
-#include "core/SteadyClock.hpp"
-#include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
 #include "support/BoundedEventLoop.hpp"
-#include "support/FakeDefaultsStore.hpp"
-#include "support/FakeSecretStore.hpp"
-#include "support/FakeServiceDiscovery.hpp"
 #include "support/quic/QuicTestClient.hpp"
 #include "support/session/FakeClipboardTransferService.hpp"
 #include "support/session/FakeKeyboardReportingService.hpp"
+#include "support/session/LoopbackBroadcasterServices.hpp"
 #include "wire/ClipboardPayloadStreamCodec.hpp"
 #include "wire/ClipboardPayloadStreamHeader.hpp"
 #include "wire/ControlMessageFraming.hpp"
@@ -64,21 +60,12 @@ asio::awaitable<std::size_t> drainBody(std::shared_ptr<QuicStream> stream, std::
     co_return static_cast<std::size_t>(byteCount);
 }
 
-struct LoopbackSession : BoundedEventLoop {
+struct LoopbackSession : BoundedEventLoop, LoopbackBroadcasterServices {
     LoopbackSession() {
         // A 64 MiB body in a debug build with the sanitizers takes a while.
         runBound = std::chrono::minutes(5);
         previousSink = installLogSink(std::make_shared<NullSink>());
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &host;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        dependencies.listenPort = 0;
-        dependencies.bindAddress = "::1";
+        auto dependencies = loopbackDependencies(context.get_executor());
         // The headset here never reports its receiver ready; keep the session up for the whole run.
         dependencies.sessionSetupTimeout = std::chrono::hours(1);
         dependencies.clipboard = &clipboard;
@@ -109,12 +96,7 @@ struct LoopbackSession : BoundedEventLoop {
     }
 
     std::shared_ptr<LogSink> previousSink;
-    SteadyClock clock;
-    LinuxQuicTransport host;
     QuicTestClient client;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
     FakeClipboardTransferService clipboard;
     FakeKeyboardReportingService keyboard;
     std::uint16_t port = 0;

@@ -12,16 +12,10 @@
 #include <benchmark/benchmark.h>
 
 #include "ReconnectResponse.hpp"
-#include "core/Logger.hpp"
-#include "core/SteadyClock.hpp"
 #include "pairing/PairedPeerStore.hpp"
 #include "pairing/SessionAuthentication.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-#include "support/DrainingEventLoop.hpp"
-#include "support/FakeDefaultsStore.hpp"
-#include "support/FakeQuicTransport.hpp"
-#include "support/FakeSecretStore.hpp"
-#include "support/FakeServiceDiscovery.hpp"
+#include "support/InMemoryBroadcasterBench.hpp"
 #include "support/pairing/ClientPairingExchange.hpp"
 #include "wire/ControlMessageFraming.hpp"
 
@@ -30,36 +24,9 @@ namespace {
 
 using Case = StreamControlMessage::Case;
 
-class SilentSink final : public LogSink {
-public:
-    void write(const LogRecord&) override {}
-};
-
 const Bytes headsetCertificate{0x30, 0x82, 0x01};
 
-struct Host : DrainingEventLoop {
-    Host() {
-        previousSink = installLogSink(std::make_shared<SilentSink>());
-        ScreenStreamBroadcasterDependencies dependencies;
-        dependencies.executor = context.get_executor();
-        dependencies.transport = &transport;
-        dependencies.makeAdvertiser = [this] { return discovery.makeAdvertiser(); };
-        dependencies.makeBrowser = [this] { return discovery.makeBrowser(); };
-        dependencies.clock = &clock;
-        dependencies.defaults = &defaults;
-        dependencies.secrets = &secrets;
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
-    }
-
-    ~Host() {
-        run(broadcaster->stop());
-        drain();
-        broadcaster.reset();
-        drain();
-        installLogSink(previousSink);
-    }
-
+struct Host : InMemoryListeningBroadcaster {
     // A new session: connect and open the control stream.
     void connect() {
         headset = transport.latestListener()->connect(headsetCertificate);
@@ -72,10 +39,6 @@ struct Host : DrainingEventLoop {
         drain();
         control.reset();
         headset.reset();
-    }
-
-    void send(const StreamControlMessage& message) {
-        run(control->send(ControlMessageFraming::encode(message), false));
     }
 
     std::optional<StreamControlMessage> receive() {
@@ -95,16 +58,6 @@ struct Host : DrainingEventLoop {
         }
         return std::nullopt;
     }
-
-    SteadyClock clock;
-    FakeQuicTransport transport;
-    FakeServiceDiscovery discovery;
-    FakeDefaultsStore defaults;
-    FakeSecretStore secrets;
-    std::shared_ptr<LogSink> previousSink;
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
-    std::shared_ptr<FakeQuicConnection> headset;
-    std::shared_ptr<QuicStream> control;
 };
 
 void BM_AdmissionReconnect(benchmark::State& state) {

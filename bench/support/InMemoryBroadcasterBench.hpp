@@ -15,13 +15,12 @@
 
 namespace quillbridge {
 
-// A broadcaster on the in-memory connection with one headset admitted and ready: the control stream is
-// open, the session authorised and the receiver ready. Logging is silenced while it lives. `configure` adds
+// A broadcaster on the in-memory connection, listening. Logging is silenced while it lives. `configure` adds
 // what a benchmark needs to the broadcaster's dependencies (an audio converter factory, an input sink);
 // whatever it points at must outlive this object.
-class InMemoryBroadcasterBench : public DrainingEventLoop {
+class InMemoryListeningBroadcaster : public DrainingEventLoop {
 public:
-    explicit InMemoryBroadcasterBench(
+    explicit InMemoryListeningBroadcaster(
         const std::function<void(ScreenStreamBroadcasterDependencies&)>& configure = {}) {
         previousSink_ = installLogSink(std::make_shared<NullSink>());
         ScreenStreamBroadcasterDependencies dependencies;
@@ -37,15 +36,9 @@ public:
         }
         broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
         run(broadcaster->startListening());
-        headset = transport.latestListener()->connect(Bytes{1, 2, 3});
-        drain();
-        control = run(headset->openStream(QuicStreamDirectionality::bidirectional));
-        send(StreamControlMessage::make<StreamControlMessage::Case::heartbeat>());
-        run(broadcaster->authorizeCurrentSession());
-        send(StreamControlMessage::make<StreamControlMessage::Case::receiverReady>());
     }
 
-    ~InMemoryBroadcasterBench() {
+    ~InMemoryListeningBroadcaster() {
         run(broadcaster->stop());
         drain();
         broadcaster.reset();
@@ -53,8 +46,8 @@ public:
         installLogSink(previousSink_);
     }
 
-    InMemoryBroadcasterBench(const InMemoryBroadcasterBench&) = delete;
-    InMemoryBroadcasterBench& operator=(const InMemoryBroadcasterBench&) = delete;
+    InMemoryListeningBroadcaster(const InMemoryListeningBroadcaster&) = delete;
+    InMemoryListeningBroadcaster& operator=(const InMemoryListeningBroadcaster&) = delete;
 
     // The headset sends `message` on the control stream.
     void send(const StreamControlMessage& message) {
@@ -67,6 +60,7 @@ public:
     FakeDefaultsStore defaults;
     FakeSecretStore secrets;
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
+    // The headset's connection and control stream, once a benchmark has connected one.
     std::shared_ptr<FakeQuicConnection> headset;
     std::shared_ptr<QuicStream> control;
 
@@ -77,6 +71,22 @@ private:
     };
 
     std::shared_ptr<LogSink> previousSink_;
+};
+
+// The listening broadcaster with one headset admitted and ready: the control stream is open, the session
+// authorised and the receiver ready.
+class InMemoryBroadcasterBench : public InMemoryListeningBroadcaster {
+public:
+    explicit InMemoryBroadcasterBench(
+        const std::function<void(ScreenStreamBroadcasterDependencies&)>& configure = {})
+        : InMemoryListeningBroadcaster(configure) {
+        headset = transport.latestListener()->connect(Bytes{1, 2, 3});
+        drain();
+        control = run(headset->openStream(QuicStreamDirectionality::bidirectional));
+        send(StreamControlMessage::make<StreamControlMessage::Case::heartbeat>());
+        run(broadcaster->authorizeCurrentSession());
+        send(StreamControlMessage::make<StreamControlMessage::Case::receiverReady>());
+    }
 };
 
 }  // namespace quillbridge

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <numeric>
 
 #include <utf8proc.h>
 
@@ -110,11 +111,22 @@ PairedPeerStore::LoadedPeers PairedPeerStore::loadPeers() const {
 }
 
 std::vector<PairedPeerRecord> PairedPeerStore::sortedByName(std::vector<PairedPeerRecord> peers) {
-    std::stable_sort(peers.begin(), peers.end(),
-                     [](const PairedPeerRecord& left, const PairedPeerRecord& right) {
-                         return namePrecedes(left.name, right.name);
-                     });
-    return peers;
+    // Equal names keep their stored order. (std::stable_sort would do, but libstdc++ 12 builds its
+    // temporary buffer with a function that clang 19 reports as deprecated.)
+    std::vector<std::size_t> order(peers.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::sort(order.begin(), order.end(), [&](std::size_t left, std::size_t right) {
+        if (namePrecedes(peers[left].name, peers[right].name)) {
+            return true;
+        }
+        return !namePrecedes(peers[right].name, peers[left].name) && left < right;
+    });
+    std::vector<PairedPeerRecord> sorted;
+    sorted.reserve(peers.size());
+    for (auto index : order) {
+        sorted.push_back(std::move(peers[index]));
+    }
+    return sorted;
 }
 
 std::vector<PairedPeerRecord> PairedPeerStore::allPeers() const {

@@ -75,12 +75,14 @@ asio::awaitable<void> ScreenStreamBroadcaster::runInboundStreamLoop(
         }
         if (failure) {
             const bool expected = isCancellationError(failure);
-            // Named before it is awaited: GCC 12 mangles a temporary of this type inside co_await.
+            // Values are named before they are awaited: no temporary with a destructor inside co_await.
             std::optional<State> lost;
+            std::exception_ptr reported;
             if (!expected) {
                 lost = State::failed("Connection lost");
+                reported = failure;
             }
-            co_await endSession(expected ? nullptr : failure, std::move(lost), true, true);
+            co_await endSession(std::move(reported), std::move(lost), true, true);
             co_return;
         }
         if (!stream) {

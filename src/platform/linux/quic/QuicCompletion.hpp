@@ -115,6 +115,7 @@ private:
                     slot.clear();
                 }
                 if constexpr (std::is_same_v<T, QuicUnit>) {
+                    (void)value;
                     std::move(h)(std::move(error));
                 } else {
                     std::move(h)(std::move(error), std::move(value));

@@ -1,4 +1,4 @@
-#include "platform/linux/pulse/DesktopSystemServices.hpp"
+#include "platform/linux/host/DesktopSystemServices.hpp"
 
 #include <cstdio>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 namespace quillbridge {
 
 // The system actions' services on a Linux desktop: the session lock through logind, volume and mute of the
-// default output through the sound server. Link quillbridge_platform_dbus and quillbridge_platform_pulse.
+// default output through the sound server.
 class DesktopSystemServices final : public SystemServicesPort {
 public:
     bool lockScreen() override { return locker_.lockSession(); }

@@ -33,7 +33,7 @@
 #include "platform/linux/dbus/UPowerLidStateObserver.hpp"
 #include "platform/linux/defaults/FileDefaultsStore.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
-#include "platform/linux/pulse/DesktopSystemServices.hpp"
+#include "platform/linux/host/DesktopSystemServices.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
 #include "platform/linux/qt/QtDesktopClipboard.hpp"
 #include "platform/linux/qt/QtFileContentTypeDetector.hpp"

@@ -19,7 +19,8 @@
 #
 # Nothing here opens a network socket: X11 listens on a Unix socket only (-nolisten tcp), the buses and
 # the sound server on Unix sockets in the private runtime folder. Exit status 77 (skipped) when a service
-# cannot be had on this machine.
+# cannot be had on this machine; with QUILLBRIDGE_REQUIRE_SERVICES=1 (set by scripts/test, after install-deps
+# has installed every service) that is a failure instead.
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 
@@ -42,6 +43,10 @@ done
 (($# > 0)) || { echo "usage: run-desktop-services.sh [services] -- COMMAND [ARGS...]" >&2; exit 2; }
 
 skip() {
+    if [[ ${QUILLBRIDGE_REQUIRE_SERVICES:-0} == 1 ]]; then
+        echo "FAILED: $* (a required service; scripts/install-deps installs every one)" >&2
+        exit 1
+    fi
     echo "SKIPPED: $*"
     exit 77
 }

@@ -10,7 +10,8 @@
 #   run-in-netns.sh peer COMMAND...   runs COMMAND on a second host: a namespace of its own with its own
 #                                     dbus-daemon and avahi-daemon, joined to this one by a veth pair
 #
-# Exit status 77 means the namespaces could not be made here; CTest reports the test as skipped.
+# Exit status 77 means the namespaces could not be made here (no root, or unsharing is not permitted); CTest
+# reports the test as skipped.
 # Every process started inside dies with the namespace's first process, whatever happens.
 set -euo pipefail
 # ip and avahi-daemon live in sbin, which a user's PATH may lack.
@@ -35,6 +36,16 @@ die() {
 skip() {
     echo "SKIPPED: $*"
     exit $skip_status
+}
+
+# A tool that install-deps installs: missing, it is a failure when QUILLBRIDGE_REQUIRE_SERVICES=1 (scripts/test),
+# a skip otherwise. Only what install-deps cannot give (root, permission to unshare) always skips.
+missing() {
+    if [[ ${QUILLBRIDGE_REQUIRE_SERVICES:-0} == 1 ]]; then
+        echo "FAILED: $* (scripts/install-deps installs it)" >&2
+        exit 1
+    fi
+    skip "$@"
 }
 
 # Refuses to go on unless this process is in a network namespace that the test made: the machine's own
@@ -246,7 +257,7 @@ case ${1:-} in
     *)
         [[ $(id -u) -eq 0 ]] || skip "network namespaces for the Avahi tests need root"
         for tool in unshare ip dbus-daemon avahi-daemon; do
-            command -v "$tool" >/dev/null || skip "$tool is not installed"
+            command -v "$tool" >/dev/null || missing "$tool is not installed"
         done
         unshare --net --mount --pid --fork --kill-child --mount-proc true 2>/dev/null ||
             skip "unshare of network, mount and PID namespaces is not permitted here"

@@ -2,12 +2,16 @@
 # Runs the Secret Service tests against a private gnome-keyring-daemon on a private session bus, in a
 # private runtime, home and data folder, and stops both daemons whatever happens.
 # Usage: run-with-keyring.sh TEST-BINARY
-# Exit 77 (skipped) when the daemons are not installed.
+# Exit 77 (skipped) when the daemons are not installed, a failure with QUILLBRIDGE_REQUIRE_SERVICES=1.
 set -eu
 
 test_binary=$1
 for tool in dbus-daemon gnome-keyring-daemon gdbus; do
     if ! command -v "$tool" >/dev/null 2>&1; then
+        if [ "${QUILLBRIDGE_REQUIRE_SERVICES:-0}" = 1 ]; then
+            echo "run-with-keyring: $tool is not installed (scripts/install-deps installs it)" >&2
+            exit 1
+        fi
         echo "run-with-keyring: $tool is not installed; skipping the Secret Service tests"
         exit 77
     fi

@@ -8,7 +8,7 @@ add_library(quillbridge_asio INTERFACE)
 # Coroutine frames are allocated the same way whatever header a file includes first (else ASan reports
 # mismatched allocation and deallocation).
 target_compile_definitions(quillbridge_asio INTERFACE ASIO_STANDALONE ASIO_NO_DEPRECATED ASIO_DISABLE_STD_ALIGNED_ALLOC)
-# Asio 1.22 only detects coroutine support for GCC; clang 16 (the fuzz build) has it too.
+# Asio 1.22 only detects coroutine support for GCC; clang has it too.
 target_compile_definitions(quillbridge_asio INTERFACE ASIO_HAS_CO_AWAIT=1)
 target_link_libraries(quillbridge_asio INTERFACE Threads::Threads)
 

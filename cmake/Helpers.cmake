@@ -1,22 +1,31 @@
 # quillbridge_add_library(NAME SOURCES ... [LIBS ...]): one library target of a src/ folder.
+# Each library sees only its own folder and the folders of the libraries it links: its include root (under the
+# build folder) holds one link to its own folder at its path below src/, so "session/X.hpp" resolves only for a
+# target that links quillbridge_session. A missing dependency fails the build instead of linking by luck.
 function(quillbridge_add_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
+  set(root ${CMAKE_BINARY_DIR}/include-roots/${name})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
   if(NOT ARG_SOURCES)
     # A folder that so far holds only headers.
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_include_directories(${name} INTERFACE ${root})
     target_link_libraries(${name} INTERFACE ${ARG_LIBS})
     return()
   endif()
   add_library(${name} STATIC ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${root})
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
 endfunction()
 
-# quillbridge_add_test_suite(NAME SOURCES ... [LIBS ...] [LABELS ...] [ENVIRONMENT ...]): one GoogleTest
-# executable, each test registered with CTest (with the given environment, when any).
+# quillbridge_add_test_suite(NAME SOURCES ... [LIBS ...] [LABELS ...] [ENVIRONMENT ...] [FILTER gtest-filter]):
+# one GoogleTest executable, each test registered with CTest (with the given environment, when any); FILTER
+# leaves out tests that another CTest entry runs (inside a service's environment, say).
 function(quillbridge_add_test_suite name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "FILTER" "SOURCES;LIBS;LABELS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
@@ -32,7 +41,11 @@ function(quillbridge_add_test_suite name)
       set_property(GLOBAL APPEND PROPERTY QUILLBRIDGE_TSAN_TARGETS ${name})
     endif()
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
+  set(filter)
+  if(ARG_FILTER)
+    set(filter TEST_FILTER ${ARG_FILTER})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 ${filter} PROPERTIES ${properties})
 endfunction()
 
 # quillbridge_add_benchmark(NAME SOURCES ... [LIBS ...]): one Google Benchmark program under bench/.
@@ -73,5 +86,61 @@ function(quillbridge_add_subfolders)
     if(IS_DIRECTORY ${folder} AND EXISTS ${folder}/CMakeLists.txt)
       add_subdirectory(${folder})
     endif()
+  endforeach()
+endfunction()
+
+# Precompiled headers: Asio, nlohmann/json and GoogleTest dominate the compile time of most files. Every target
+# of two or more C++ files that links Asio (directly or through another of our libraries) precompiles them; test
+# and benchmark programs also precompile their frameworks.
+set(QUILLBRIDGE_PCH_COMMON
+  <algorithm> <chrono> <cstdint> <expected> <functional> <map> <memory> <mutex> <optional> <string> <variant>
+  <vector> <nlohmann/json.hpp> <asio/any_io_executor.hpp> <asio/awaitable.hpp> <asio/co_spawn.hpp>
+  <asio/io_context.hpp> <asio/post.hpp> <asio/steady_timer.hpp> <asio/strand.hpp> <asio/this_coro.hpp>
+  <asio/use_awaitable.hpp> <asio/experimental/awaitable_operators.hpp>)
+
+function(quillbridge_links_asio target result)
+  get_target_property(libs ${target} LINK_LIBRARIES)
+  get_target_property(interface_libs ${target} INTERFACE_LINK_LIBRARIES)
+  set(found FALSE)
+  foreach(lib IN LISTS libs interface_libs)
+    if(lib STREQUAL "quillbridge_asio")
+      set(found TRUE)
+    elseif(lib MATCHES "^quillbridge_" AND TARGET ${lib})
+      quillbridge_links_asio(${lib} sub)
+      if(sub)
+        set(found TRUE)
+      endif()
+    endif()
+    if(found)
+      break()
+    endif()
+  endforeach()
+  set(${result} ${found} PARENT_SCOPE)
+endfunction()
+
+function(quillbridge_precompile_targets directory)
+  get_property(targets DIRECTORY ${directory} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(target IN LISTS targets)
+    get_target_property(type ${target} TYPE)
+    if(NOT type MATCHES "^(EXECUTABLE|STATIC_LIBRARY)$")
+      continue()
+    endif()
+    get_target_property(sources ${target} SOURCES)
+    list(FILTER sources INCLUDE REGEX "\\.cpp$")
+    list(LENGTH sources count)
+    quillbridge_links_asio(${target} asio)
+    if(count LESS 2 OR NOT asio)
+      continue()
+    endif()
+    set(headers ${QUILLBRIDGE_PCH_COMMON})
+    get_target_property(libs ${target} LINK_LIBRARIES)
+    if("GTest::gmock" IN_LIST libs OR "GTest::gtest_main" IN_LIST libs OR "GTest::gtest" IN_LIST libs)
+      list(APPEND headers <gtest/gtest.h> <gmock/gmock.h>)
+    endif()
+    target_precompile_headers(${target} PRIVATE ${headers})
+  endforeach()
+  get_property(subdirectories DIRECTORY ${directory} PROPERTY SUBDIRECTORIES)
+  foreach(subdirectory IN LISTS subdirectories)
+    quillbridge_precompile_targets(${subdirectory})
   endforeach()
 endfunction()

@@ -2,12 +2,15 @@
 # Runs a command next to private desktop services, each in a private runtime and home folder, and stops
 # them all when the command ends, whatever happens. Start it once per test suite, not once per test.
 #
-#   run-desktop-services.sh [--x11] [--pulse] [--session-bus] [--system-bus] [--logind] [--upower] \
-#       -- COMMAND [ARGS...]
+#   run-desktop-services.sh [--x11] [--pulse | --pipewire] [--session-bus] [--system-bus] [--logind] \
+#       [--upower] -- COMMAND [ARGS...]
 #
 #   --x11          Xvfb 1920x1080x24 with RANDR (DISPLAY, QUILLBRIDGE_TEST_X11=1)
 #   --pulse        PulseAudio with two null sinks, "quillbridge_sink_a" (default) and "quillbridge_sink_b"
 #                  (PULSE_SERVER, QUILLBRIDGE_TEST_PULSE=1)
+#   --pipewire     PipeWire with WirePlumber and pipewire-pulse on a private session bus (headless: null
+#                  drivers), with the same two null sinks as --pulse made through pipewire-pulse
+#                  (PULSE_SERVER, PIPEWIRE_RUNTIME_DIR, QUILLBRIDGE_TEST_PIPEWIRE=1, QUILLBRIDGE_TEST_PULSE=1)
 #   --session-bus  a private session bus (DBUS_SESSION_BUS_ADDRESS)
 #   --system-bus   a private, permissive system bus (DBUS_SYSTEM_BUS_ADDRESS, QUILLBRIDGE_TEST_SYSTEM_BUS=1)
 #   --logind       python3-dbusmock's logind template on that system bus (QUILLBRIDGE_TEST_LOGIND=1)
@@ -24,12 +27,13 @@
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 
-want_x11=0 want_pulse=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
+want_x11=0 want_pulse=0 want_pipewire=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
 reuse_system_bus=0
 while (($# > 0)); do
     case $1 in
         --x11) want_x11=1 ;;
         --pulse) want_pulse=1 ;;
+        --pipewire) want_pipewire=1 want_session_bus=1 ;;
         --session-bus) want_session_bus=1 ;;
         --system-bus) want_system_bus=1 ;;
         --logind) want_logind=1 want_system_bus=1 ;;
@@ -40,6 +44,8 @@ while (($# > 0)); do
     esac
     shift
 done
+((want_pulse && want_pipewire)) &&
+    { echo "run-desktop-services: --pulse and --pipewire both serve the sound server; choose one" >&2; exit 2; }
 (($# > 0)) || { echo "usage: run-desktop-services.sh [services] -- COMMAND [ARGS...]" >&2; exit 2; }
 
 skip() {
@@ -168,6 +174,30 @@ CONF
     export PULSE_SERVER=unix:$work/runtime/pulse/native
     wait_until 15 pactl info || { cat "$work/pulse.log" >&2; skip "PulseAudio did not start"; }
     export QUILLBRIDGE_TEST_PULSE=1
+fi
+
+if ((want_pipewire)); then
+    for tool in pipewire wireplumber pipewire-pulse pw-cli pactl; do need "$tool"; done
+    # WirePlumber keeps mute and default choices under XDG_STATE_HOME, fresh here.
+    pipewire >"$work/pipewire.log" 2>&1 &
+    pids+=($!)
+    wait_until 15 pw-cli info 0 || { cat "$work/pipewire.log" >&2; skip "PipeWire did not start"; }
+    wireplumber >"$work/wireplumber.log" 2>&1 &
+    pids+=($!)
+    pipewire-pulse >"$work/pipewire-pulse.log" 2>&1 &
+    pids+=($!)
+    export PULSE_SERVER=unix:$work/runtime/pulse/native PIPEWIRE_RUNTIME_DIR=$work/runtime
+    wait_until 15 pactl info || { cat "$work/pipewire-pulse.log" >&2; skip "pipewire-pulse did not start"; }
+    # WirePlumber has linked its session when its own client is there.
+    wait_until 15 bash -c 'pw-cli ls Client | grep -qi wireplumber' ||
+        { cat "$work/wireplumber.log" >&2; skip "WirePlumber did not start"; }
+    for sink in a b; do
+        pactl load-module module-null-sink sink_name=quillbridge_sink_$sink rate=48000 \
+            sink_properties="device.description='Quillbridge Test Sink ${sink^^}'" >/dev/null
+    done
+    wait_until 15 bash -c 'pactl list short sinks | grep -q quillbridge_sink_b' || skip "the null sinks did not appear"
+    pactl set-default-sink quillbridge_sink_a
+    export QUILLBRIDGE_TEST_PIPEWIRE=1 QUILLBRIDGE_TEST_PULSE=1
 fi
 
 status=0

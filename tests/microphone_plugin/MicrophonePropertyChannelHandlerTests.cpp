@@ -124,7 +124,13 @@ TEST_F(MicrophonePropertyChannelHandlerTests, HasSettableAndSizeAnswerNumbers) {
 }
 
 TEST_F(MicrophonePropertyChannelHandlerTests, MalformedMessagesAreAnsweredWithAnError) {
-    PropertyChannelRequest valid{77, PropertyChannelOperation::getPropertyData, boxObjectID, {sel::acquired}};
+    PropertyChannelRequest valid{77,
+                                 PropertyChannelOperation::getPropertyData,
+                                 boxObjectID,
+                                 {sel::acquired},
+                                 propertyChannelReportedCapacity,
+                                 {},
+                                 {}};
     auto bytes = *encodePropertyChannelMessage(valid);
     auto answer = handler.handleMessage(bytes, 0);
     EXPECT_EQ(answer.requestID, 77u);

@@ -81,13 +81,21 @@ MicrophoneStatus MicrophoneDriver::getPropertyData(MicrophoneObjectID objectID,
                                                    std::uint32_t qualifierDataSize, const void* qualifierData,
                                                    std::uint32_t inDataSize, std::uint32_t* outDataSize,
                                                    void* outData) const {
-    auto entry = findProperty(objectID, address, outDataSize != nullptr && outData != nullptr,
-                              microphoneQualifierText(qualifierDataSize, qualifierData));
+    bool outputsPresent = outDataSize != nullptr && outData != nullptr;
+    auto entry = findProperty(objectID, address, outputsPresent, std::nullopt);
     if (!entry) {
         return entry.error();
     }
-    if (entry->needsQualifier && (qualifierDataSize != sizeof(void*) || qualifierData == nullptr)) {
-        return status::badPropertySize;
+    // The qualifier is read as a reference only by the properties that take one.
+    if (entry->needsQualifier) {
+        if (qualifierDataSize != sizeof(void*) || qualifierData == nullptr) {
+            return status::badPropertySize;
+        }
+        entry = findProperty(objectID, address, outputsPresent,
+                             microphoneQualifierText(qualifierDataSize, qualifierData));
+        if (!entry) {
+            return entry.error();
+        }
     }
     const MicrophonePropertyAnswer& answer = entry->answer;
     switch (answer.form) {

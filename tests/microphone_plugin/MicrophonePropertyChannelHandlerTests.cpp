@@ -84,6 +84,11 @@ TEST_F(MicrophonePropertyChannelHandlerTests, QualifiersAndReferencesMustBeStrin
     expectAnswer(get(plugInObjectID, sel::translateUIDToBox, std::uint32_t{2}),
                  {0, propertyChannelWrongValueType, {}});
 
+    // A property that takes no qualifier ignores any, even eight bytes that are no reference.
+    expectAnswer(get(boxObjectID, sel::acquired, 8.0), ok(0u));
+    expectAnswer(get(boxObjectID, sel::name, PropertyChannelBytes(8, 0x03)),
+                 ok(std::string("Quillbridge Microphone")));
+
     expectAnswer(set(boxObjectID, sel::name, 1.5), {0, propertyChannelWrongValueType, {}});
     expectAnswer(set(deviceObjectID, sel::audioPacket, std::int64_t{7}),
                  {0, propertyChannelWrongValueType, {}});

@@ -54,7 +54,10 @@ bool PipeWireMicrophoneSource::connect() {
         log_.error("Could not create the PipeWire loop");
         return false;
     }
-    context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
+    // The real-time client configuration: the data thread that runs the process callback asks for real-time
+    // scheduling (through RealtimeKit, or directly where the process may).
+    context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
+                              pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
     if (context_ == nullptr || pw_thread_loop_start(loop_) != 0) {
         log_.error("Could not start the PipeWire loop");
         return false;

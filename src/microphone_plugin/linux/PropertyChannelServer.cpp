@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -140,6 +141,7 @@ void PropertyChannelServer::broadcast(std::vector<std::uint8_t> message) {
 }
 
 void PropertyChannelServer::run() {
+    pthread_setname_np(pthread_self(), "qb-mic-channel");
     // One receive buffer for every client; a record longer than the largest message is cut and refused.
     std::vector<std::uint8_t> buffer(microphone::propertyChannelMaximumMessageByteCount + 1);
     std::vector<pollfd> descriptors;

@@ -18,20 +18,28 @@ float sampleFor(std::uint64_t position) {
     return static_cast<float>(position & 0xFFFFF);
 }
 
+// The writer runs until the reader has made its attempts (or a bound is reached), so that both overlap on any
+// machine and in any build.
+constexpr int readAttempts = 20'000;
+constexpr std::uint64_t writeBound = 200'000'000;
+
 TEST(MicrophoneRingStressTests, AReaderNeverAcceptsATornOrStaleSlot) {
     auto slots = std::make_unique<MicrophoneRingSlots>();
     std::atomic<std::uint64_t> written{0};
-    std::atomic<bool> done{false};
-    constexpr std::uint64_t total = 400'000;
+    std::atomic<bool> stop{false};
     std::thread writer([&] {
-        for (std::uint64_t position = 0; position < total; ++position) {
+        for (std::uint64_t position = 0; position < writeBound && !stop.load(std::memory_order_relaxed);
+             ++position) {
             slots->store(position, sampleFor(position), position * 3);
             written.store(position + 1, std::memory_order_release);
         }
-        done.store(true);
     });
+    // Reads start once the writer is a ring ahead.
+    while (written.load(std::memory_order_acquire) < 2 * microphoneRingFrameCount) {
+        std::this_thread::yield();
+    }
     std::uint64_t accepted = 0;
-    while (!done.load()) {
+    for (int attempt = 0; attempt < readAttempts; ++attempt) {
         std::uint64_t end = written.load(std::memory_order_acquire);
         // Positions just behind the writer, some of which it is overwriting a ring later.
         for (std::uint64_t back = 1; back <= 64 && back <= end; back += 7) {
@@ -50,26 +58,30 @@ TEST(MicrophoneRingStressTests, AReaderNeverAcceptsATornOrStaleSlot) {
             }
         }
     }
+    stop.store(true);
     writer.join();
     EXPECT_GT(accepted, 0u);
 }
 
 TEST(MicrophoneRingStressTests, TheRenderedPairIsNeverReadHalfUpdated) {
     MicrophoneSequencedPair pair;
-    std::atomic<bool> done{false};
+    std::atomic<bool> stop{false};
     std::thread writer([&] {
-        for (std::uint64_t value = 1; value <= 300'000; ++value) {
+        for (std::uint64_t value = 1; value <= writeBound && !stop.load(std::memory_order_relaxed); ++value) {
             pair.write(value, value * 7);
         }
-        done.store(true);
     });
+    while (!pair.read() || pair.read()->first == 0) {
+        std::this_thread::yield();
+    }
     int consistent = 0;
-    while (!done.load()) {
+    for (int attempt = 0; attempt < readAttempts; ++attempt) {
         if (auto values = pair.read()) {
             ASSERT_EQ(values->second, values->first * 7);
             ++consistent;
         }
     }
+    stop.store(true);
     writer.join();
     EXPECT_GT(consistent, 0);
 }

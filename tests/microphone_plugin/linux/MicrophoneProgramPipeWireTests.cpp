@@ -270,6 +270,12 @@ TEST_F(MicrophoneProgramPipeWireTests, AnApplicationRecordsTheToneTheHostWrites)
     std::int64_t underflowsWhileWriting = diagnostic(diagnosticsKey::underflows);
     std::this_thread::sleep_for(milliseconds(200));
     recorder.stop(SIGINT);
+    // With nobody recording the node pauses, and the driver's IO stops with it.
+    deadline = Clock::now() + seconds(10);
+    while (running() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(50));
+    }
+    EXPECT_FALSE(running()) << "the device still runs after the recorder left";
 
     auto samples = readFloatWav(recording);
     ASSERT_GT(samples.size(), 48000u) << "recorded " << samples.size() << " samples";

@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -205,6 +206,105 @@ std::vector<std::uint8_t> packet(std::uint64_t firstFrame, bool pulse) {
                                   std::span<const float>(samples));
 }
 
+// What the host's side did and what it cost the program meanwhile.
+struct HostRun {
+    bool realTime = false;
+    int droppedPackets = 0;
+    std::vector<std::int64_t> pulseWrites;
+    double cpuSeconds = 0;
+    double channelSeconds = 0;
+    double daemonSeconds = 0;
+    double wallSeconds = 0;
+};
+
+// The host's side: a packet every 10 ms at real-time priority where it may, keeping at most 2880 frames of
+// backlog as the host's microphone mailbox does (after a stall it drops the packets it is late with instead
+// of bursting); CPU times are taken after the warm-up.
+HostRun writeAsTheHost(PropertyChannelTestClient& client, pid_t program) {
+    HostRun run;
+    sched_param priority{};
+    priority.sched_priority = 50;
+    run.realTime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority) == 0;
+    ProgramTicks ticksAtStart;
+    long daemonTicksAtStart = 0;
+    std::int64_t cpuStart = 0;
+    auto next = std::chrono::steady_clock::now();
+    for (int index = 0; index < packetCount; ++index) {
+        if (index == warmUpPackets) {
+            ticksAtStart = programTicks(program);
+            daemonTicksAtStart = daemonTicks();
+            cpuStart = monotonicNanoseconds();
+        }
+        bool pulse = index % packetsPerPulse == packetsPerPulse / 2;
+        if (pulse) {
+            run.pulseWrites.push_back(monotonicNanoseconds());
+        }
+        client.writePacket(packet(static_cast<std::uint64_t>(index) * packetFrames, pulse));
+        if (index % packetsPerPulse == 0) {
+            client.setAcquired(true);
+        }
+        next += std::chrono::milliseconds(10);
+        while (std::chrono::steady_clock::now() - next > std::chrono::milliseconds(60) &&
+               index + 1 < packetCount) {
+            next += std::chrono::milliseconds(10);
+            ++index;
+            ++run.droppedPackets;
+        }
+        std::this_thread::sleep_until(next);
+    }
+    ProgramTicks ticksAtEnd = programTicks(program);
+    double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+    run.cpuSeconds = static_cast<double>(ticksAtEnd.total - ticksAtStart.total) * tick;
+    run.channelSeconds = static_cast<double>(ticksAtEnd.channel - ticksAtStart.channel) * tick;
+    run.daemonSeconds = static_cast<double>(daemonTicks() - daemonTicksAtStart) * tick;
+    run.wallSeconds = static_cast<double>(monotonicNanoseconds() - cpuStart) / 1e9;
+    return run;
+}
+
+// Each written pulse's latency to its first arrival within a second, in milliseconds.
+std::vector<double> pulseLatencies(const std::vector<std::int64_t>& writes,
+                                   const std::vector<std::int64_t>& arrivals) {
+    std::vector<double> latencies;
+    for (std::int64_t written : writes) {
+        auto arrival = std::find_if(arrivals.begin(), arrivals.end(), [written](std::int64_t time) {
+            return time > written && time - written < 1'000'000'000;
+        });
+        if (arrival != arrivals.end()) {
+            latencies.push_back(static_cast<double>(*arrival - written) / 1e6);
+        }
+    }
+    return latencies;
+}
+
+void printFigures(const HostRun& run, const std::vector<double>& latencies,
+                  const std::optional<PropertyChannelResponse>& diagnostics) {
+    std::printf(
+        "  packet written to sample recorded: min %.1f ms, median %.1f ms, p90 %.1f ms, max %.1f ms\n",
+        percentile(latencies, 0), percentile(latencies, 0.5), percentile(latencies, 0.9),
+        percentile(latencies, 1));
+    std::printf("  each pulse, in order (ms):");
+    for (double latency : latencies) {
+        std::printf(" %.0f", latency);
+    }
+    std::printf(
+        "\n  program CPU while recording: %.2f %% of one core (%.2f s over %.1f s), of which the property "
+        "channel's thread %.2f %%\n",
+        100 * run.cpuSeconds / run.wallSeconds, run.cpuSeconds, run.wallSeconds,
+        100 * run.channelSeconds / run.wallSeconds);
+    std::printf("  for comparison, the PipeWire daemon over the same time: %.2f %% of one core\n",
+                100 * run.daemonSeconds / run.wallSeconds);
+    if (diagnostics && std::holds_alternative<PropertyChannelDictionary>(diagnostics->value)) {
+        const auto& dictionary = std::get<PropertyChannelDictionary>(diagnostics->value);
+        for (auto key : {diagnosticsKey::underflows, diagnosticsKey::overflows, diagnosticsKey::readFrames,
+                         diagnosticsKey::writeFrames, diagnosticsKey::queuedFrames}) {
+            if (const auto* value = dictionary.find(key)) {
+                std::printf("  %s: %lld\n", std::string(key).c_str(),
+                            static_cast<long long>(std::get<std::int64_t>(*value)));
+            }
+        }
+    }
+}
+
 int measure(pid_t program) {
     auto client = PropertyChannelTestClient::connectWhenReady(PropertyChannelTestClient::defaultPath(),
                                                               std::chrono::seconds(10));
@@ -229,95 +329,19 @@ int measure(pid_t program) {
         std::fprintf(stderr, "the recording stream never started the microphone\n");
         return 1;
     }
-
-    // The host's side runs at real-time priority where it may, and keeps at most 2880 frames of backlog as
-    // the host's microphone mailbox does: after a stall it drops the packets it is late with instead of
-    // bursting.
-    sched_param priority{};
-    priority.sched_priority = 50;
-    bool realTime = pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority) == 0;
-    int droppedPackets = 0;
-    std::vector<std::int64_t> pulseWrites;
-    ProgramTicks ticksAtStart;
-    long daemonTicksAtStart = 0;
-    std::int64_t cpuStart = 0;
-    auto next = std::chrono::steady_clock::now();
-    for (int index = 0; index < packetCount; ++index) {
-        if (index == warmUpPackets) {
-            ticksAtStart = programTicks(program);
-            daemonTicksAtStart = daemonTicks();
-            cpuStart = monotonicNanoseconds();
-        }
-        bool pulse = index % packetsPerPulse == packetsPerPulse / 2;
-        if (pulse) {
-            pulseWrites.push_back(monotonicNanoseconds());
-        }
-        client->writePacket(packet(static_cast<std::uint64_t>(index) * packetFrames, pulse));
-        if (index % packetsPerPulse == 0) {
-            client->setAcquired(true);
-        }
-        next += std::chrono::milliseconds(10);
-        while (std::chrono::steady_clock::now() - next > std::chrono::milliseconds(60) &&
-               index + 1 < packetCount) {
-            next += std::chrono::milliseconds(10);
-            ++index;
-            ++droppedPackets;
-        }
-        std::this_thread::sleep_until(next);
-    }
-    ProgramTicks ticksAtEnd = programTicks(program);
-    double tick = 1.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
-    double cpuSeconds = static_cast<double>(ticksAtEnd.total - ticksAtStart.total) * tick;
-    double channelSeconds = static_cast<double>(ticksAtEnd.channel - ticksAtStart.channel) * tick;
-    double daemonSeconds = static_cast<double>(daemonTicks() - daemonTicksAtStart) * tick;
-    double wallSeconds = static_cast<double>(monotonicNanoseconds() - cpuStart) / 1e9;
+    HostRun run = writeAsTheHost(*client, program);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-
-    auto diagnostics = client->get(deviceObjectID, selector::diagnostics);
-    auto arrivals = recorder.pulseArrivals();
-    std::vector<double> latencies;
-    for (std::int64_t written : pulseWrites) {
-        auto arrival = std::find_if(arrivals.begin(), arrivals.end(), [written](std::int64_t time) {
-            return time > written && time - written < 1'000'000'000;
-        });
-        if (arrival != arrivals.end()) {
-            latencies.push_back(static_cast<double>(*arrival - written) / 1e6);
-        }
-    }
+    auto latencies = pulseLatencies(run.pulseWrites, recorder.pulseArrivals());
     std::printf("microphone end to end, target 1440 frames (30.0 ms), 480-frame packets every 10 ms\n");
     std::printf("  writer %s, packets dropped after writer stalls %d\n",
-                realTime ? "at real-time priority" : "at normal priority", droppedPackets);
-    std::printf("  pulses written %zu, recorded %zu, frames recorded %llu\n", pulseWrites.size(),
+                run.realTime ? "at real-time priority" : "at normal priority", run.droppedPackets);
+    std::printf("  pulses written %zu, recorded %zu, frames recorded %llu\n", run.pulseWrites.size(),
                 latencies.size(), static_cast<unsigned long long>(recorder.framesReceived()));
-    if (latencies.size() < pulseWrites.size() / 2) {
+    if (latencies.size() < run.pulseWrites.size() / 2 || latencies.empty()) {
         std::fprintf(stderr, "too few pulses were recorded\n");
         return 1;
     }
-    std::printf(
-        "  packet written to sample recorded: min %.1f ms, median %.1f ms, p90 %.1f ms, max %.1f ms\n",
-        percentile(latencies, 0), percentile(latencies, 0.5), percentile(latencies, 0.9),
-        percentile(latencies, 1));
-    std::printf("  each pulse, in order (ms):");
-    for (double latency : latencies) {
-        std::printf(" %.0f", latency);
-    }
-    std::printf("\n");
-    std::printf(
-        "  program CPU while recording: %.2f %% of one core (%.2f s over %.1f s), of which the property "
-        "channel's thread %.2f %%\n",
-        100 * cpuSeconds / wallSeconds, cpuSeconds, wallSeconds, 100 * channelSeconds / wallSeconds);
-    std::printf("  for comparison, the PipeWire daemon over the same time: %.2f %% of one core\n",
-                100 * daemonSeconds / wallSeconds);
-    if (diagnostics && std::holds_alternative<PropertyChannelDictionary>(diagnostics->value)) {
-        const auto& dictionary = std::get<PropertyChannelDictionary>(diagnostics->value);
-        for (auto key : {diagnosticsKey::underflows, diagnosticsKey::overflows, diagnosticsKey::readFrames,
-                         diagnosticsKey::writeFrames, diagnosticsKey::queuedFrames}) {
-            if (const auto* value = dictionary.find(key)) {
-                std::printf("  %s: %lld\n", std::string(key).c_str(),
-                            static_cast<long long>(std::get<std::int64_t>(*value)));
-            }
-        }
-    }
+    printFigures(run, latencies, client->get(deviceObjectID, selector::diagnostics));
     return 0;
 }
 

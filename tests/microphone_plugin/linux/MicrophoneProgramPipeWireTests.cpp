@@ -220,6 +220,68 @@ TEST_F(MicrophoneProgramPipeWireTests, TheNodeGoesALeaseAfterTheLastRenewal) {
     EXPECT_GE(Clock::now() - lastRenewal, testLease) << "the node went before the lease ran out";
 }
 
+// The tone inside a recording: where it is, its silent runs of three samples or more (a sine brushes zero
+// for at most two), and its frequency from zero crossings.
+struct RecordedTone {
+    std::size_t frameCount = 0;
+    std::vector<std::size_t> gaps;
+    double frequency = 0;
+};
+
+RecordedTone analyseTone(const std::vector<float>& samples) {
+    auto loud = [](float sample) { return std::fabs(sample) > 1e-4f; };
+    auto first = std::find_if(samples.begin(), samples.end(), loud);
+    auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    RecordedTone tone;
+    if (first >= last) {
+        return tone;
+    }
+    tone.frameCount = static_cast<std::size_t>(last - first);
+    std::size_t quiet = 0;
+    int crossings = 0;
+    for (auto sample = first; sample != last; ++sample) {
+        quiet = loud(*sample) ? 0 : quiet + 1;
+        if (quiet == 3) {
+            tone.gaps.push_back(quiet);
+        } else if (quiet > 3) {
+            tone.gaps.back() = quiet;
+        }
+        if (sample + 1 != last && (*sample < 0) != (*(sample + 1) < 0)) {
+            ++crossings;
+        }
+    }
+    tone.frequency = crossings / 2.0 / (static_cast<double>(tone.frameCount) / 48000.0);
+    return tone;
+}
+
+// Writes 2.5 s of the tone as the host would: at real-time priority where it may, 250 ms at once and then a
+// 480-frame packet every 10 ms, so that a stall of a busy machine's scheduler does not starve the reader
+// (which then plays 2 % fast to shrink its queue towards the target).
+void writeTone(PropertyChannelTestClient& client, double frequency) {
+    sched_param priority{};
+    priority.sched_priority = 50;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
+    std::uint64_t frame = 0;
+    auto next = Clock::now();
+    for (int packet = 0; packet < 250; ++packet) {
+        std::vector<float> samples(480);
+        for (auto& sample : samples) {
+            sample = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * frequency * frame++ / 48000.0));
+        }
+        MicrophonePacketHeader header{7, 0, frame * 1'000'000'000 / 48000, 0, 1440};
+        ASSERT_TRUE(client.writePacket(encodeMicrophonePacket(header, std::span<const float>(samples))));
+        if (packet % 50 == 0) {
+            ASSERT_TRUE(client.setAcquired(true));
+        }
+        if (packet >= 25) {
+            next += milliseconds(10);
+            std::this_thread::sleep_until(next);
+        }
+    }
+    priority.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &priority);
+}
+
 // A 440 Hz tone written in 10 ms packets at real-time pace is recorded by pw-record from the node as
 // that tone, without gaps once the reader has buffered its target.
 TEST_F(MicrophoneProgramPipeWireTests, AnApplicationRecordsTheToneTheHostWrites) {
@@ -229,92 +291,44 @@ TEST_F(MicrophoneProgramPipeWireTests, AnApplicationRecordsTheToneTheHostWrites)
     ChildProcess recorder({"pw-record", "--target", "quillbridge-microphone", "--rate", "48000", "--channels",
                            "1", "--format", "f32", recording},
                           (folder / "pw-record.log").string());
-    // Wait until the recorder streams from the node (the driver's IO runs).
+    // The recorder streams from the node once the driver's IO runs.
     auto running = [this] {
         auto response = client->get(deviceObjectID, selector::isRunning);
         return response && response->value == PropertyChannelValue(1u);
     };
-    auto deadline = Clock::now() + seconds(10);
-    while (!running() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(20));
-    }
-    ASSERT_TRUE(running()) << programLog();
+    auto waitUntilRunning = [&running](bool wanted) {
+        auto deadline = Clock::now() + seconds(10);
+        while (running() != wanted && Clock::now() < deadline) {
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+        return running() == wanted;
+    };
+    ASSERT_TRUE(waitUntilRunning(true)) << programLog();
 
-    constexpr int packetFrames = 480;
     constexpr double frequency = 440;
-    // The host's side: at real-time priority where it may, 250 ms written at once and then a packet every 10
-    // ms, so that a stall of this busy machine's scheduler does not starve the reader (which then plays 2 %
-    // fast to shrink the queue towards its target).
-    sched_param priority{};
-    priority.sched_priority = 50;
-    pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
-    std::uint64_t frame = 0;
-    auto next = Clock::now();
-    for (int packet = 0; packet < 250; ++packet) {
-        std::vector<float> samples(packetFrames);
-        for (auto& sample : samples) {
-            sample = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * frequency * frame++ / 48000.0));
-        }
-        MicrophonePacketHeader header{7, 0, frame * 1'000'000'000 / 48000, 0, 1440};
-        ASSERT_TRUE(client->writePacket(encodeMicrophonePacket(header, std::span<const float>(samples))));
-        if (packet % 50 == 0) {
-            ASSERT_TRUE(client->setAcquired(true));
-        }
-        if (packet >= 25) {
-            next += milliseconds(10);
-            std::this_thread::sleep_until(next);
-        }
-    }
-    priority.sched_priority = 0;
-    pthread_setschedparam(pthread_self(), SCHED_OTHER, &priority);
+    writeTone(*client, frequency);
     std::int64_t underflowsWhileWriting = diagnostic(diagnosticsKey::underflows);
     std::this_thread::sleep_for(milliseconds(200));
     recorder.stop(SIGINT);
-    // With nobody recording the node pauses, and the driver's IO stops with it.
-    deadline = Clock::now() + seconds(10);
-    while (running() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(50));
-    }
-    EXPECT_FALSE(running()) << "the device still runs after the recorder left";
+    EXPECT_TRUE(waitUntilRunning(false)) << "with nobody recording the node pauses and the driver's IO stops";
 
     auto samples = readFloatWav(recording);
     ASSERT_GT(samples.size(), 48000u) << "recorded " << samples.size() << " samples";
-    auto loud = [](float sample) { return std::fabs(sample) > 1e-4f; };
-    auto first = std::find_if(samples.begin(), samples.end(), loud);
-    auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
-    ASSERT_LT(first, last);
-    std::size_t active = static_cast<std::size_t>(last - first);
+    RecordedTone tone = analyseTone(samples);
     // The recorder too may lose a cycle to a late scheduler; most of the 2.5 s tone must be there.
-    EXPECT_GT(active, 3 * 48000u / 2) << "most of the 2.5 s tone was recorded";
-
-    // No gaps: a run of three or more silent samples inside the tone is more than a sine's own brush with
-    // zero. The reader never runs dry. On a loaded (virtual) machine the audio server may miss the deadline
-    // of a graph cycle or two, which silences the node's output for that time whatever the program does:
-    // one such disturbance of up to three cycles (1536 frames) is tolerated, nothing more.
-    std::vector<std::size_t> gaps;
-    std::size_t quiet = 0;
-    int crossings = 0;
-    for (auto sample = first; sample != last; ++sample) {
-        quiet = loud(*sample) ? 0 : quiet + 1;
-        if (quiet == 3) {
-            gaps.push_back(quiet);
-        } else if (quiet > 3) {
-            gaps.back() = quiet;
-        }
-        if (sample + 1 != last && (*sample < 0) != (*(sample + 1) < 0)) {
-            ++crossings;
-        }
-    }
+    EXPECT_GT(tone.frameCount, 3 * 48000u / 2) << "most of the 2.5 s tone was recorded";
+    // No gaps: the reader never runs dry. On a loaded (virtual) machine the audio server may miss the
+    // deadline of a graph cycle or two, which silences the node's output for that time whatever the program
+    // does: one such disturbance of up to three cycles (1536 frames) is tolerated, nothing more.
     EXPECT_EQ(underflowsWhileWriting, 0) << "the reader ran dry";
-    EXPECT_LE(gaps.size(), 1u) << "gaps in the recorded tone";
-    std::size_t longestGap = gaps.empty() ? 0 : *std::max_element(gaps.begin(), gaps.end());
+    EXPECT_LE(tone.gaps.size(), 1u) << "gaps in the recorded tone";
+    std::size_t longestGap = tone.gaps.empty() ? 0 : *std::max_element(tone.gaps.begin(), tone.gaps.end());
     EXPECT_LE(longestGap, 1536u) << "a gap longer than three graph cycles";
-    double measured = crossings / 2.0 / (static_cast<double>(active) / 48000.0);
     // The reader plays within ±2 % of real time (here above it, while the queue is over its target).
-    EXPECT_GE(measured, frequency * 0.975);
-    EXPECT_LE(measured, frequency * 1.025);
+    EXPECT_GE(tone.frequency, frequency * 0.975);
+    EXPECT_LE(tone.frequency, frequency * 1.025);
     std::printf("recorded %zu samples, tone over %zu, %zu gaps (longest %zu), %.2f Hz, %lld underflows\n",
-                samples.size(), active, gaps.size(), longestGap, measured,
+                samples.size(), tone.frameCount, tone.gaps.size(), longestGap, tone.frequency,
                 static_cast<long long>(underflowsWhileWriting));
 }
 

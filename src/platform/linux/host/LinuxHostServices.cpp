@@ -238,6 +238,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     host->recorder_ = ScreenRecorder::create(std::move(recorder));
     return host;
 }
+    recorder.blockingWork = host->blockingWork_.get();
 
 LinuxHostServices::~LinuxHostServices() {
     // The recorder's tasks end on the main actor once it goes, and let the session go there. The session's

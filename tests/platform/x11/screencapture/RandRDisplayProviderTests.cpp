@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -144,8 +145,9 @@ TEST_F(RandRDisplayProviderTest, AModeChangeDuringCaptureIsFollowedAndALostOutpu
     struct RestoreMode {
         ~RestoreMode() { xrandr("--output screen --mode 1920x1080"); }
     } restore;
-    std::atomic<int> changes = 0;
-    provider->setDisplaysChangedHandler([&] { ++changes; });
+    // Shared with the handler: the mode restored at the end is told after this scope has ended.
+    auto changes = std::make_shared<std::atomic<int>>(0);
+    provider->setDisplaysChangedHandler([changes] { ++*changes; });
     const auto display = provider->availableDisplays().value().front();
 
     auto connection = XcbConnection::open();
@@ -184,7 +186,7 @@ TEST_F(RandRDisplayProviderTest, AModeChangeDuringCaptureIsFollowedAndALostOutpu
     xrandr("--addmode screen 1280x720_60");
     ASSERT_TRUE(xrandr("--output screen --mode 1280x720_60"));
 
-    ASSERT_TRUE(eventually([&] { return changes > 0; }));
+    ASSERT_TRUE(eventually([&] { return *changes > 0; }));
     auto changed = provider->availableDisplays().value();
     ASSERT_EQ(changed.size(), 1u);
     EXPECT_EQ(changed[0].displayID, display.displayID);

@@ -7,7 +7,8 @@
 // (or `cmake --build BUILD --target quillbridge_e2e_bench_run`). It exits with 0 when everything went well, 2
 // outside the environment, 1 when a measurement could not be made, and 3 when the figures are out but the
 // host did not shut down in time. QUILLBRIDGE_E2E_BENCH_TRACE=FILE writes the raw times behind the latencies.
-// Measured, at 1080p60 with H.264 (x264):
+// Measured at the size of the screen and the frame rate the capture runs at (both printed; 1920x1080 at 60 in
+// the environment), with H.264 (x264):
 // - glass to grab, wire and decoded: a patch on the screen changes colour (the colour marks the change); the
 //   time is taken just before the fill is sent to the X server. "Grab" is the captured frame's timestamp,
 //   "wire" the first large UDP send of the host's socket after that grab (the first packet of the frame's
@@ -39,7 +40,6 @@
 #include <memory>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -51,6 +51,7 @@
 #include <asio/use_future.hpp>
 
 #include "HostSendLog.hpp"
+#include "capture/DisplayCaptureConfigurator.hpp"
 #include "capture/ScreenRecorder.hpp"
 #include "e2e/PulseTonePlayer.hpp"
 #include "e2e/X11PatternWindow.hpp"
@@ -58,6 +59,7 @@
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "support/ProcessCpuTime.hpp"
 #include "support/headset/HeadsetSimulator.hpp"
 #include "support/headset/ServiceBrowserHostLocator.hpp"
 
@@ -112,30 +114,6 @@ std::uint64_t threadCpuNanoseconds(std::thread& thread) {
         return 0;
     }
     return cpuNanoseconds(clock);
-}
-
-// CPU time of another process (user and system), from /proc.
-std::optional<std::uint64_t> processCpuNanoseconds(const std::string& pid) {
-    std::ifstream file("/proc/" + pid + "/stat");
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const auto end = text.rfind(')');
-    if (end == std::string::npos) {
-        return std::nullopt;
-    }
-    std::istringstream fields(text.substr(end + 2));
-    std::string field;
-    std::uint64_t user = 0;
-    std::uint64_t system = 0;
-    // Fields 3 to 15 of stat; utime and stime are 14 and 15.
-    for (int index = 3; index <= 15 && fields >> field; ++index) {
-        if (index == 14) {
-            user = std::stoull(field);
-        } else if (index == 15) {
-            system = std::stoull(field);
-        }
-    }
-    const auto ticks = static_cast<std::uint64_t>(sysconf(_SC_CLK_TCK));
-    return (user + system) * (1'000'000'000u / ticks);
 }
 
 // An io_context turned by a thread of its own until the loop is destroyed.
@@ -415,9 +393,16 @@ private:
         painter_->fill(patchX, patchY, patchSize, patchSize, palette[0]);
         const auto format = headsetLoop_.call([&] { return headset.videoFormat(); });
         if (format) {
-            std::printf("Streaming %ux%u, codec %s.\n", static_cast<unsigned>(format->width),
-                        static_cast<unsigned>(format->height),
-                        format->codec == StreamCodec::h264 ? "H.264" : "HEVC");
+            stream_.width = static_cast<unsigned>(format->width);
+            stream_.height = static_cast<unsigned>(format->height);
+        }
+        stream_.framesPerSecond = main_.call([&] {
+            return DisplayCaptureConfigurator::effectiveFrameRate(configuration.frameRate,
+                                                                  host_->recorder().selectedDisplay());
+        });
+        if (format) {
+            std::printf("Streaming %ux%u at %d frames a second, codec %s.\n", stream_.width, stream_.height,
+                        stream_.framesPerSecond, format->codec == StreamCodec::h264 ? "H.264" : "HEVC");
         }
         startRecording();
     }
@@ -652,13 +637,15 @@ private:
             }
         }
         writeTrace();
-        std::printf("\nEnd-to-end figures (1920x1080 at 60 frames a second, H.264 with x264, loopback)\n");
+        std::printf("\nEnd-to-end figures (%ux%u at %d frames a second, H.264 with x264, loopback)\n",
+                    stream_.width, stream_.height, stream_.framesPerSecond);
         std::printf(" Glass latency over %zu colour changes (from the fill request to the X server):\n",
                     changes_.size());
         printLatency("glass to grab (capture timestamp)", percentiles(grab), changes_.size());
         printLatency("glass to wire (host's first send)", percentiles(wire), changes_.size());
         printLatency("glass to decoded (at the headset)", percentiles(decoded), changes_.size());
-        std::printf(" Streaming a scrolling 1080p60 desktop with a tone, over %.1f s:\n", load_.seconds);
+        std::printf(" Streaming a scrolling %ux%u desktop at %d frames a second with a tone, over %.1f s:\n",
+                    stream_.width, stream_.height, stream_.framesPerSecond, load_.seconds);
         std::printf("  host CPU                           %6.1f %% of one core\n", load_.hostPercent);
         std::printf("  host CPU per frame sent            %6.2f ms\n", load_.hostMillisecondsPerFrame);
         std::printf("  headset simulator and drawing      %6.1f %% of one core (not counted above)\n",
@@ -695,6 +682,12 @@ private:
     std::vector<DecodedPicture> latencyPictures_;
     std::vector<double> audioLatencies_;
     std::vector<double> quietAudioLatencies_;
+    // What is streamed: the picture's size as the video format gives it, and the capture's frame rate.
+    struct Stream {
+        unsigned width = 0;
+        unsigned height = 0;
+        int framesPerSecond = 0;
+    } stream_;
     struct Load {
         double seconds = 0;
         double hostPercent = 0;

@@ -142,7 +142,8 @@ void PasteSixteenKilobytes(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
     state.counters["bytes"] = static_cast<double>(text.size());
 }
-BENCHMARK(PasteSixteenKilobytes)->Unit(benchmark::kMillisecond)->Iterations(3);
+// Throughput over wall time: typing waits on the X server, which the process's CPU time leaves out.
+BENCHMARK(PasteSixteenKilobytes)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 }  // namespace
 }  // namespace quillbridge

@@ -38,9 +38,7 @@ asio::awaitable<bool> BroadcasterRecorderSession::hasConnection() {
 }
 
 asio::awaitable<void> BroadcasterRecorderSession::startObservingKeyboardLayoutChanges() {
-    // The host keyboard gives no layout-change notification here: the session sends the layout when the
-    // headset becomes ready and when it changes its keyboard type, so there is nothing to install.
-    co_return;
+    co_await broadcaster_->startObservingKeyboardLayoutChanges();
 }
 
 asio::awaitable<void> BroadcasterRecorderSession::startListening() {

@@ -39,6 +39,7 @@
 #include "capture/SystemAudioMuteController.hpp"
 #include "capture/VirtualMicrophoneAudioDispatcher.hpp"
 #include "capture/VirtualMicrophonePacket.hpp"
+#include "core/BlockingWorkPool.hpp"
 #include "core/Clock.hpp"
 #include "core/Logger.hpp"
 #include "core/SerialQueue.hpp"
@@ -68,6 +69,8 @@ struct ScreenRecorderDependencies {
     std::shared_ptr<LidStateObserver> lidState;
     std::shared_ptr<DisplayConfigurationObserver> displayConfiguration;
     std::shared_ptr<SystemAudioMuteController> muteController;
+    // Where settings writes run (they wait on the disk); null: in place. Must outlive the recorder.
+    BlockingWorkPool* blockingWork = nullptr;
     // The Persona camera and the virtual microphone. Each may be null: without the camera objects the camera
     // is never asked for; without the microphone device the passthrough fails to start as if the plug-in
     // were missing.
@@ -164,6 +167,10 @@ public:
 
     // Displays and capture.
     asio::awaitable<void> refreshAvailableContent();
+    // The user's choice of display (the display picker): remembers its identifier in the defaults under
+    // "preferredDisplayIdentifier" (none forgets the choice), then selects it; a new selection is applied to
+    // capture as a display change.
+    asio::awaitable<void> setPreferredDisplayIdentifier(std::optional<CaptureDisplay> display);
     asio::awaitable<void> startCaptureIfNeeded();
     asio::awaitable<void> stopCapture();
     asio::awaitable<void> updateCapture();
@@ -243,6 +250,9 @@ private:
         std::function<std::optional<VirtualMicrophoneDeviceError>()> work);
     // In-place update of one grant: always announced.
     void recordPermission(MandatoryPermissionIssue issue, bool granted);
+    // Assigns the selection. True when its signature differs from the one last applied: the new signature is
+    // recorded, the display's HDR estimate logged, and the caller applies the change to capture.
+    bool selectDisplay(std::optional<CaptureDisplay> display);
     void refreshScreenCapturePermission();
     void refreshAccessibilityPermission();
 

@@ -37,21 +37,60 @@ asio::awaitable<void> ScreenRecorder::refreshAvailableContent() {
     assign(availableDisplays_, std::move(*displays), ScreenRecorderProperty::availableDisplays);
     auto preferred = DisplayCaptureConfigurator::preferredDisplay(
         availableDisplays_, dependencies_.defaults->string(preferredDisplayDefaultsKey), selectedDisplay_);
-    assign(selectedDisplay_, std::move(preferred), ScreenRecorderProperty::selectedDisplay);
-    std::optional<DisplayCaptureSignature> signature;
-    if (selectedDisplay_) {
-        signature = DisplayCaptureSignature::of(*selectedDisplay_);
-    }
-    if (signature == selectedDisplaySignature_) {
+    const bool hadSignature = selectedDisplaySignature_.has_value();
+    if (!selectDisplay(std::move(preferred))) {
         co_return;
     }
-    const bool hadSignature = selectedDisplaySignature_.has_value();
-    selectedDisplaySignature_ = signature;
     assign(displayConfigurationRevision_, displayConfigurationRevision_ + 1,
            ScreenRecorderProperty::displayConfigurationRevision);
     if (hadSignature) {
         co_await applyDisplayChange();
     }
+}
+
+asio::awaitable<void> ScreenRecorder::setPreferredDisplayIdentifier(std::optional<CaptureDisplay> display) {
+    std::optional<std::string> identifier;
+    if (display) {
+        identifier = DisplayCaptureConfigurator::displayIdentifier(*display);
+    }
+    // The write waits on the disk: off the main actor when there is a pool for it.
+    auto write = [defaults = dependencies_.defaults, identifier] {
+        return identifier ? defaults->setString(preferredDisplayDefaultsKey, *identifier)
+                          : defaults->removeValue(preferredDisplayDefaultsKey);
+    };
+    bool stored = false;
+    if (dependencies_.blockingWork == nullptr) {
+        stored = write();
+    } else {
+        try {
+            stored = co_await runBlocking(*dependencies_.blockingWork, std::move(write));
+        } catch (const BlockingWorkRefused&) {
+            stored = false;
+        }
+    }
+    if (!stored) {
+        // The choice still holds until the next start.
+        logger_.error("Could not store the preferred display.");
+    }
+    if (selectDisplay(std::move(display))) {
+        spawnOnMainActor("display change", [](ScreenRecorder& self) { return self.applyDisplayChange(); });
+    }
+}
+
+bool ScreenRecorder::selectDisplay(std::optional<CaptureDisplay> display) {
+    assign(selectedDisplay_, std::move(display), ScreenRecorderProperty::selectedDisplay);
+    std::optional<DisplayCaptureSignature> signature;
+    if (selectedDisplay_) {
+        signature = DisplayCaptureSignature::of(*selectedDisplay_);
+    }
+    if (signature == selectedDisplaySignature_) {
+        return false;
+    }
+    selectedDisplaySignature_ = signature;
+    if (selectedDisplay_) {
+        DisplayCaptureConfigurator::logHDRCorrectionEstimate(*selectedDisplay_);
+    }
+    return true;
 }
 
 void ScreenRecorder::installCaptureHandlers() {

@@ -48,6 +48,7 @@
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
+#include "session/KeyboardLayoutChangeObserver.hpp"
 #include "session/KeyboardReportingService.hpp"
 #include "session/PeerStoreWriteOrder.hpp"
 #include "session/QuicTransport.hpp"
@@ -107,6 +108,10 @@ struct ScreenStreamBroadcasterDependencies {
     // the paste chord and the layout and lock-state reports. Null: the feature does nothing.
     ClipboardTransferService* clipboard = nullptr;
     KeyboardReportingService* keyboardReporting = nullptr;
+    // Changes of the host's keyboard layout, observed from startObservingKeyboardLayoutChanges() for the
+    // broadcaster's lifetime (it stops the observer when it goes). Null: the layout is reported only when
+    // the headset becomes ready, changes its keyboard type or presses Caps Lock.
+    KeyboardLayoutChangeObserver* keyboardLayoutChanges = nullptr;
 
     // Listening address and port (tests use port 0 and loopback).
     std::uint16_t listenPort = 49555;
@@ -279,6 +284,8 @@ public:
     asio::awaitable<void> setMicrophoneRequested(bool isRequested, std::uint64_t revision);
 
     // Host coordination: what the capture side reads and sets on the session.
+    // Starts observing the host's keyboard layout, once: each change restarts the debounced layout refresh.
+    asio::awaitable<void> startObservingKeyboardLayoutChanges();
     // Whether a headset connection exists, admitted or not.
     asio::awaitable<bool> hasConnection();
     // The peer-to-peer flag the next listener is built with. Setting it leaves a running listener alone.
@@ -467,6 +474,7 @@ private:
     void releaseClipboardTransferTask();
 
     // Keyboard layout and lock-state reporting.
+    void startObservingKeyboardLayoutChangesOnActor();
     void scheduleKeyboardLayoutRefresh();
     void startKeyboardLockStateReporting();
     asio::awaitable<void> runKeyboardLayoutRefresh();
@@ -636,6 +644,8 @@ private:
     std::int64_t scrollMomentumGeneration_ = 0;
     // Whether a momentum task runs (its Task may be finishing while the flag already says no).
     bool scrollMomentumRunning_ = false;
+    // Whether the keyboard layout observer was started (it stays so for the broadcaster's lifetime).
+    bool isObservingKeyboardLayoutChanges_ = false;
     Task keyboardLayoutRefreshTask_;
     Task keyboardLockStateMonitorTask_;
     std::optional<KeyboardLockStateMessage> lastSentKeyboardLockState_;

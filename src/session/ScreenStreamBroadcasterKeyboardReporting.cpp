@@ -1,3 +1,4 @@
+#include <asio/post.hpp>
 #include <asio/this_coro.hpp>
 
 #include "session/ScreenStreamBroadcaster.hpp"
@@ -19,6 +20,31 @@ asio::awaitable<bool> isCurrentCoroutineCancelled() {
 }
 
 }  // namespace
+
+asio::awaitable<void> ScreenStreamBroadcaster::startObservingKeyboardLayoutChanges() {
+    auto self = shared_from_this();
+    auto work = [this] { startObservingKeyboardLayoutChangesOnActor(); };
+    co_await actor_.call(std::move(work));
+}
+
+void ScreenStreamBroadcaster::startObservingKeyboardLayoutChangesOnActor() {
+    if (isObservingKeyboardLayoutChanges_ || dependencies_.keyboardLayoutChanges == nullptr) {
+        return;
+    }
+    std::weak_ptr<ScreenStreamBroadcaster> weak = weak_from_this();
+    auto executor = actor_.executor();
+    // Called on the observer's thread: hop onto the session's strand.
+    isObservingKeyboardLayoutChanges_ = dependencies_.keyboardLayoutChanges->start([weak, executor] {
+        asio::post(executor, [weak] {
+            if (auto self = weak.lock()) {
+                self->scheduleKeyboardLayoutRefresh();
+            }
+        });
+    });
+    if (!isObservingKeyboardLayoutChanges_) {
+        logger_.error("Could not observe keyboard layout changes");
+    }
+}
 
 void ScreenStreamBroadcaster::scheduleKeyboardLayoutRefresh() {
     if (!dependencies_.keyboardReporting) {

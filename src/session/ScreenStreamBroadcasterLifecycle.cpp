@@ -151,7 +151,12 @@ std::shared_ptr<ScreenStreamBroadcaster> ScreenStreamBroadcaster::create(
 ScreenStreamBroadcaster::ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies)
     : dependencies_(std::move(dependencies)), actor_(dependencies_.executor), sessionID_(Uuid::random()) {}
 
-ScreenStreamBroadcaster::~ScreenStreamBroadcaster() = default;
+ScreenStreamBroadcaster::~ScreenStreamBroadcaster() {
+    // The observer's notices hold the broadcaster weakly; stopping it ends them before it goes.
+    if (isObservingKeyboardLayoutChanges_) {
+        dependencies_.keyboardLayoutChanges->stop();
+    }
+}
 
 void ScreenStreamBroadcaster::initialize() {
     // Collaborators, then state, then the identity, in that order.

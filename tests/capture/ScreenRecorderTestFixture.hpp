@@ -75,6 +75,7 @@ protected:
             .lidState = lid,
             .displayConfiguration = displayConfiguration,
             .muteController = muteController,
+            .blockingWork = blockingWork,
             .timingCoordinator = timing,
             .cameraController = cameraController,
             .cameraFeeder = cameraFeeder,
@@ -160,6 +161,8 @@ protected:
     std::shared_ptr<FakeAudioOutputMuteControls::State> audio =
         std::make_shared<FakeAudioOutputMuteControls::State>();
     std::shared_ptr<SystemAudioMuteController> muteController;
+    // Where the recorder writes its settings; null: in place.
+    BlockingWorkPool* blockingWork = nullptr;
     std::shared_ptr<RecordingPersonaAVTimingCoordinator> timing =
         std::make_shared<RecordingPersonaAVTimingCoordinator>();
     std::shared_ptr<FakePersonaVirtualCameraController> cameraController =

@@ -98,6 +98,56 @@ TEST_F(KeyboardReportingTest, NewerRefreshReplacesTheOlderAndSnapshotsAreCachedP
     EXPECT_EQ(keyboard.snapshotBuildCount, 2);
 }
 
+TEST_F(KeyboardReportingTest, HostLayoutChangesAreObservedOnceAndReportedOnlyToAnAuthorisedHeadset) {
+    run(broadcaster->startObservingKeyboardLayoutChanges());
+    run(broadcaster->startObservingKeyboardLayoutChanges());
+    EXPECT_EQ(layoutChanges.startCount, 1);
+
+    // Before authorisation a change refreshes but reports nothing.
+    keyboard.inputSources = {usLayout};
+    auto unauthorised = connect();
+    layoutChanges.change();
+    drain();
+    clock.advance(50ms);
+    drain();
+    EXPECT_EQ(keyboard.inputSourceRefreshCount, 1);
+    EXPECT_EQ(keyboard.inputSourceReadCount, 0);
+    EXPECT_TRUE(layouts(unauthorised).empty());
+    run(broadcaster->endSession(nullptr, State::idle(), true, true));
+    drain();
+
+    auto headset = readyHeadset();
+    clock.advance(50ms);
+    drain();
+    ASSERT_EQ(layouts(headset).size(), 1u);
+
+    // Two changes within 50 ms: one report, of the layout they settled on.
+    keyboard.inputSources = {germanLayout};
+    layoutChanges.change();
+    drain();
+    layoutChanges.change();
+    drain();
+    clock.advance(50ms);
+    drain();
+    clock.advance(50ms);
+    drain();
+    const auto sent = layouts(headset);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].inputSourceID, germanLayout.inputSourceID);
+
+    // The observer lives as long as the broadcaster; a notice that raced with its end finds nothing.
+    run(broadcaster->stop());
+    drain();
+    EXPECT_TRUE(layoutChanges.isRunning);
+    broadcaster.reset();
+    drain();
+    EXPECT_FALSE(layoutChanges.isRunning);
+    const int refreshes = keyboard.inputSourceRefreshCount;
+    layoutChanges.changed();
+    drain();
+    EXPECT_EQ(keyboard.inputSourceRefreshCount, refreshes);
+}
+
 TEST_F(KeyboardReportingTest, LockStatesAreSentWhenTheyChangeFromThePollAndFromKeyPresses) {
     keyboard.lockState = {false, std::nullopt};
     auto headset = readyHeadset();

@@ -10,6 +10,7 @@
 #include "core/Logger.hpp"
 #include "session/ScreenStreamBroadcasterFixture.hpp"
 #include "support/session/FakeClipboardTransferService.hpp"
+#include "support/session/FakeKeyboardLayoutChangeObserver.hpp"
 #include "support/session/FakeKeyboardReportingService.hpp"
 #include "wire/ClipboardPayloadStreamCodec.hpp"
 #include "wire/ClipboardPayloadStreamHeader.hpp"
@@ -21,6 +22,7 @@ protected:
     void adjust(ScreenStreamBroadcasterDependencies& dependencies) override {
         dependencies.clipboard = &clipboard;
         dependencies.keyboardReporting = &keyboard;
+        dependencies.keyboardLayoutChanges = &layoutChanges;
     }
 
     void SetUp() override {
@@ -83,6 +85,7 @@ protected:
 
     FakeClipboardTransferService clipboard;
     FakeKeyboardReportingService keyboard;
+    FakeKeyboardLayoutChangeObserver layoutChanges;
 };
 
 }  // namespace quillbridge

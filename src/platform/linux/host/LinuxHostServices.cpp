@@ -32,8 +32,8 @@
 #include "platform/linux/dbus/LogindHostPowerEventSource.hpp"
 #include "platform/linux/dbus/UPowerLidStateObserver.hpp"
 #include "platform/linux/defaults/FileDefaultsStore.hpp"
-#include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/host/DesktopSystemServices.hpp"
+#include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
 #include "platform/linux/qt/QtDesktopClipboard.hpp"
 #include "platform/linux/qt/QtFileContentTypeDetector.hpp"
@@ -45,6 +45,7 @@
 #include "platform/linux/x11/X11MandatoryPermissionProbe.hpp"
 #include "platform/linux/x11/XTestInputPoster.hpp"
 #include "platform/linux/x11/XcbDisplayWaker.hpp"
+#include "platform/linux/x11/XkbKeyboardLayoutChangeObserver.hpp"
 #include "platform/linux/x11/XkbKeyboardLayouts.hpp"
 #include "platform/linux/x11/XkbKeyboardLockPort.hpp"
 #include "session/HostFormFactor.hpp"
@@ -152,6 +153,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     host->systemActions_ = std::make_unique<RemoteSystemActionController>(*host->systemServices_);
     host->remoteInput_ =
         std::make_unique<RemoteInputControllers>(*host->mouse_, *host->keyboard_, *host->systemActions_);
+    host->keyboardLayoutChanges_ = std::make_unique<XkbKeyboardLayoutChangeObserver>(options.displayName);
     host->keyboardReporting_ = std::make_unique<RemoteKeyboardReportingAdapter>(
         *host->keyboard_,
         [layouts = host->keyboardLayouts_.get()]() -> std::optional<MacKeyboardInputSourceIdentity> {
@@ -207,6 +209,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     session.audioConverterFactory = host->audioConverters_.get();
     session.clipboard = host->clipboardTransfers_.get();
     session.keyboardReporting = host->keyboardReporting_.get();
+    session.keyboardLayoutChanges = host->keyboardLayoutChanges_.get();
     session.listenPort = options.listenPort;
     session.bindAddress = options.bindAddress;
     session.blockingWork = host->blockingWork_.get();
@@ -235,6 +238,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     recorder.displayConfiguration =
         std::make_shared<RandRDisplayChangeObserver>(options.mainActor, options.displayName);
     recorder.muteController = std::move(muteController);
+    recorder.blockingWork = host->blockingWork_.get();
     host->recorder_ = ScreenRecorder::create(std::move(recorder));
     return host;
 }
@@ -285,6 +289,7 @@ LinuxHostServices::~LinuxHostServices() {
     abandon(displayWaker_);
     abandon(inputPoster_);
     abandon(keyboardLayouts_);
+    abandon(keyboardLayoutChanges_);
     abandon(systemServices_);
     abandon(mouse_);
     abandon(keyboard_);

@@ -35,6 +35,7 @@ class SecretStore;
 class SystemServicesPort;
 class XTestInputPoster;
 class XcbDisplayWaker;
+class XkbKeyboardLayoutChangeObserver;
 class XkbKeyboardLayouts;
 
 struct LinuxHostServicesOptions {
@@ -107,6 +108,7 @@ private:
 
     std::unique_ptr<XTestInputPoster> inputPoster_;
     std::unique_ptr<XkbKeyboardLayouts> keyboardLayouts_;
+    std::unique_ptr<XkbKeyboardLayoutChangeObserver> keyboardLayoutChanges_;
     std::unique_ptr<SystemServicesPort> systemServices_;
     std::unique_ptr<RemoteMouseController> mouse_;
     std::unique_ptr<RemoteKeyboardController> keyboard_;

@@ -42,11 +42,26 @@ constexpr std::size_t minimumStatelessResetLength = 41;
 // How long after a Retry its token is taken: the client's Initials carry it until its handshake ends.
 constexpr ngtcp2_duration retryTokenLifetime = 10 * NGTCP2_SECONDS;
 constexpr std::size_t retryTokenSecretLength = 32;
+// The service class of every packet: interactive video, DSCP AF41 (34) in the upper six bits of the IPv4 TOS
+// byte and the IPv6 traffic class; the two ECN bits below it stay clear.
+constexpr int interactiveVideoTrafficClass = 0x88;
 
 std::uint64_t monotonicSeconds() {
     return static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
             .count());
+}
+
+// Marks the socket's packets as interactive video. An IPv6 socket that also carries IPv4 (mapped addresses)
+// sends those packets with the IPv4 TOS byte, so it gets both marks.
+void markInteractiveVideo(int fd, int family) {
+    const int value = interactiveVideoTrafficClass;
+    if (family == AF_INET6 && setsockopt(fd, IPPROTO_IPV6, IPV6_TCLASS, &value, sizeof value) != 0) {
+        logger.error("Could not mark the socket's IPv6 traffic as interactive video: ", std::strerror(errno));
+    }
+    if (setsockopt(fd, IPPROTO_IP, IP_TOS, &value, sizeof value) != 0) {
+        logger.error("Could not mark the socket's IPv4 traffic as interactive video: ", std::strerror(errno));
+    }
 }
 
 ngtcp2_tstamp monotonicTimestamp() {
@@ -111,6 +126,7 @@ QuicEndpoint::QuicEndpoint(std::weak_ptr<QuicRuntime> runtime, asio::ip::udp::so
     if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &bufferSize, sizeof bufferSize) != 0) {
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
     }
+    markInteractiveVideo(fd, local.protocol().family());
 }
 
 QuicEndpoint::~QuicEndpoint() = default;

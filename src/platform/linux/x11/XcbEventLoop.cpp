@@ -15,11 +15,17 @@ XcbEventLoop::XcbEventLoop(std::unique_ptr<XcbConnection> connection,
       idle_(idle),
       onIdle_(std::move(onIdle)) {}
 
+XcbEventLoop::XcbEventLoop(Connector connect, std::function<void(xcb_generic_event_t*)> onEvent)
+    : connect_(std::move(connect)), onEvent_(std::move(onEvent)) {}
+
 XcbEventLoop::~XcbEventLoop() {
     stop();
 }
 
 bool XcbEventLoop::start() {
+    if (connect_) {
+        return thread_.start([this] { return turn(); });
+    }
     if (!connection_ || connection_->hasError()) {
         return false;
     }
@@ -31,6 +37,12 @@ void XcbEventLoop::stop() {
 }
 
 bool XcbEventLoop::turn() {
+    if (!connection_) {
+        connection_ = connect_();
+        if (!connection_) {
+            return false;
+        }
+    }
     xcb_connection_t* connection = connection_->get();
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
         onEvent_(event);

@@ -14,13 +14,19 @@ namespace quillbridge {
 // announce).
 class XcbEventLoop {
 public:
+    using Connector = std::function<std::unique_ptr<XcbConnection>()>;
+
     XcbEventLoop(std::unique_ptr<XcbConnection> connection, std::function<void(xcb_generic_event_t*)> onEvent,
                  std::chrono::milliseconds idle = {}, std::function<void()> onIdle = {});
+    // Connects on the loop's own thread, so that starting never waits on the server: `connect` opens the
+    // connection there and makes its first requests (selecting events, say); nothing from it ends the loop.
+    XcbEventLoop(Connector connect, std::function<void(xcb_generic_event_t*)> onEvent);
     // Stops the thread.
     ~XcbEventLoop();
     XcbEventLoop(const XcbEventLoop&) = delete;
     XcbEventLoop& operator=(const XcbEventLoop&) = delete;
 
+    // The connection: given at construction, or once the loop's thread has opened it (use it there only).
     XcbConnection& connection() { return *connection_; }
     bool start();
     // Returns once the thread has ended; no callback runs afterwards.
@@ -30,6 +36,7 @@ private:
     // One pass on the thread: hands over what has arrived, then waits. False once the connection has failed.
     bool turn();
 
+    Connector connect_;
     std::unique_ptr<XcbConnection> connection_;
     std::function<void(xcb_generic_event_t*)> onEvent_;
     std::chrono::milliseconds idle_;

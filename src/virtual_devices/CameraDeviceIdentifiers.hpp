@@ -23,8 +23,10 @@ namespace quillbridge {
 //   "Stream/Output/Video", PW_KEY_TARGET_OBJECT = sinkNodeName, best as a driver stream that triggers one
 //   graph cycle per frame). Every buffer carries one frame of the one format below and a spa_meta_header
 //   whose `seq` is the host's sequence number for that buffer and whose `pts` is its presentation time in
-//   CLOCK_MONOTONIC nanoseconds; SPA_META_HEADER_FLAG_DISCONT marks a discontinuity. The sink takes at most
-//   sinkBufferQueueSize buffers (the host's room in the sink) and starts with sinkBuffersRequiredForStartUp.
+//   CLOCK_MONOTONIC nanoseconds; SPA_META_HEADER_FLAG_DISCONT marks a discontinuity. The host keeps at most
+//   sinkBufferQueueSize buffers unacknowledged (its room in the sink) and starts with
+//   sinkBuffersRequiredForStartUp. A buffer the extension still reads comes back to the producer marked busy
+//   (SPA_META_Busy): pw_stream_dequeue_buffer then fails with EBUSY and puts it last, so try the next ones.
 // - The extension takes one buffer at a time from the sink, shows it to the apps on the source node, and then
 //   acknowledges it: one datagram (ScheduledOutputMessage) to the host's socket, after which the buffer goes
 //   back to the host's pool. The host drops the buffer from its outstanding set on the acknowledgement; a
@@ -64,10 +66,15 @@ inline constexpr std::size_t lumaByteCount = lumaRowByteCount * heightPixels;
 inline constexpr std::size_t chromaByteCount = chromaRowByteCount * chromaRowCount;
 inline constexpr std::size_t frameByteCount = lumaByteCount + chromaByteCount;
 
-// The sink's buffer queue: how many buffers the host may have in the sink at once, and how many it needs
-// before the sink starts.
+// The sink's buffer queue: how many buffers the host may have in the sink at once (sent and not yet
+// acknowledged), and how many it needs before the sink starts.
 inline constexpr std::uint32_t sinkBufferQueueSize = 3;
 inline constexpr std::uint32_t sinkBuffersRequiredForStartUp = 1;
+// The pool of PipeWire buffers the host's producer and the sink share (negotiated; the sink prefers this
+// many). It is larger than the queue: a buffer the sink has released reaches the producer again only with the
+// producer's next graph cycle or the one after.
+inline constexpr std::uint32_t sinkBufferPoolSize = 8;
+inline constexpr std::uint32_t sinkBufferPoolMaximum = 16;
 
 // PipeWire node properties.
 inline constexpr std::string_view sourceNodeName = "quillbridge_persona_camera";
@@ -113,7 +120,8 @@ inline constexpr std::string_view signalSignature = "s";
 // spa_meta_header seq the host wrote, 0 when the buffer carried no header) and the host time at which the
 // buffer was delivered, in CLOCK_MONOTONIC nanoseconds. A datagram is exactly byteCount bytes: the two
 // numbers as unsigned 64-bit big-endian integers, sequence number first. Receivers refuse every other length.
-// Nothing is sent while nobody has bound the socket.
+// Nothing is sent while nobody has bound the socket, and a datagram the socket has no room for is dropped (a
+// Unix datagram socket queues few, often 10: net.unix.max_dgram_qlen), so the host reads them as they come.
 struct ScheduledOutputMessage {
     static constexpr std::string_view socketFileName = "quillbridge-camera-scheduled-output";
     static constexpr std::size_t byteCount = 16;

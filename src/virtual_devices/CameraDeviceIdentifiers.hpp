@@ -27,6 +27,8 @@ namespace quillbridge {
 //   sinkBufferQueueSize buffers unacknowledged (its room in the sink) and starts with
 //   sinkBuffersRequiredForStartUp. A buffer the extension still reads comes back to the producer marked busy
 //   (SPA_META_Busy): pw_stream_dequeue_buffer then fails with EBUSY and puts it last, so try the next ones.
+//   Queue one buffer per trigger and no second one while the first is still queued (pw_time.queued_buffers
+//   > 0): trigger again instead, or a buffer can be lost.
 // - The extension takes one buffer at a time from the sink, shows it to the apps on the source node, and then
 //   acknowledges it: one datagram (ScheduledOutputMessage) to the host's socket, after which the buffer goes
 //   back to the host's pool. The host drops the buffer from its outstanding set on the acknowledgement; a

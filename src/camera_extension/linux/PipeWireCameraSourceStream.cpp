@@ -57,7 +57,10 @@ std::shared_ptr<CameraSourceSampleBuffer> PipeWireCameraSourceStream::makeSample
     auto image = consumed.image();
     if (!image)
         return nullptr;
-    pw_buffer* buffer = dequeueWritableBuffer(*stream());
+    // A frame still waiting to be queued is replaced by this newer one.
+    pw_buffer* buffer = std::exchange(waiting_, nullptr);
+    if (buffer == nullptr)
+        buffer = dequeueWritableBuffer(*stream());
     if (buffer == nullptr)
         return nullptr;
     auto destination = PipeWireCameraFormat::writableImageIn(*buffer->buffer);
@@ -85,9 +88,21 @@ void PipeWireCameraSourceStream::sendSampleBuffer(
         header->dts_offset = 0;
         header->seq = nextSequenceNumber_++;
     }
-    pw_stream_queue_buffer(stream(), buffer);
-    pw_stream_trigger_process(stream());
+    if (queuedBufferCount() == 0)
+        queueAndTrigger(*buffer);
+    else
+        waiting_ = buffer;
     scheduleRetrigger(firstRetriggerDelay);
+}
+
+void PipeWireCameraSourceStream::queueAndTrigger(pw_buffer& buffer) {
+    pw_stream_queue_buffer(stream(), &buffer);
+    pw_stream_trigger_process(stream());
+}
+
+void PipeWireCameraSourceStream::removeBuffer(pw_buffer& buffer) {
+    if (waiting_ == &buffer)
+        waiting_ = nullptr;
 }
 
 void PipeWireCameraSourceStream::scheduleRetrigger(std::chrono::milliseconds delay) {
@@ -97,10 +112,16 @@ void PipeWireCameraSourceStream::scheduleRetrigger(std::chrono::milliseconds del
 
 void PipeWireCameraSourceStream::onRetrigger(void* data, std::uint64_t) {
     auto& source = *static_cast<PipeWireCameraSourceStream*>(data);
-    if (source.stream() == nullptr || !source.isStreaming() || source.queuedBufferCount() == 0)
+    if (source.stream() == nullptr || !source.isStreaming())
         return;
-    pw_stream_trigger_process(source.stream());
-    source.scheduleRetrigger(std::min(source.retriggerDelay_ * 2, maximumRetriggerDelay));
+    if (source.queuedBufferCount() > 0) {
+        // The apps have not taken the last frame yet: another cycle passes the queued one on once they have.
+        pw_stream_trigger_process(source.stream());
+        source.scheduleRetrigger(std::min(source.retriggerDelay_ * 2, maximumRetriggerDelay));
+    } else if (source.waiting_ != nullptr) {
+        source.queueAndTrigger(*std::exchange(source.waiting_, nullptr));
+        source.scheduleRetrigger(firstRetriggerDelay);
+    }
 }
 
 std::uint32_t PipeWireCameraSourceStream::queuedBufferCount() const {

@@ -14,9 +14,11 @@ namespace quillbridge {
 // get the frame as soon as it is sent. A sample buffer is a buffer of the node's pool with the frame copied
 // in; sending it queues it with its presentation time in the buffer's spa_meta_header.
 //
-// A cycle takes the next queued buffer only once the apps have taken the previous one, so a frame sent while
-// they are still busy stays queued. Until none is left waiting, the node triggers again a little later (2 ms,
-// then doubling up to 16 ms): a late app delays frames instead of piling them up.
+// A cycle passes the apps the next queued buffer only once they have taken the previous one. So that no frame
+// is lost and none waits behind another, at most one buffer is queued at a time: a frame sent while one is
+// still queued waits in the node until that one has gone out, and a newer frame takes its place (the apps get
+// the newest). While a buffer waits, the node triggers again a little later (2 ms, then doubling up to 16
+// ms).
 class PipeWireCameraSourceStream final : public PipeWireCameraNode, public CameraSourceStream {
 public:
     static constexpr std::chrono::milliseconds firstRetriggerDelay{2};
@@ -31,12 +33,17 @@ public:
                           std::uint32_t discontinuityFlags, std::uint64_t hostTimeNanoseconds) override;
 
 private:
+    void removeBuffer(pw_buffer& buffer) override;
+
     static void onRetrigger(void* data, std::uint64_t expirations);
     void scheduleRetrigger(std::chrono::milliseconds delay);
+    void queueAndTrigger(pw_buffer& buffer);
     std::uint32_t queuedBufferCount() const;
 
     pw_loop& loop_;
     spa_source* retriggerTimer_ = nullptr;
+    // The newest frame, filled and stamped, waiting for the queued one to go out.
+    pw_buffer* waiting_ = nullptr;
     std::chrono::milliseconds retriggerDelay_ = firstRetriggerDelay;
     std::uint64_t nextSequenceNumber_ = 0;
 };

@@ -192,8 +192,15 @@ bool TestCameraProducer::send(std::uint64_t index, std::int64_t presentationTime
     session_.lock();
     bool sent = false;
     pw_buffer* buffer = nullptr;
-    if (pw_stream_get_state(stream_, nullptr) == PW_STREAM_STATE_STREAMING)
+    pw_time time{};
+    pw_stream_get_time_n(stream_, &time, sizeof(time));
+    if (pw_stream_get_state(stream_, nullptr) != PW_STREAM_STATE_STREAMING) {
+    } else if (time.queued_buffers > 0) {
+        // The camera has not taken the last frame yet: push that one again rather than queue a second.
+        pw_stream_trigger_process(stream_);
+    } else {
         buffer = PipeWireCameraNode::dequeueWritableBuffer(*stream_);
+    }
     if (buffer != nullptr) {
         if (auto image = PipeWireCameraFormat::writableImageIn(*buffer->buffer)) {
             CameraTestFrames::fill(*image, index);

@@ -88,7 +88,8 @@ public:
                                 std::string_view target = CameraDeviceIdentifiers::sinkNodeName);
     ~TestCameraProducer() override;
 
-    // False when the stream does not stream or has no free buffer.
+    // False when the stream does not stream, has no free buffer or the camera has not taken the last frame
+    // yet (which this pushes on again instead: a second queued buffer could be lost).
     bool send(std::uint64_t index, std::int64_t presentationTimeNanoseconds);
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 #include "camera_extension/CameraImage.hpp"
@@ -20,6 +21,10 @@ struct BlockCase {
     std::size_t strideBytes;
     bool fits;
 };
+
+void PrintTo(const BlockCase& testCase, std::ostream* out) {
+    *out << testCase.name;
+}
 
 class CameraImageBlockTest : public testing::TestWithParam<BlockCase> {};
 

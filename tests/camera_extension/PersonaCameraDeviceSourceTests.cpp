@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,10 @@ struct SetUpFailureCase {
     const char* logLine;
     bool postsDemandStopped;
 };
+
+void PrintTo(const SetUpFailureCase& testCase, std::ostream* out) {
+    *out << testCase.name;
+}
 
 class CameraSetUpFailureTest : public CameraDeviceSourceTest,
                                public testing::WithParamInterface<SetUpFailureCase> {};

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include <spa/param/video/raw-utils.h>
@@ -58,6 +59,10 @@ struct ReceivedCase {
     std::vector<TestBuffer::Block> blocks;
     bool readable;
 };
+
+void PrintTo(const ReceivedCase& testCase, std::ostream* out) {
+    *out << testCase.name;
+}
 
 class PipeWireReceivedImageTest : public testing::TestWithParam<ReceivedCase> {};
 

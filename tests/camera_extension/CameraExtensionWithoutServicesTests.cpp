@@ -5,51 +5,27 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <stdlib.h>
 
 #include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <thread>
 
+#include "support/ScopedEnvironment.hpp"
 #include "support/camera_extension/CameraTestChildProcess.hpp"
 
 namespace quillbridge {
 namespace {
-
-// Sets an environment variable (or unsets it) for the test's lifetime.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* previous = ::getenv(name))
-            previous_ = previous;
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnvironment() {
-        if (previous_)
-            ::setenv(name_, previous_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> previous_;
-};
 
 TEST(CameraExtensionWithoutServicesTest, LogsWhyThereIsNoCameraAndKeepsRunning) {
     char folderTemplate[] = "/tmp/quillbridge-no-services.XXXXXX";
     ASSERT_NE(::mkdtemp(folderTemplate), nullptr);
     const std::string folder = folderTemplate;
     {
-        ScopedEnvironment runtime("XDG_RUNTIME_DIR", folder);
-        ScopedEnvironment pipewire("PIPEWIRE_RUNTIME_DIR", folder);
-        ScopedEnvironment remote("PIPEWIRE_REMOTE", std::nullopt);
-        ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
+        ScopedEnvironment runtime("XDG_RUNTIME_DIR", folder.c_str());
+        ScopedEnvironment pipewire("PIPEWIRE_RUNTIME_DIR", folder.c_str());
+        ScopedEnvironment remote("PIPEWIRE_REMOTE", nullptr);
+        ScopedEnvironment bus("DBUS_SESSION_BUS_ADDRESS", nullptr);
         CameraTestChildProcess program(QUILLBRIDGE_CAMERA_EXTENSION_PROGRAM, {"--foreground"},
                                        folder + "/log");
         ASSERT_TRUE(program.isStarted());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "camera_extension/linux/ScheduledOutputSender.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/camera_extension/RecordingCameraLog.hpp"
 
 namespace quillbridge {
@@ -98,15 +99,13 @@ TEST_F(ScheduledOutputSenderTest, PathTooLongForASocketTurnsAcknowledgementsOff)
 }
 
 TEST(ScheduledOutputSenderPathTest, SocketLivesInTheRuntimeFolder) {
-    const char* previous = std::getenv("XDG_RUNTIME_DIR");
-    std::string saved = previous != nullptr ? previous : "";
-    ::setenv("XDG_RUNTIME_DIR", "/run/user/1000", 1);
-    EXPECT_EQ(ScheduledOutputSender::defaultSocketPath(),
-              "/run/user/1000/quillbridge-camera-scheduled-output");
-    ::unsetenv("XDG_RUNTIME_DIR");
+    {
+        ScopedEnvironment runtime("XDG_RUNTIME_DIR", "/run/user/1000");
+        EXPECT_EQ(ScheduledOutputSender::defaultSocketPath(),
+                  "/run/user/1000/quillbridge-camera-scheduled-output");
+    }
+    ScopedEnvironment runtime("XDG_RUNTIME_DIR", nullptr);
     EXPECT_EQ(ScheduledOutputSender::defaultSocketPath(), "");
-    if (previous != nullptr)
-        ::setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -111,6 +111,35 @@ private:
     std::thread reader_;
 };
 
+// Prints the figures of the frames sent from firstMeasured on; false when none reached the app.
+bool printFigures(int seconds, const std::map<std::uint64_t, std::int64_t>& sent, std::uint64_t firstMeasured,
+                  std::size_t acknowledged, const std::vector<TestCameraConsumer::Frame>& frames,
+                  double cpuShare) {
+    std::vector<double> latenciesMilliseconds;
+    std::size_t damaged = 0;
+    for (const auto& frame : frames) {
+        auto sentFrame = sent.find(frame.index);
+        if (frame.index < firstMeasured || sentFrame == sent.end())
+            continue;
+        damaged += frame.intact ? 0 : 1;
+        latenciesMilliseconds.push_back(double(frame.receivedNanoseconds - sentFrame->second) / 1e6);
+    }
+    if (latenciesMilliseconds.empty())
+        return false;
+    const std::size_t sentMeasured = std::size_t(std::count_if(
+        sent.begin(), sent.end(), [&](const auto& entry) { return entry.first >= firstMeasured; }));
+    std::printf("camera extension, 1920x1080 NV12 at 30 fps for %d s\n", seconds);
+    std::printf("  frames sent %zu, acknowledged %zu, received by the app %zu, damaged %zu\n", sentMeasured,
+                acknowledged, latenciesMilliseconds.size(), damaged);
+    std::printf("  sink to source: p50 %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms\n",
+                percentile(latenciesMilliseconds, 0.5), percentile(latenciesMilliseconds, 0.9),
+                percentile(latenciesMilliseconds, 0.99), percentile(latenciesMilliseconds, 1.0));
+    std::printf("  p99 beyond the 33.3 ms poll: %.2f ms (goal under 5 ms)\n",
+                percentile(latenciesMilliseconds, 0.99) - 33.333);
+    std::printf("  program CPU: %.1f %% of one core (goal under 5 %%)\n", cpuShare * 100);
+    return true;
+}
+
 int measure(int seconds) {
     const std::string runtime = std::getenv("XDG_RUNTIME_DIR");
     AcknowledgementCounter acknowledgements(runtime + "/" +
@@ -156,31 +185,13 @@ int measure(int seconds) {
     std::this_thread::sleep_for(200ms);
     acknowledgements.stop();
 
-    std::vector<double> latenciesMilliseconds;
-    std::size_t damaged = 0;
-    for (const auto& frame : app.frames()) {
-        if (frame.index < firstMeasured || !sent.contains(frame.index))
-            continue;
-        damaged += frame.intact ? 0 : 1;
-        latenciesMilliseconds.push_back(double(frame.receivedNanoseconds - sent[frame.index]) / 1e6);
-    }
-    const std::size_t sentMeasured = std::size_t(std::count_if(
-        sent.begin(), sent.end(), [&](const auto& entry) { return entry.first >= firstMeasured; }));
-    if (latenciesMilliseconds.empty()) {
+    const double cpuShare =
+        double(ticksAfter - ticksBefore) / double(::sysconf(_SC_CLK_TCK)) / elapsedSeconds;
+    if (!printFigures(seconds, sent, firstMeasured, acknowledgements.countFrom(firstMeasured), app.frames(),
+                      cpuShare)) {
         std::fprintf(stderr, "no frame reached the app:\n%s", program.log().c_str());
         return 1;
     }
-    const double cpuShare =
-        double(ticksAfter - ticksBefore) / double(::sysconf(_SC_CLK_TCK)) / elapsedSeconds;
-    std::printf("camera extension, 1920x1080 NV12 at 30 fps for %d s\n", seconds);
-    std::printf("  frames sent %zu, acknowledged %zu, received by the app %zu, damaged %zu\n", sentMeasured,
-                acknowledgements.countFrom(firstMeasured), latenciesMilliseconds.size(), damaged);
-    std::printf("  sink to source: p50 %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms\n",
-                percentile(latenciesMilliseconds, 0.5), percentile(latenciesMilliseconds, 0.9),
-                percentile(latenciesMilliseconds, 0.99), percentile(latenciesMilliseconds, 1.0));
-    std::printf("  p99 beyond the 33.3 ms poll: %.2f ms (goal under 5 ms)\n",
-                percentile(latenciesMilliseconds, 0.99) - 33.333);
-    std::printf("  program CPU: %.1f %% of one core (goal under 5 %%)\n", cpuShare * 100);
     // What the program reported meanwhile, when it reported a failure.
     if (std::string log = program.log(); log.find("error:") != std::string::npos)
         std::printf("  the program logged:\n%s", log.c_str());

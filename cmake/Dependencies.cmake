@@ -45,7 +45,7 @@ if(NOT QUILLBRIDGE_FUZZ)
   pkg_check_modules(XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon xkbcommon-x11 xkbregistry)
   # System audio and mute.
   pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
-  # The virtual microphone's source node (libspa comes with it).
+  # The virtual camera and microphone programs.
   pkg_check_modules(PIPEWIRE REQUIRED IMPORTED_TARGET libpipewire-0.3)
   # Desktop integration (clipboard, tray, windows).
   find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets)

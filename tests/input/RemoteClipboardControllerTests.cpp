@@ -15,6 +15,7 @@
 #include <asio/use_future.hpp>
 
 #include "input/ClipboardURL.hpp"
+#include "support/ScopedEnvironment.hpp"
 #include "support/input/FakeDesktopClipboard.hpp"
 #include "wire/ClipboardLimits.hpp"
 
@@ -465,28 +466,6 @@ TEST_F(RemoteClipboardControllerTest, KeepsOnlyTheFilesOfTheLastSuccessfulApply)
 }
 
 // --- where received files go ---------------------------------------------------------------------------
-
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnvironment() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 TEST(RemoteClipboardFilesLocationTest, UsesTheRuntimeDirectoryElseAnOwnerOnlyFolderInTheCache) {
     TemporaryDirectory home;

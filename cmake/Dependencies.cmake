@@ -46,5 +46,5 @@ if(NOT QUILLBRIDGE_FUZZ)
   # System audio and mute.
   pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
   # Desktop integration (clipboard, tray, windows).
-  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network)
 endif()

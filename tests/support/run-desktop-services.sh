@@ -2,10 +2,14 @@
 # Runs a command next to private desktop services, each in a private runtime and home folder, and stops
 # them all when the command ends, whatever happens. Start it once per test suite, not once per test.
 #
-#   run-desktop-services.sh [--x11] [--pulse | --pipewire] [--session-bus] [--system-bus] [--logind] \
-#       [--upower] -- COMMAND [ARGS...]
+#   run-desktop-services.sh [--x11] [--tray] [--window-manager] [--pulse | --pipewire] [--session-bus] \
+#       [--system-bus] [--logind] [--upower] -- COMMAND [ARGS...]
 #
 #   --x11          Xvfb 1920x1080x24 with RANDR (DISPLAY, QUILLBRIDGE_TEST_X11=1)
+#   --tray         an XEmbed system tray (trayer, 32 px high, at the bottom right) on that display
+#                  (QUILLBRIDGE_TEST_TRAYER_PID; implies --x11)
+#   --window-manager  openbox on that display, which activates windows on request (_NET_ACTIVE_WINDOW)
+#                  (implies --x11)
 #   --pulse        PulseAudio with two null sinks, "quillbridge_sink_a" (default) and "quillbridge_sink_b"
 #                  (PULSE_SERVER, QUILLBRIDGE_TEST_PULSE=1)
 #   --pipewire     PipeWire with WirePlumber and pipewire-pulse on a private session bus (headless: null
@@ -27,11 +31,13 @@
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 
-want_x11=0 want_pulse=0 want_pipewire=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
+want_x11=0 want_tray=0 want_window_manager=0 want_pulse=0 want_pipewire=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
 reuse_system_bus=0
 while (($# > 0)); do
     case $1 in
         --x11) want_x11=1 ;;
+        --tray) want_tray=1 want_x11=1 ;;
+        --window-manager) want_window_manager=1 want_x11=1 ;;
         --pulse) want_pulse=1 ;;
         --pipewire) want_pipewire=1 want_session_bus=1 ;;
         --session-bus) want_session_bus=1 ;;
@@ -105,6 +111,26 @@ if ((want_x11)); then
     wait_until 10 test -s "$work/display" || { cat "$work/xvfb.log" >&2; skip "Xvfb did not start"; }
     export DISPLAY=:$(tr -dc '0-9' <"$work/display")
     export QUILLBRIDGE_TEST_X11=1 QUILLBRIDGE_TEST_XVFB_PID=${pids[-1]}
+fi
+
+if ((want_window_manager)); then
+    need openbox
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+    wait_until 10 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+        { cat "$work/openbox.log" >&2; skip "openbox did not start"; }
+fi
+
+if ((want_tray)); then
+    need trayer
+    need xprop
+    trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true --transparent false \
+        --expand true >"$work/trayer.log" 2>&1 &
+    pids+=($!)
+    export QUILLBRIDGE_TEST_TRAYER_PID=${pids[-1]}
+    # The tray is there once its window is mapped on the screen.
+    wait_until 10 bash -c 'xwininfo -root -tree | grep -q "\"panel\""' ||
+        { cat "$work/trayer.log" >&2; skip "trayer did not start"; }
 fi
 
 if ((want_session_bus)); then

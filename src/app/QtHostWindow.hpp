@@ -11,7 +11,8 @@
 namespace quillbridge {
 
 // A Qt top-level window as the activation controller fronts it: raised and activated, which on X11 asks the
-// window manager for the focus (_NET_ACTIVE_WINDOW) or, without one, sets the input focus directly.
+// window manager for the focus (_NET_ACTIVE_WINDOW, as a user's request) or, without one, sets the input
+// focus directly.
 class QtHostWindow final : public HostWindow {
 public:
     explicit QtHostWindow(QWidget* window) : window_(window) {}

@@ -94,7 +94,7 @@ int run(int argc, char** argv) {
     QApplication qtApplication(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("quillbridge-host"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quillbridge Host"));
+    // No display name: Qt would append it to every window title ("About Quillbridge Host — ...").
     QApplication::setApplicationVersion(QString::fromStdString(BuildInfo::shortVersion().value_or("")));
     QGuiApplication::setDesktopFileName(
         QString::fromUtf8(HostAppActivationController::applicationIdentifier));

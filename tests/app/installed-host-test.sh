@@ -53,6 +53,14 @@ eventually() {
     done
 }
 
+# The desktop's Secret Service, unlocked as after a login, keeps the host's identity.
+unset GNOME_KEYRING_CONTROL
+printf %s quillbridge-test | timeout 20 gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1
+timeout 20 gnome-keyring-daemon --start --components=secrets >/dev/null 2>&1
+eventually 10 bash -c 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+    --method org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets | grep -q true' ||
+    { echo "installed-host-test: the Secret Service did not start" >&2; exit 1; }
+
 DESTDIR=$work/stage cmake --install "$build" >/dev/null
 mkdir -p "$prefix"
 mount --bind "$work/stage$prefix" "$prefix"

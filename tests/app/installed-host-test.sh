@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The installed host for real, inside the end-to-end environment with a tray host and a window manager
-# (run-e2e-environment.sh --tray --window-manager): the build is installed as a user installs it, in the
+# (run-e2e-environment.sh --tray --window-manager --keyring): the build is installed as a user installs it, in the
 # prefix it was configured with (a staged install mounted over the prefix, in this private mount namespace),
 # and started from there.
 #
 #   installed-host-test.sh BUILD_DIR INSTALL_PREFIX OUTPUT_DIR
 #
 # With a completed permission flow: the tray icon appears ("ready"), the listener is advertised, a click on
-# the icon opens the menu window, a second launch hands over its reopen and exits, SIGTERM shuts down cleanly
-# (the advertisement withdrawn, the sinks unmuted, exit status 0). At a first launch: the setup window opens
+# the icon opens the menu window, a second launch hands over its reopen and exits, the tray's context menu
+# opens the About window, SIGTERM shuts down cleanly (the advertisement withdrawn, the sinks unmuted, exit
+# status 0). At a first launch: the setup window opens
 # by itself with the attention icon, and a second launch brings it forward over another window; two SIGTERMs
 # end the host at once. Without a tray host: the menu window shows at launch. Screenshots go to OUTPUT_DIR.
 set -euo pipefail
@@ -18,7 +19,7 @@ build=${1:?build folder}
 prefix=${2:?install prefix}
 output=${3:?output folder}
 [[ -n ${QUILLBRIDGE_TEST_E2E:-} && -n ${QUILLBRIDGE_TEST_TRAYER_PID:-} ]] ||
-    { echo "SKIPPED: run through tests/e2e/run-e2e-environment.sh --tray --window-manager"; exit 77; }
+    { echo "SKIPPED: run through tests/e2e/run-e2e-environment.sh --tray --window-manager --keyring"; exit 77; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillbridge-installed.XXXXXX")
 mkdir -p "$output"
@@ -52,14 +53,6 @@ eventually() {
         sleep 0.1
     done
 }
-
-# The desktop's Secret Service, unlocked as after a login, keeps the host's identity.
-unset GNOME_KEYRING_CONTROL
-printf %s quillbridge-test | timeout 20 gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1
-timeout 20 gnome-keyring-daemon --start --components=secrets >/dev/null 2>&1
-eventually 10 bash -c 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
-    --method org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets | grep -q true' ||
-    { echo "installed-host-test: the Secret Service did not start" >&2; exit 1; }
 
 DESTDIR=$work/stage cmake --install "$build" >/dev/null
 mkdir -p "$prefix"
@@ -127,6 +120,15 @@ check "a click elsewhere closes it" eventually 10 bash -c "! xdotool search --on
 check "a second launch hands over its reopen and exits" second_launch_exits
 check "the reopen shows the menu window" eventually 10 visible_window "Quillbridge Host"
 check "only one host runs" kill -0 "$host_pid"
+xdotool mousemove 400 400 click 1
+eventually 10 bash -c "! xdotool search --onlyvisible --name '^Quillbridge Host\$'" || true
+xdotool mousemove "${icon_x:-1900}" "${icon_y:-1064}" click 3
+sleep 1
+xdotool key Down Return
+check "About Quillbridge Host in the tray's menu opens the About window" \
+    eventually 10 visible_window "About Quillbridge Host"
+screenshot about-window
+check "the About window is active" eventually 10 active_window_is "About Quillbridge Host"
 check "SIGTERM ends the host with status 0" stop_host TERM
 check "the advertisement was withdrawn" log_has completed "Withdrew service"
 check "avahi no longer lists the host" eventually 15 not_advertised

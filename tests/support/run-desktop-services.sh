@@ -16,6 +16,8 @@
 #                  drivers), with the same two null sinks as --pulse made through pipewire-pulse
 #                  (PULSE_SERVER, PIPEWIRE_RUNTIME_DIR, QUILLBRIDGE_TEST_PIPEWIRE=1, QUILLBRIDGE_TEST_PULSE=1)
 #   --session-bus  a private session bus (DBUS_SESSION_BUS_ADDRESS)
+#   --keyring      gnome-keyring-daemon's Secret Service on that bus, its login collection unlocked as after a
+#                  desktop login (implies --session-bus)
 #   --system-bus   a private, permissive system bus (DBUS_SYSTEM_BUS_ADDRESS, QUILLBRIDGE_TEST_SYSTEM_BUS=1)
 #   --logind       python3-dbusmock's logind template on that system bus (QUILLBRIDGE_TEST_LOGIND=1)
 #   --upower       python3-dbusmock's upower template on that system bus (QUILLBRIDGE_TEST_UPOWER=1)
@@ -31,7 +33,7 @@
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 
-want_x11=0 want_tray=0 want_window_manager=0 want_pulse=0 want_pipewire=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
+want_keyring=0 want_x11=0 want_tray=0 want_window_manager=0 want_pulse=0 want_pipewire=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
 reuse_system_bus=0
 while (($# > 0)); do
     case $1 in
@@ -41,6 +43,7 @@ while (($# > 0)); do
         --pulse) want_pulse=1 ;;
         --pipewire) want_pipewire=1 want_session_bus=1 ;;
         --session-bus) want_session_bus=1 ;;
+        --keyring) want_keyring=1 want_session_bus=1 ;;
         --system-bus) want_system_bus=1 ;;
         --logind) want_logind=1 want_system_bus=1 ;;
         --upower) want_upower=1 want_system_bus=1 ;;
@@ -139,6 +142,20 @@ if ((want_session_bus)); then
     DBUS_SESSION_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
     pids+=("$(printf '%s\n' "$bus" | sed -n 2p)")
     export DBUS_SESSION_BUS_ADDRESS
+fi
+
+if ((want_keyring)); then
+    need gnome-keyring-daemon
+    unset GNOME_KEYRING_CONTROL
+    printf %s quillbridge-test | timeout 20 gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1 ||
+        skip "gnome-keyring-daemon did not unlock its collection"
+    timeout 20 gnome-keyring-daemon --start --components=secrets >/dev/null 2>&1 || true
+    wait_until 10 bash -c 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets | grep -q true' ||
+        skip "the Secret Service did not start"
+    pids+=("$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.GetConnectionUnixProcessID org.freedesktop.secrets | tr -dc '0-9 ' |
+        awk '{ print $2 }')")
 fi
 
 if ((want_system_bus && reuse_system_bus)); then

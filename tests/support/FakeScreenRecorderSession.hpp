@@ -46,6 +46,9 @@ public:
         co_return;
     }
     asio::awaitable<void> stop() override {
+        if (beforeStop) {
+            co_await beforeStop();
+        }
         record("stop");
         connected = false;
         co_return;
@@ -156,6 +159,8 @@ public:
     std::vector<std::pair<bool, std::uint64_t>> microphoneRequests;
     // Awaited before hasConnection() answers (a session busy on its own actor); the answer is read after.
     std::function<asio::awaitable<void>()> beforeConnectionAnswer;
+    // Awaited before stop() takes effect: a test holds the session's end there.
+    std::function<asio::awaitable<void>()> beforeStop;
     // Called with each call's name as it is made.
     std::function<void(const std::string&)> onCall;
     // Shared with other fakes that want to record into the same journal.

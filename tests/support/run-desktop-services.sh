@@ -2,16 +2,22 @@
 # Runs a command next to private desktop services, each in a private runtime and home folder, and stops
 # them all when the command ends, whatever happens. Start it once per test suite, not once per test.
 #
-#   run-desktop-services.sh [--x11] [--pulse | --pipewire] [--session-bus] [--system-bus] [--logind] \
-#       [--upower] -- COMMAND [ARGS...]
+#   run-desktop-services.sh [--x11] [--tray] [--window-manager] [--pulse | --pipewire] [--session-bus] \
+#       [--system-bus] [--logind] [--upower] -- COMMAND [ARGS...]
 #
 #   --x11          Xvfb 1920x1080x24 with RANDR (DISPLAY, QUILLBRIDGE_TEST_X11=1)
+#   --tray         an XEmbed system tray (trayer, 32 px high, at the bottom right) on that display
+#                  (QUILLBRIDGE_TEST_TRAYER_PID; implies --x11)
+#   --window-manager  openbox on that display, which activates windows on request (_NET_ACTIVE_WINDOW)
+#                  (implies --x11)
 #   --pulse        PulseAudio with two null sinks, "quillbridge_sink_a" (default) and "quillbridge_sink_b"
 #                  (PULSE_SERVER, QUILLBRIDGE_TEST_PULSE=1)
 #   --pipewire     PipeWire with WirePlumber and pipewire-pulse on a private session bus (headless: null
 #                  drivers), with the same two null sinks as --pulse made through pipewire-pulse
 #                  (PULSE_SERVER, PIPEWIRE_RUNTIME_DIR, QUILLBRIDGE_TEST_PIPEWIRE=1, QUILLBRIDGE_TEST_PULSE=1)
 #   --session-bus  a private session bus (DBUS_SESSION_BUS_ADDRESS)
+#   --keyring      gnome-keyring-daemon's Secret Service on that bus, its login collection unlocked as after a
+#                  desktop login (implies --session-bus)
 #   --system-bus   a private, permissive system bus (DBUS_SYSTEM_BUS_ADDRESS, QUILLBRIDGE_TEST_SYSTEM_BUS=1)
 #   --logind       python3-dbusmock's logind template on that system bus (QUILLBRIDGE_TEST_LOGIND=1)
 #   --upower       python3-dbusmock's upower template on that system bus (QUILLBRIDGE_TEST_UPOWER=1)
@@ -27,14 +33,17 @@
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 
-want_x11=0 want_pulse=0 want_pipewire=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
+want_keyring=0 want_x11=0 want_tray=0 want_window_manager=0 want_pulse=0 want_pipewire=0 want_session_bus=0 want_system_bus=0 want_logind=0 want_upower=0
 reuse_system_bus=0
 while (($# > 0)); do
     case $1 in
         --x11) want_x11=1 ;;
+        --tray) want_tray=1 want_x11=1 ;;
+        --window-manager) want_window_manager=1 want_x11=1 ;;
         --pulse) want_pulse=1 ;;
         --pipewire) want_pipewire=1 want_session_bus=1 ;;
         --session-bus) want_session_bus=1 ;;
+        --keyring) want_keyring=1 want_session_bus=1 ;;
         --system-bus) want_system_bus=1 ;;
         --logind) want_logind=1 want_system_bus=1 ;;
         --upower) want_upower=1 want_system_bus=1 ;;
@@ -107,12 +116,46 @@ if ((want_x11)); then
     export QUILLBRIDGE_TEST_X11=1 QUILLBRIDGE_TEST_XVFB_PID=${pids[-1]}
 fi
 
+if ((want_window_manager)); then
+    need openbox
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+    wait_until 10 bash -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
+        { cat "$work/openbox.log" >&2; skip "openbox did not start"; }
+fi
+
+if ((want_tray)); then
+    need trayer
+    need xprop
+    trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true --transparent false \
+        --expand true >"$work/trayer.log" 2>&1 &
+    pids+=($!)
+    export QUILLBRIDGE_TEST_TRAYER_PID=${pids[-1]}
+    # The tray is there once its window is mapped on the screen.
+    wait_until 10 bash -c 'xwininfo -root -tree | grep -q "\"panel\""' ||
+        { cat "$work/trayer.log" >&2; skip "trayer did not start"; }
+fi
+
 if ((want_session_bus)); then
     need dbus-daemon
     bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 --address="unix:path=$work/runtime/bus")
     DBUS_SESSION_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
     pids+=("$(printf '%s\n' "$bus" | sed -n 2p)")
     export DBUS_SESSION_BUS_ADDRESS
+fi
+
+if ((want_keyring)); then
+    need gnome-keyring-daemon
+    unset GNOME_KEYRING_CONTROL
+    printf %s quillbridge-test | timeout 20 gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1 ||
+        skip "gnome-keyring-daemon did not unlock its collection"
+    timeout 20 gnome-keyring-daemon --start --components=secrets >/dev/null 2>&1 || true
+    wait_until 10 bash -c 'gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets | grep -q true' ||
+        skip "the Secret Service did not start"
+    pids+=("$(gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+        --method org.freedesktop.DBus.GetConnectionUnixProcessID org.freedesktop.secrets | tr -dc '0-9 ' |
+        awk '{ print $2 }')")
 fi
 
 if ((want_system_bus && reuse_system_bus)); then

@@ -32,6 +32,7 @@
 #include "platform/linux/dbus/LogindHostPowerEventSource.hpp"
 #include "platform/linux/dbus/UPowerLidStateObserver.hpp"
 #include "platform/linux/defaults/FileDefaultsStore.hpp"
+#include "platform/linux/host/CachedMandatoryPermissionProbe.hpp"
 #include "platform/linux/host/DesktopSystemServices.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
@@ -232,7 +233,10 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     recorder.captureStreamFactory = std::make_shared<LinuxCaptureStreamFactory>(
         XcbScreenCaptureStream::Options{.displayName = options.displayName});
     recorder.displayProvider = std::move(displayProvider);
-    recorder.permissionProbe = std::make_shared<X11MandatoryPermissionProbe>(options.displayName);
+    // The grants are read on a thread of the probe's own: the X11 probe makes round trips on every call.
+    host->permissionProbe_ = std::make_shared<CachedMandatoryPermissionProbe>(
+        std::make_unique<X11MandatoryPermissionProbe>(options.displayName));
+    recorder.permissionProbe = host->permissionProbe_;
     recorder.powerEvents = std::make_shared<LogindHostPowerEventSource>(options.mainActor);
     recorder.lidState = std::make_shared<UPowerLidStateObserver>(options.mainActor);
     recorder.displayConfiguration =
@@ -240,7 +244,22 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     recorder.muteController = std::move(muteController);
     recorder.blockingWork = host->blockingWork_.get();
     host->recorder_ = ScreenRecorder::create(std::move(recorder));
+    // A grant that changes shows in the recorder's permission state.
+    host->permissionProbe_->setChangeHandler(
+        [mainActor = options.mainActor, weakRecorder = std::weak_ptr<ScreenRecorder>(host->recorder_)] {
+            asio::post(mainActor, [weakRecorder] {
+                if (auto recorder = weakRecorder.lock()) {
+                    recorder->refreshPermissionState();
+                }
+            });
+        });
     return host;
+}
+
+void LinuxHostServices::whenPermissionsRead(std::function<void()> onMainActor) {
+    permissionProbe_->whenFirstRead([mainActor = mainActor_, onMainActor = std::move(onMainActor)]() mutable {
+        asio::post(mainActor, std::move(onMainActor));
+    });
 }
 
 LinuxHostServices::~LinuxHostServices() {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@
 namespace quillbridge {
 
 class BlockingWorkPool;
+class CachedMandatoryPermissionProbe;
 class BroadcasterRecorderSession;
 class DefaultsStore;
 class DesktopClipboard;
@@ -86,9 +88,14 @@ public:
     const std::shared_ptr<ScreenStreamBroadcaster>& broadcaster() const { return broadcaster_; }
     LinuxQuicTransport& transport() { return *transport_; }
     DefaultsStore& defaults() { return *defaults_; }
+    const std::shared_ptr<DefaultsStore>& sharedDefaults() const { return defaults_; }
     SecretStore& secrets() { return *secrets_; }
     Clock& clock() { return *clock_; }
     asio::any_io_executor workerExecutor() { return workers_->get_executor(); }
+
+    // Runs the function on the main actor once the host's grants have been read (off the main actor): from
+    // then on the recorder's permission checks answer at once.
+    void whenPermissionsRead(std::function<void()> onMainActor);
 
 private:
     LinuxHostServices() = default;
@@ -123,6 +130,7 @@ private:
 
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster_;
     std::shared_ptr<BroadcasterRecorderSession> session_;
+    std::shared_ptr<CachedMandatoryPermissionProbe> permissionProbe_;
     std::shared_ptr<ScreenRecorder> recorder_;
 };
 

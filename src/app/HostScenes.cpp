@@ -1,0 +1,90 @@
+#include "app/HostScenes.hpp"
+
+#include <QGuiApplication>
+#include <QSystemTrayIcon>
+
+#include "app/ContentView.hpp"
+#include "app/HostAboutWindow.hpp"
+#include "app/HostApplication.hpp"
+#include "app/PermissionStartupView.hpp"
+
+namespace quillbridge {
+namespace {
+
+ScenePhase scenePhaseOf(Qt::ApplicationState state) {
+    switch (state) {
+        case Qt::ApplicationActive:
+            return ScenePhase::active;
+        case Qt::ApplicationInactive:
+            return ScenePhase::inactive;
+        default:
+            return ScenePhase::background;
+    }
+}
+
+}  // namespace
+
+HostScenes::HostScenes(MacHostApp& app, HostApplication& application)
+    : app_(app),
+      menuWindow_([this] { return new ContentView(app_, openWindow_); }),
+      setupScene_("permission-onboarding", QStringLiteral("Quillbridge Host Setup"),
+                  [this] { return new PermissionStartupView(app_.permissionOnboarding()); }),
+      aboutScene_("about", QStringLiteral("About Quillbridge Host"),
+                  [this] { return new HostAboutWindow(app_.appActivationController()); }) {
+    openWindow_.add(setupScene_);
+    openWindow_.add(aboutScene_);
+
+    HostAppCommands::addTo(contextMenu_, openWindow_);
+    contextMenu_.addSeparator();
+    contextMenu_.addAction(QString::fromUtf8(quitTitle), [&application] { application.terminate(); });
+
+    hasTray_ = QSystemTrayIcon::isSystemTrayAvailable();
+    statusBarIcon_ = std::make_unique<StatusBarIcon>(
+        app_.screenRecorder(), app_.permissionOnboarding(), openWindow_, [this] { openMenuWindow(); },
+        &contextMenu_);
+
+    applicationState_ = QObject::connect(qGuiApp, &QGuiApplication::applicationStateChanged,
+                                         [this](Qt::ApplicationState state) {
+                                             const ScenePhase oldPhase = app_.scenePhase();
+                                             const ScenePhase newPhase = scenePhaseOf(state);
+                                             if (newPhase == oldPhase) {
+                                                 return;
+                                             }
+                                             app_.handleScenePhaseChange(oldPhase, newPhase);
+                                             if (newPhase == ScenePhase::active) {
+                                                 app_.applicationDelegate()->applicationDidBecomeActive();
+                                             }
+                                         });
+}
+
+HostScenes::~HostScenes() {
+    QObject::disconnect(applicationState_);
+}
+
+void HostScenes::launch() {
+    if (!hasTray_) {
+        Logger("App").notice(
+            "No system tray on this desktop (no StatusNotifierItem watcher on the session bus and no XEmbed "
+            "tray "
+            "on the X display): the menu window opens as an ordinary window at launch and on every reopen");
+        openMenuWindow();
+    }
+    app_.applicationDelegate()->applicationDidFinishLaunching();
+}
+
+void HostScenes::reopen() {
+    const bool hasVisibleWindows = menuWindow_.window() != nullptr && menuWindow_.window()->isVisible();
+    if (app_.applicationDelegate()->applicationShouldHandleReopen(hasVisibleWindows)) {
+        openMenuWindow();
+    }
+}
+
+void HostScenes::openMenuWindow() {
+    if (hasTray_) {
+        menuWindow_.showAsPanel(statusBarIcon_->geometry());
+    } else {
+        menuWindow_.showAsWindow();
+    }
+}
+
+}  // namespace quillbridge

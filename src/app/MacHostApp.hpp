@@ -1,0 +1,70 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include <asio/any_io_executor.hpp>
+
+#include "app/HostAppActivationController.hpp"
+#include "app/HostApplication.hpp"
+#include "app/MacHostApplicationDelegate.hpp"
+#include "app/PermissionOnboardingCoordinator.hpp"
+#include "app/ScenePhase.hpp"
+#include "capture/ScreenRecorder.hpp"
+#include "pairing/DefaultsStore.hpp"
+
+namespace quillbridge {
+
+// The application's root object: creates the host's long-lived objects in a fixed order, owns them for the
+// life of the process, and re-resolves Local Network access whenever the application becomes active after
+// the permission flow has begun. Its scenes (the tray item with its window, the setup window, the About
+// window) are built on it by HostScenes. Main actor only.
+class MacHostApp {
+public:
+    struct Environment {
+        asio::any_io_executor mainActor;
+        std::shared_ptr<HostApplication> application;
+        std::filesystem::path programPath;
+        std::filesystem::path applicationsFolder;
+        // Creates the recorder; it sees the application as built so far.
+        std::function<std::shared_ptr<ScreenRecorder>(const MacHostApp&)> makeScreenRecorder;
+        // The standard user defaults, asked for once the recorder exists.
+        std::function<std::shared_ptr<DefaultsStore>()> standardDefaults;
+        // Empty: the shared instance.
+        std::shared_ptr<HostAppActivationController> appActivationController;
+    };
+
+    explicit MacHostApp(Environment environment);
+    MacHostApp(const MacHostApp&) = delete;
+    MacHostApp& operator=(const MacHostApp&) = delete;
+
+    const std::shared_ptr<MacHostApplicationDelegate>& applicationDelegate() const {
+        return applicationDelegate_;
+    }
+    ScenePhase scenePhase() const { return scenePhase_; }
+    const std::shared_ptr<HostAppActivationController>& appActivationController() const {
+        return appActivationController_;
+    }
+    const std::shared_ptr<ScreenRecorder>& screenRecorder() const { return screenRecorder_; }
+    const std::shared_ptr<PermissionOnboardingCoordinator>& permissionOnboarding() const {
+        return permissionOnboarding_;
+    }
+    const asio::any_io_executor& mainActor() const { return mainActor_; }
+
+    // The application's phase changed (never called for the first one).
+    void handleScenePhaseChange(ScenePhase oldPhase, ScenePhase newPhase);
+
+private:
+    // What follows the completion of the mandatory permission flow.
+    void permissionFlowDidComplete();
+
+    asio::any_io_executor mainActor_;
+    std::shared_ptr<MacHostApplicationDelegate> applicationDelegate_;
+    ScenePhase scenePhase_ = ScenePhase::inactive;
+    std::shared_ptr<HostAppActivationController> appActivationController_;
+    std::shared_ptr<ScreenRecorder> screenRecorder_;
+    std::shared_ptr<PermissionOnboardingCoordinator> permissionOnboarding_;
+};
+
+}  // namespace quillbridge

@@ -1,0 +1,175 @@
+// quillbridge-host: the host application. Qt's application object owns the main thread, which is the main
+// actor of the recorder, the session's clients and the clipboard; the host's objects are built around the
+// recorder that LinuxHostServices composes, then Qt's event loop runs until the host quits.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QIcon>
+#include <QMetaObject>
+#include <QTimer>
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+
+#include "app/BuildInfo.hpp"
+#include "app/HostAppActivationController.hpp"
+#include "app/HostScenes.hpp"
+#include "app/MacHostApp.hpp"
+#include "app/QtHostApplication.hpp"
+#include "app/SingleInstanceChannel.hpp"
+#include "app/TerminationSignals.hpp"
+#include "core/Logger.hpp"
+#include "core/MainActorExecutor.hpp"
+#include "platform/linux/host/LinuxHostServices.hpp"
+#include "platform/linux/journal/JournalLogSink.hpp"
+#include "platform/linux/qt/QtMainThreadQueue.hpp"
+
+namespace quillbridge {
+namespace {
+
+// How long a second launch waits for the running host to take its reopen.
+constexpr std::chrono::milliseconds handOffTimeout{2000};
+
+// The main actor's timers and I/O objects keep their services on a loop of their own.
+class ServiceLoop {
+public:
+    ServiceLoop() : guard_(asio::make_work_guard(context)), thread_([this] { context.run(); }) {}
+    ~ServiceLoop() {
+        guard_.reset();
+        context.stop();
+        thread_.join();
+    }
+    asio::io_context context;
+
+private:
+    asio::executor_work_guard<asio::io_context::executor_type> guard_;
+    std::thread thread_;
+};
+
+// Destroys the host's services on a thread of its own while the main thread goes on running the main actor,
+// where the recorder's last tasks let the session go.
+void destroyOffTheMainThread(std::unique_ptr<LinuxHostServices> services) {
+    QEventLoop loop;
+    std::thread destroyer([&services, &loop] {
+        services.reset();
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    loop.exec();
+    destroyer.join();
+}
+
+int run(int argc, char** argv) {
+    // On a terminal the log goes there; started by the desktop, to the journal when there is one.
+    if (::isatty(STDERR_FILENO) == 0) {
+        useSystemJournalWhenPresent();
+    }
+    Logger logger("App");
+    const auto socketPath = SingleInstanceChannel::defaultSocketPath();
+    if (SingleInstanceChannel::handOffToRunningInstance(socketPath, handOffTimeout)) {
+        logger.notice("Quillbridge Host is already running; it was asked to come forward");
+        return 0;
+    }
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') {
+        std::fprintf(stderr,
+                     "quillbridge-host: no X display (DISPLAY is not set); the host runs on an X11 "
+                     "desktop\n");
+        return 1;
+    }
+    // Capture and input are X11: the windows and the tray go through the same display.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    }
+
+    QApplication qtApplication(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("quillbridge-host"));
+    // No display name: Qt would append it to every window title ("About Quillbridge Host — ...").
+    QApplication::setApplicationVersion(QString::fromStdString(BuildInfo::shortVersion().value_or("")));
+    QGuiApplication::setDesktopFileName(
+        QString::fromUtf8(HostAppActivationController::applicationIdentifier));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/quillbridge/icons/quillbridge-host.svg")));
+
+    // Reopen requests wait in the event loop until the scenes exist.
+    std::unique_ptr<HostScenes> scenes;
+    SingleInstanceChannel channel;
+    if (!channel.listen(socketPath, [&scenes] {
+            if (scenes) {
+                scenes->reopen();
+            }
+        })) {
+        logger.notice("Another Quillbridge Host answers at ", socketPath.string(), "; this one ends");
+        return SingleInstanceChannel::handOffToRunningInstance(socketPath, handOffTimeout) ? 0 : 1;
+    }
+
+    auto serviceLoop = std::make_unique<ServiceLoop>();
+    const asio::any_io_executor mainActor(
+        MainActorExecutor(std::make_shared<QtMainThreadQueue>(), serviceLoop->context));
+    auto application = std::make_shared<QtHostApplication>();
+    std::unique_ptr<LinuxHostServices> services;
+    std::unique_ptr<MacHostApp> app;
+    try {
+        app = std::make_unique<MacHostApp>(MacHostApp::Environment{
+            .mainActor = mainActor,
+            .application = application,
+            .programPath = QCoreApplication::applicationFilePath().toStdString(),
+            .applicationsFolder = BuildInfo::installPrefix(),
+            .makeScreenRecorder =
+                [&](const MacHostApp&) {
+                    std::string error;
+                    LinuxHostServicesOptions options;
+                    options.mainActor = mainActor;
+                    services = LinuxHostServices::create(std::move(options), &error);
+                    if (!services) {
+                        throw std::runtime_error(error);
+                    }
+                    return services->sharedRecorder();
+                },
+            .standardDefaults = [&] { return services->sharedDefaults(); },
+            .appActivationController = nullptr,
+        });
+    } catch (const std::exception& failure) {
+        logger.fault("Quillbridge Host cannot start: ", failure.what());
+        std::fprintf(stderr, "quillbridge-host: %s\n", failure.what());
+        return 1;
+    }
+    application->setDelegate(app->applicationDelegate());
+
+    scenes = std::make_unique<HostScenes>(*app, *application);
+    auto quitSignals = std::make_unique<TerminationSignals>([application] { application->terminate(); });
+    // The launch waits until the grants have been read off the main thread.
+    services->whenPermissionsRead([&scenes] {
+        if (scenes) {
+            scenes->launch();
+        }
+    });
+
+    const int status = QApplication::exec();
+
+    // From here a signal ends the process at once.
+    quitSignals.reset();
+    // The windows and the application's objects go first, on the main thread; then the services, while the
+    // main thread still runs what the recorder's tasks leave on it.
+    scenes.reset();
+    app.reset();
+    destroyOffTheMainThread(std::move(services));
+    serviceLoop.reset();
+    return status;
+}
+
+}  // namespace
+}  // namespace quillbridge
+
+int main(int argc, char** argv) {
+    return quillbridge::run(argc, argv);
+}

@@ -14,7 +14,8 @@
 
 namespace quillbridge {
 
-// The host's audio outputs on the sound server: every sink, by its name, with the sink's mute switch. Changes
+// The host's audio outputs on the sound server: every sink but the host's own (PulseHostAudioSink), by its
+// name, with the sink's mute switch. Changes
 // are watched through the server's sink subscription; each is reported with the sink's mute state as the
 // server answers right after the change. Calls block the caller (never the loop thread) until the server
 // answers.

@@ -107,7 +107,7 @@ bool PulseAudioOutputMuteControls::observe(const std::string& control,
         }
         subscribed_ = true;
     }
-    observers_[state->index] = Observer{control, std::move(changed)};
+    observers_[state->index] = Observer{control, std::move(changed), state->muted};
     return true;
 }
 
@@ -134,8 +134,10 @@ void PulseAudioOutputMuteControls::subscriptionEvent(pa_context* context, pa_sub
             }
             auto* self = static_cast<PulseAudioOutputMuteControls*>(userdata);
             auto observer = self->observers_.find(info->index);
-            if (observer != self->observers_.end() && observer->second.name == info->name) {
-                observer->second.changed(info->mute != 0);
+            if (observer != self->observers_.end() && observer->second.name == info->name &&
+                observer->second.muted != (info->mute != 0)) {
+                observer->second.muted = info->mute != 0;
+                observer->second.changed(observer->second.muted);
             }
         },
         self);

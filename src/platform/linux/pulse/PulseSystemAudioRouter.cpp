@@ -114,8 +114,9 @@ void PulseSystemAudioRouter::removeHostSinks() {
         return;
     }
     // The streams go to the default sink; when that is still the host's, to the one it replaced.
+    // (PipeWire names a default it has not settled yet "@DEFAULT_SINK@".)
     std::optional<std::string> current = PulseIntrospection::defaultSinkName(*connection_);
-    std::string target = current && *current != hostSinkName ? *current : std::string();
+    std::string target = current && isRealSink(sinks, *current) ? *current : std::string();
     for (const PulseSinkSummary& leftover : leftovers) {
         if (target.empty() && isRealSink(sinks, leftover.property) && setDefaultSink(leftover.property)) {
             target = leftover.property;

@@ -54,6 +54,14 @@ bool eventually(Condition condition) {
     return true;
 }
 
+// A state of the server once it has settled after a change, or as it is when it does not: PulseAudio
+// settles at once, PipeWire a moment later (WirePlumber links streams and picks the default on its own time).
+template <class Read>
+auto settled(Read read, const decltype(read())& expected) {
+    eventually([&] { return read() == expected; });
+    return read();
+}
+
 bool run(const std::string& command) {
     return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -210,7 +218,7 @@ TEST_F(PulseSystemAudioRoutingTest, WhileMutedTheDesktopsSoundReachesTheCaptureA
     ASSERT_TRUE(eventually([&] { return capture_->carries({660}); }));
 
     ASSERT_TRUE(controller->muteOutputDevices().has_value());
-    EXPECT_EQ(defaultSink(), hostSink);
+    EXPECT_EQ(settled([&] { return defaultSink(); }, hostSink), hostSink);
     EXPECT_TRUE(eventually([&] { return source.recordedSinkName() == hostSink; }));
     // During the session: a tone asking for sink A, and one on the default output.
     auto during = playTone(1000, sinkA);
@@ -218,24 +226,24 @@ TEST_F(PulseSystemAudioRoutingTest, WhileMutedTheDesktopsSoundReachesTheCaptureA
     ASSERT_TRUE(during && duringOnDefault);
     EXPECT_TRUE(eventually([&] { return capture_->carries({440, 660, 1000, 1500}); }));
     for (const auto* tone : {before.get(), onDefault.get(), during.get(), duringOnDefault.get()}) {
-        EXPECT_EQ(sinkOf(*tone), hostSink);
+        EXPECT_EQ(settled([&] { return sinkOf(*tone); }, hostSink), hostSink);
     }
-    EXPECT_EQ(muted(sinkA), true);
-    EXPECT_EQ(muted(sinkB), true);
-    EXPECT_EQ(muted(hostSink), false);
+    EXPECT_EQ(settled([&] { return muted(sinkA); }, true), true);
+    EXPECT_EQ(settled([&] { return muted(sinkB); }, true), true);
+    EXPECT_EQ(settled([&] { return muted(hostSink); }, false), false);
     EXPECT_EQ(monitorPeak(sinkA), 0.0f);
     EXPECT_EQ(monitorPeak(sinkB), 0.0f);
 
     controller->restoreSavedMuteStates();
-    EXPECT_FALSE(sinkNamed(hostSink));
-    EXPECT_EQ(defaultSink(), sinkA);
-    EXPECT_EQ(sinkOf(*before), sinkB);
-    EXPECT_EQ(sinkOf(*onDefault), sinkA);
-    EXPECT_EQ(sinkOf(*during), sinkA);
+    EXPECT_TRUE(eventually([&] { return !sinkNamed(hostSink); }));
+    EXPECT_EQ(settled([&] { return defaultSink(); }, sinkA), sinkA);
+    EXPECT_EQ(settled([&] { return sinkOf(*before); }, sinkB), sinkB);
+    EXPECT_EQ(settled([&] { return sinkOf(*onDefault); }, sinkA), sinkA);
+    EXPECT_EQ(settled([&] { return sinkOf(*during); }, sinkA), sinkA);
     // Born in the host's sink: given to the default output.
-    EXPECT_EQ(sinkOf(*duringOnDefault), sinkA);
-    EXPECT_EQ(muted(sinkA), false);
-    EXPECT_EQ(muted(sinkB), true) << "the user's own mute stays";
+    EXPECT_EQ(settled([&] { return sinkOf(*duringOnDefault); }, sinkA), sinkA);
+    EXPECT_EQ(settled([&] { return muted(sinkA); }, false), false);
+    EXPECT_EQ(settled([&] { return muted(sinkB); }, true), true) << "the user's own mute stays";
     // Capture is back on the default sink's monitor and hears what plays there.
     EXPECT_TRUE(eventually([&] { return source.recordedSinkName() == sinkA; }));
     capture_->clear();
@@ -251,9 +259,9 @@ TEST_F(PulseSystemAudioRoutingTest, NotMutingMovesNothing) {
     // What a session that does not mute the host asks.
     controller->restoreSavedMuteStates();
     EXPECT_FALSE(controller->isActive());
-    EXPECT_FALSE(sinkNamed(hostSink));
-    EXPECT_EQ(defaultSink(), sinkA);
-    EXPECT_EQ(sinkOf(*tone), sinkB);
+    EXPECT_TRUE(eventually([&] { return !sinkNamed(hostSink); }));
+    EXPECT_EQ(settled([&] { return defaultSink(); }, sinkA), sinkA);
+    EXPECT_EQ(settled([&] { return sinkOf(*tone); }, sinkB), sinkB);
     EXPECT_EQ(source.recordedSinkName(), sinkA);
 }
 
@@ -265,7 +273,7 @@ TEST_F(PulseSystemAudioRoutingTest, TheUsersChoicesDuringTheSessionStand) {
     ASSERT_TRUE(onC && onB);
     auto controller = makeController();
     ASSERT_TRUE(controller->muteOutputDevices().has_value());
-    ASSERT_EQ(sinkOf(*onC), hostSink);
+    ASSERT_EQ(settled([&] { return sinkOf(*onC); }, hostSink), hostSink);
 
     ASSERT_TRUE(run("pactl unload-module " + std::to_string(sinkNamed("quillbridge_sink_c")->ownerModule)));
     // The user picks sink B as the default and moves the tone on it back there.
@@ -274,11 +282,11 @@ TEST_F(PulseSystemAudioRoutingTest, TheUsersChoicesDuringTheSessionStand) {
     ASSERT_TRUE(eventually([&] { return defaultSink() == sinkB && sinkOf(*onB) == sinkB; }));
 
     controller->restoreSavedMuteStates();
-    EXPECT_FALSE(sinkNamed(hostSink));
-    EXPECT_EQ(defaultSink(), sinkB);
-    EXPECT_EQ(sinkOf(*onB), sinkB);
+    EXPECT_TRUE(eventually([&] { return !sinkNamed(hostSink); }));
+    EXPECT_EQ(settled([&] { return defaultSink(); }, sinkB), sinkB);
+    EXPECT_EQ(settled([&] { return sinkOf(*onB); }, sinkB), sinkB);
     // Its sink is gone: the default output.
-    EXPECT_EQ(sinkOf(*onC), sinkB);
+    EXPECT_EQ(settled([&] { return sinkOf(*onC); }, sinkB), sinkB);
 }
 
 TEST_F(PulseSystemAudioRoutingTest, AStreamThatRefusesToMoveStaysAndIsLoggedOnce) {
@@ -305,13 +313,13 @@ TEST_F(PulseSystemAudioRoutingTest, AStreamThatRefusesToMoveStaysAndIsLoggedOnce
                                     std::to_string(fixedBefore->sinkInput()),
                                 "An audio stream refuses to move and stays on its output: stream=" +
                                     std::to_string(fixedDuring->sinkInput())));
-    EXPECT_EQ(sinkOf(*fixedBefore), sinkB);
-    EXPECT_EQ(sinkOf(*fixedDuring), sinkB);
-    EXPECT_EQ(sinkOf(*movable), hostSink);
+    EXPECT_EQ(settled([&] { return sinkOf(*fixedBefore); }, sinkB), sinkB);
+    EXPECT_EQ(settled([&] { return sinkOf(*fixedDuring); }, sinkB), sinkB);
+    EXPECT_EQ(settled([&] { return sinkOf(*movable); }, hostSink), hostSink);
 
     controller->restoreSavedMuteStates();
-    EXPECT_EQ(sinkOf(*fixedBefore), sinkB);
-    EXPECT_EQ(sinkOf(*movable), sinkB);
+    EXPECT_EQ(settled([&] { return sinkOf(*fixedBefore); }, sinkB), sinkB);
+    EXPECT_EQ(settled([&] { return sinkOf(*movable); }, sinkB), sinkB);
     EXPECT_EQ(refusals().size(), 2u);
 }
 
@@ -332,17 +340,17 @@ TEST_F(PulseSystemAudioRoutingTest, AHostKilledMidSessionLeavesASinkThatTheNextS
     ::close(child.toChild);
     ::close(child.fromChild);
     // What the crash left: the sound goes nowhere.
-    ASSERT_TRUE(sinkNamed(hostSink));
-    ASSERT_EQ(defaultSink(), hostSink);
-    ASSERT_EQ(sinkOf(*tone), hostSink);
+    ASSERT_TRUE(eventually([&] { return sinkNamed(hostSink).has_value(); }));
+    ASSERT_EQ(settled([&] { return defaultSink(); }, hostSink), hostSink);
+    ASSERT_EQ(settled([&] { return sinkOf(*tone); }, hostSink), hostSink);
 
     ScopedLogCapture logs;
     auto controller = makeController();
     // Its queue undoes it at construction; a call on the queue waits for that.
     EXPECT_FALSE(controller->isActive());
-    EXPECT_FALSE(sinkNamed(hostSink));
-    EXPECT_EQ(defaultSink(), sinkA) << "the default it replaced";
-    EXPECT_EQ(sinkOf(*tone), sinkA);
+    EXPECT_TRUE(eventually([&] { return !sinkNamed(hostSink); }));
+    EXPECT_EQ(settled([&] { return defaultSink(); }, sinkA), sinkA) << "the default it replaced";
+    EXPECT_EQ(settled([&] { return sinkOf(*tone); }, sinkA), sinkA);
     EXPECT_THAT(
         logs.messages("SystemAudioMuteController"),
         testing::Contains(std::string("Removed the private output left by an earlier run; its streams "

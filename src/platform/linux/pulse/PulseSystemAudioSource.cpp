@@ -92,10 +92,10 @@ void PulseSystemAudioSource::chooseSink() {
 void PulseSystemAudioSource::serverEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t,
                                          void* userdata) {
     auto* self = static_cast<PulseSystemAudioSource*>(userdata);
+    // Every change of a sink asks again, not only its coming and going: PipeWire may list a new sink by name,
+    // or name it the default, only a moment after announcing it. Recording moves only when the choice does.
     const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-    const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
-    if (facility == PA_SUBSCRIPTION_EVENT_SERVER ||
-        (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE)) {
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER || facility == PA_SUBSCRIPTION_EVENT_SINK) {
         self->chooseSink();
     }
 }

@@ -13,8 +13,14 @@ std::string_view muteErrorDescription(MuteError error) {
     return {};
 }
 
-SystemAudioMuteController::SystemAudioMuteController(std::unique_ptr<AudioOutputMuteControls> controls)
-    : controls_(std::move(controls)) {}
+SystemAudioMuteController::SystemAudioMuteController(std::unique_ptr<AudioOutputMuteControls> controls,
+                                                     std::unique_ptr<SystemAudioRouting> routing)
+    : controls_(std::move(controls)), routing_(std::move(routing)) {
+    if (routing_) {
+        // Off the caller's thread: the sound server may take a moment to answer.
+        queue_.async([this] { routing_->recoverAbandonedRouting(); });
+    }
+}
 
 SystemAudioMuteController::~SystemAudioMuteController() {
     queue_.sync([this] { restoreOnQueue(); });
@@ -26,6 +32,8 @@ std::expected<void, MuteError> SystemAudioMuteController::muteOutputDevices() {
             return {};
         }
         isActive_ = true;
+        // The sound goes to the capture's own output before the real ones fall silent.
+        isRouted_ = routing_ && routing_->routeDesktopAudioToCapture();
         std::set<std::string> seen;
         for (const std::string& control : controls_->outputMuteControls()) {
             if (seen.insert(control).second) {
@@ -34,6 +42,7 @@ std::expected<void, MuteError> SystemAudioMuteController::muteOutputDevices() {
         }
         if (savedMuteStates_.empty()) {
             isActive_ = false;
+            restoreRouting();
             return std::unexpected(MuteError::noSettableMuteControl);
         }
         return {};
@@ -90,11 +99,20 @@ void SystemAudioMuteController::controlChanged(const std::string& control, bool 
     }
 }
 
+void SystemAudioMuteController::restoreRouting() {
+    if (isRouted_) {
+        isRouted_ = false;
+        routing_->restoreDesktopAudioRouting();
+    }
+}
+
 void SystemAudioMuteController::restoreOnQueue() {
     if (!isActive_ && savedMuteStates_.empty()) {
         return;
     }
     isActive_ = false;
+    // The sound goes back to the real outputs while they are still muted; unmuting them then brings it back.
+    restoreRouting();
     std::map<std::string, SavedMuteState> saved = std::move(savedMuteStates_);
     savedMuteStates_.clear();
     for (const auto& [control, state] : saved) {

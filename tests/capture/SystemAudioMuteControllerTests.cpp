@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/FakeAudioOutputMuteControls.hpp"
+#include "support/FakeSystemAudioRouting.hpp"
 
 namespace quillbridge {
 namespace {
@@ -170,6 +171,88 @@ TEST_F(SystemAudioMuteControllerTest, DestroyingTheControllerRestores) {
     EXPECT_FALSE(state_->muted("speakers"));
     EXPECT_TRUE(state_->muted("headphones"));
     EXPECT_FALSE(state_->isObserved("speakers"));
+}
+
+class SystemAudioMuteControllerRoutingTest : public SystemAudioMuteControllerTest {
+protected:
+    SystemAudioMuteController& routedController() {
+        if (!controller_) {
+            controller_ = std::make_unique<SystemAudioMuteController>(
+                std::make_unique<FakeAudioOutputMuteControls>(state_),
+                std::make_unique<FakeSystemAudioRouting>(routing_));
+        }
+        return *controller_;
+    }
+    std::vector<std::string> journal() { return routing_->journal(); }
+
+    std::shared_ptr<FakeSystemAudioRouting::State> routing_ =
+        std::make_shared<FakeSystemAudioRouting::State>();
+};
+
+TEST_F(SystemAudioMuteControllerRoutingTest, SoundGoesToTheCaptureBeforeMutingAndBackBeforeUnmuting) {
+    setUpOutputs(false, false);
+    // Whether the speakers were muted at each routing call.
+    std::vector<bool> speakersMutedAtCall;
+    routing_->observer = [&](const std::string&) {
+        speakersMutedAtCall.push_back(state_->muted("speakers"));
+    };
+
+    // A routing left by an earlier run is undone first; not muting moves nothing.
+    routedController().restoreSavedMuteStates();
+    EXPECT_EQ(journal(), (std::vector<std::string>{"recover"}));
+
+    ASSERT_TRUE(routedController().muteOutputDevices().has_value());
+    ASSERT_TRUE(routedController().muteOutputDevices().has_value());
+    EXPECT_TRUE(routing_->routed());
+    EXPECT_TRUE(state_->muted("speakers"));
+
+    routedController().restoreSavedMuteStates();
+    routedController().restoreSavedMuteStates();
+    EXPECT_FALSE(routing_->routed());
+    EXPECT_FALSE(state_->muted("speakers"));
+    EXPECT_EQ(journal(), (std::vector<std::string>{"recover", "route", "restore"}));
+    EXPECT_EQ(speakersMutedAtCall, (std::vector<bool>{false, false, true}));
+}
+
+TEST_F(SystemAudioMuteControllerRoutingTest, TheRoutingFollowsWhetherMutingIsInForce) {
+    struct Case {
+        const char* name;
+        bool refusesRouting;
+        bool writable;
+        bool muted;
+        std::vector<std::string> journalAfterMute;
+    };
+    const Case cases[] = {
+        {"a refused routing still mutes", true, true, true, {"recover", "route"}},
+        {"nothing muted undoes the routing", false, false, false, {"recover", "route", "restore"}},
+    };
+    for (const Case& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        state_ = std::make_shared<State>();
+        routing_ = std::make_shared<FakeSystemAudioRouting::State>();
+        controller_.reset();
+        setUpOutputs(false, false);
+        state_->controls["speakers"].writable = testCase.writable;
+        state_->controls["headphones"].writable = testCase.writable;
+        routing_->refusesRouting = testCase.refusesRouting;
+
+        EXPECT_EQ(routedController().muteOutputDevices().has_value(), testCase.muted);
+        EXPECT_EQ(state_->muted("speakers"), testCase.muted);
+        EXPECT_FALSE(routing_->routed());
+        EXPECT_EQ(journal(), testCase.journalAfterMute);
+        // Nothing routed: nothing to put back.
+        routedController().restoreSavedMuteStates();
+        EXPECT_EQ(journal(), testCase.journalAfterMute);
+    }
+}
+
+TEST_F(SystemAudioMuteControllerRoutingTest, DestroyingTheControllerPutsTheSoundBack) {
+    setUpOutputs(false, false);
+    ASSERT_TRUE(routedController().muteOutputDevices().has_value());
+    controller_.reset();
+    EXPECT_FALSE(routing_->routed());
+    EXPECT_FALSE(state_->muted("speakers"));
+    EXPECT_EQ(journal(), (std::vector<std::string>{"recover", "route", "restore"}));
 }
 
 }  // namespace

@@ -95,25 +95,42 @@ protected:
         return true;
     }
 
-    // Whether the test sound server's default sink is muted; nothing when it cannot be asked.
-    static std::optional<bool> sinkMuted() {
-        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen("pactl get-sink-mute quillbridge_sink_a", "r"),
-                                                   pclose);
+    // The first line a command prints, nothing when it cannot be run.
+    static std::optional<std::string> firstLine(const char* command) {
+        std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command, "r"), pclose);
         if (!pipe) {
             return std::nullopt;
         }
-        char line[128] = {};
+        char line[512] = {};
         if (std::fgets(line, sizeof line, pipe.get()) == nullptr) {
+            return std::string();
+        }
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        return text;
+    }
+
+    // Whether the test sound server's default sink is muted; nothing when it cannot be asked.
+    static std::optional<bool> sinkMuted() {
+        const std::optional<std::string> text = firstLine("pactl get-sink-mute quillbridge_sink_a");
+        if (!text) {
             return std::nullopt;
         }
-        const std::string text(line);
-        if (text.find("yes") != std::string::npos) {
+        if (text->find("yes") != std::string::npos) {
             return true;
         }
-        if (text.find("no") != std::string::npos) {
+        if (text->find("no") != std::string::npos) {
             return false;
         }
         return std::nullopt;
+    }
+
+    static std::optional<std::string> defaultSink() { return firstLine("pactl get-default-sink"); }
+    // Whether the host's private sink, which carries the desktop's sound while the host is muted, exists.
+    static bool hostSinkExists() {
+        return firstLine("pactl list short sinks | grep -c quillbridge_host_audio").value_or("0") != "0";
     }
 };
 
@@ -128,8 +145,9 @@ TEST_F(EndToEndTest, FirstContactPairsAndStreamsTheDesktopAndItsSound) {
     auto simulator = makeHeadset();
     onHeadset([&] { return simulator->connect(); });
     pair(*simulator);
+    // The headset's default: the host's speakers muted while it plays the host's sound.
     StreamConfigurationMessage configuration;
-    configuration.mutesHostAudio = false;
+    ASSERT_TRUE(configuration.mutesHostAudio);
     startStreaming(*simulator, configuration);
 
     EXPECT_TRUE(waitForPattern(*simulator, *pattern));
@@ -142,17 +160,24 @@ TEST_F(EndToEndTest, FirstContactPairsAndStreamsTheDesktopAndItsSound) {
         return !frames.empty() && frames.front().isKeyFrame;
     }));
 
-    // A second of sound, decoded at the tone's frequency.
-    ASSERT_TRUE(waitUntil(
-        [&] { return readHeadset([&] { return simulator->decodedAudioSamples().size() >= 72000; }); }));
+    // Once the speakers are muted, the desktop's sound plays into the host's own sink.
+    ASSERT_TRUE(waitUntil([&] { return sinkMuted() == true && defaultSink() == "quillbridge_host_audio"; }));
+    // A second and a half of sound decoded since then, the last second at the tone's frequency and level.
+    const std::size_t mutedFrom = readHeadset([&] { return simulator->decodedAudioSamples().size(); });
+    ASSERT_TRUE(waitUntil([&] {
+        return readHeadset([&] { return simulator->decodedAudioSamples().size() >= mutedFrom + 72000; });
+    }));
     const auto samples = readHeadset([&] { return simulator->decodedAudioSamples(); });
     const std::span<const float> recent(samples.data() + samples.size() - 48000, 48000);
     EXPECT_NEAR(dominantFrequencyHertz(recent, 48000), 1000, 10);
-    EXPECT_EQ(sinkMuted(), false);
+    EXPECT_GT(rootMeanSquare(recent), 0.2) << "the tone, not the silence of a muted sink";
 
     onHeadset([&] { return simulator->disconnect(); });
     EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isConnected(); }); }));
     EXPECT_TRUE(waitUntil([&] { return !onMain([&] { return host->recorder().isRunning(); }); }));
+    // The speakers and the user's default sink back, the host's sink gone.
+    EXPECT_TRUE(waitUntil([&] { return sinkMuted() == false && !hostSinkExists(); }));
+    EXPECT_EQ(defaultSink(), "quillbridge_sink_a");
 }
 
 TEST_F(EndToEndTest, ReconnectWithoutCodeMeetsTheRotatedCertificateAndResumesFromAKeyFrame) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -7,10 +8,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/SystemAudioMuteController.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
+#include "platform/linux/pulse/PulseOutputVolume.hpp"
 
 namespace quillbridge {
 namespace {
@@ -144,6 +147,32 @@ TEST_F(PulseHostMuteTest, ASinkTheUserChangedDuringTheSessionIsLeftAsTheUserSetI
     ASSERT_TRUE(user_->writeMute(sinkA, false));
     EXPECT_EQ(user_->readMute(sinkA), false);
     EXPECT_EQ(reports_->count(sinkA), reported);
+}
+
+// A sink changes for many reasons (here its volume, moved by a mixer all along). The server's answer about a
+// change made just before the controller mutes tells the state before the mute: it must not pass for the
+// user's unmute, or the restore would leave the sink muted.
+TEST_F(PulseHostMuteTest, OtherChangesOfASinkWhileMutingAreNotTakenForTheUsers) {
+    std::atomic<bool> stopping{false};
+    std::thread mixer([&] {
+        PulseOutputVolume volume;
+        while (!stopping) {
+            volume.lowerVolume();
+            volume.raiseVolume();
+        }
+    });
+    int leftMuted = 0;
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(controller_->muteOutputDevices().has_value());
+        // Time for the answers under way to reach the controller.
+        std::this_thread::sleep_for(20ms);
+        controller_->restoreSavedMuteStates();
+        leftMuted += user_->readMute(sinkA) == true;
+        ASSERT_TRUE(user_->writeMute(sinkA, false));
+    }
+    stopping = true;
+    mixer.join();
+    EXPECT_EQ(leftMuted, 0);
 }
 
 }  // namespace

@@ -9,6 +9,10 @@ namespace quillbridge {
 double dominantFrequencyHertz(std::span<const float> samples, double sampleRate, double lowestHertz = 50,
                               double highestHertz = 8000, double stepHertz = 5);
 
+// The amplitude of a sine at `frequencyHertz` in `samples` (Hann-windowed; about 0.5 for a sine of amplitude
+// 0.5 whose frequency lies on the grid of sampleRate / samples.size(), less for one between two steps).
+double toneAmplitude(std::span<const float> samples, double sampleRate, double frequencyHertz);
+
 // The root mean square of the samples.
 double rootMeanSquare(std::span<const float> samples);
 

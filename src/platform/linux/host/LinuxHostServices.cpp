@@ -36,6 +36,7 @@
 #include "platform/linux/host/DesktopSystemServices.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
+#include "platform/linux/pulse/PulseSystemAudioRouter.hpp"
 #include "platform/linux/qt/QtDesktopClipboard.hpp"
 #include "platform/linux/qt/QtFileContentTypeDetector.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
@@ -189,7 +190,9 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
         logger.error("No sound server for the output mute: ", soundServerError);
         muteControls = std::make_unique<NoAudioOutputMuteControls>();
     }
-    auto muteController = std::make_shared<SystemAudioMuteController>(std::move(muteControls));
+    // While muted, the desktop's sound goes to the capture through the host's own sink.
+    auto muteController = std::make_shared<SystemAudioMuteController>(
+        std::move(muteControls), std::make_unique<PulseSystemAudioRouter>(soundServerTimeout));
 
     ScreenStreamBroadcasterDependencies session;
     session.executor = host->workers_->get_executor();

@@ -3,21 +3,10 @@
 #include <pulse/introspect.h>
 #include <pulse/subscribe.h>
 
+#include "platform/linux/pulse/PulseHostAudioSink.hpp"
+#include "platform/linux/pulse/PulseIntrospection.hpp"
+
 namespace quillbridge {
-namespace {
-
-struct Completion {
-    const PulseConnection* connection;
-    bool success = false;
-};
-
-void completed(pa_context*, int success, void* userdata) {
-    auto* completion = static_cast<Completion*>(userdata);
-    completion->success = success != 0;
-    completion->connection->signal();
-}
-
-}  // namespace
 
 std::unique_ptr<PulseAudioOutputMuteControls> PulseAudioOutputMuteControls::connect(
     std::chrono::milliseconds timeout, std::string* error) {
@@ -37,29 +26,22 @@ PulseAudioOutputMuteControls::~PulseAudioOutputMuteControls() {
 }
 
 std::vector<std::string> PulseAudioOutputMuteControls::outputMuteControls() {
-    struct Listing {
-        const PulseConnection* connection;
-        std::vector<std::string> names;
-    } listing{connection_.get(), {}};
     PulseConnection::Lock lock(*connection_);
     if (!connection_->isReady()) {
         return {};
     }
-    pa_operation* operation = pa_context_get_sink_info_list(
-        connection_->context(),
-        [](pa_context*, const pa_sink_info* info, int endOfList, void* userdata) {
-            auto* listing = static_cast<Listing*>(userdata);
-            if (endOfList != 0 || info == nullptr) {
-                listing->connection->signal();
-                return;
-            }
-            listing->names.emplace_back(info->name);
-        },
-        &listing);
-    if (!connection_->wait(operation)) {
+    std::optional<std::vector<PulseSinkSummary>> sinks = PulseIntrospection::sinks(*connection_);
+    if (!sinks) {
         return {};
     }
-    return listing.names;
+    std::vector<std::string> names;
+    for (const PulseSinkSummary& sink : *sinks) {
+        // The host's own output carries the sound to the capture: muting it would silence the capture.
+        if (sink.name != PulseHostAudioSink::name) {
+            names.push_back(sink.name);
+        }
+    }
+    return names;
 }
 
 std::optional<PulseAudioOutputMuteControls::SinkState> PulseAudioOutputMuteControls::sinkState(
@@ -102,10 +84,9 @@ bool PulseAudioOutputMuteControls::writeMute(const std::string& control, bool mu
     if (!connection_->isReady()) {
         return false;
     }
-    Completion completion{connection_.get()};
-    pa_operation* operation = pa_context_set_sink_mute_by_name(connection_->context(), control.c_str(),
-                                                               muted ? 1 : 0, completed, &completion);
-    return connection_->wait(operation) && completion.success;
+    return connection_->waitForSuccess([&](pa_context* context, auto answered, void* answer) {
+        return pa_context_set_sink_mute_by_name(context, control.c_str(), muted ? 1 : 0, answered, answer);
+    });
 }
 
 bool PulseAudioOutputMuteControls::observe(const std::string& control,
@@ -117,15 +98,16 @@ bool PulseAudioOutputMuteControls::observe(const std::string& control,
     }
     if (!subscribed_) {
         pa_context_set_subscribe_callback(connection_->context(), subscriptionEvent, this);
-        Completion completion{connection_.get()};
-        pa_operation* operation =
-            pa_context_subscribe(connection_->context(), PA_SUBSCRIPTION_MASK_SINK, completed, &completion);
-        if (!connection_->wait(operation) || !completion.success) {
+        const bool subscribed =
+            connection_->waitForSuccess([](pa_context* context, auto answered, void* answer) {
+                return pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK, answered, answer);
+            });
+        if (!subscribed) {
             return false;
         }
         subscribed_ = true;
     }
-    observers_[state->index] = Observer{control, std::move(changed)};
+    observers_[state->index] = Observer{control, std::move(changed), state->muted};
     return true;
 }
 
@@ -152,8 +134,10 @@ void PulseAudioOutputMuteControls::subscriptionEvent(pa_context* context, pa_sub
             }
             auto* self = static_cast<PulseAudioOutputMuteControls*>(userdata);
             auto observer = self->observers_.find(info->index);
-            if (observer != self->observers_.end() && observer->second.name == info->name) {
-                observer->second.changed(info->mute != 0);
+            if (observer != self->observers_.end() && observer->second.name == info->name &&
+                observer->second.muted != (info->mute != 0)) {
+                observer->second.muted = info->mute != 0;
+                observer->second.changed(observer->second.muted);
             }
         },
         self);

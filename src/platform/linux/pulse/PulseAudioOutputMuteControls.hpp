@@ -14,10 +14,13 @@
 
 namespace quillbridge {
 
-// The host's audio outputs on the sound server: every sink, by its name, with the sink's mute switch. Changes
+// The host's audio outputs on the sound server: every sink but the host's own (PulseHostAudioSink), by its
+// name, with the sink's mute switch. Changes
 // are watched through the server's sink subscription; each is reported with the sink's mute state as the
-// server answers right after the change. Calls block the caller (never the loop thread) until the server
-// answers.
+// server answers right after the change, when that differs from the state reported before (a sink changes
+// for many reasons, and the answer about a change made just before a write tells the state before the write:
+// reported as such, it would pass for the user's undoing of the write). Calls block the caller (never the
+// loop thread) until the server answers.
 class PulseAudioOutputMuteControls final : public AudioOutputMuteControls {
 public:
     // Nothing, with the reason in `error`, when no sound server answers within `timeout`.
@@ -35,6 +38,8 @@ private:
     struct Observer {
         std::string name;
         std::function<void(bool)> changed;
+        // The state last reported (at first, the one read when observing began).
+        bool muted = false;
     };
 
     explicit PulseAudioOutputMuteControls(std::unique_ptr<PulseConnection> connection)

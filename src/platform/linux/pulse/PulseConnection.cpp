@@ -18,6 +18,12 @@ void PulseConnection::contextStateChanged(pa_context*, void* userdata) {
     pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(userdata), 0);
 }
 
+void PulseConnection::successAnswered(pa_context*, int success, void* userdata) {
+    auto* answer = static_cast<SuccessAnswer*>(userdata);
+    answer->success = success != 0;
+    answer->connection->signal();
+}
+
 std::unique_ptr<PulseConnection> PulseConnection::connect(const std::string& applicationName,
                                                           std::chrono::milliseconds timeout,
                                                           std::string* error) {

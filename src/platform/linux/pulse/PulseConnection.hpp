@@ -52,11 +52,26 @@ public:
     // Wakes the waiters of wait(); called from completion callbacks on the loop thread.
     void signal() const { pa_threaded_mainloop_signal(mainLoop_, 0); }
 
+    // With the lock held: starts an operation that answers through a pa_context_success_cb_t (`start` is
+    // given the context, that callback and its userdata) and waits for the answer. False when the server
+    // refused, or as wait().
+    template <class Start>
+    bool waitForSuccess(Start start) const {
+        SuccessAnswer answer{this};
+        return wait(start(context_, &PulseConnection::successAnswered, &answer)) && answer.success;
+    }
+
 private:
     PulseConnection(pa_threaded_mainloop* mainLoop, pa_context* context)
         : mainLoop_(mainLoop), context_(context) {}
 
     static void contextStateChanged(pa_context* context, void* userdata);
+
+    struct SuccessAnswer {
+        const PulseConnection* connection;
+        bool success = false;
+    };
+    static void successAnswered(pa_context* context, int success, void* userdata);
 
     pa_threaded_mainloop* mainLoop_;
     pa_context* context_;

@@ -1,7 +1,6 @@
 #include "platform/linux/pulse/PulseSystemAudioSource.hpp"
 
 #include <cstdlib>
-#include <ctime>
 #include <utility>
 
 #include <pulse/error.h>
@@ -10,18 +9,13 @@
 #include <pulse/timeval.h>
 
 #include "core/Logger.hpp"
+#include "platform/linux/pulse/PulseHostAudioSink.hpp"
 
 namespace quillbridge {
 
 namespace {
 
 const Logger logger{"SystemAudioCapture"};
-
-std::uint64_t monotonicNanoseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
-}
 
 }  // namespace
 
@@ -30,7 +24,8 @@ PulseSystemAudioSource::PulseSystemAudioSource(Options options, std::shared_ptr<
       output_(std::move(output)),
       clock_(options.sampleRate,
              static_cast<std::uint64_t>(
-                 std::chrono::duration_cast<std::chrono::nanoseconds>(options.resyncThreshold).count())) {}
+                 std::chrono::duration_cast<std::chrono::nanoseconds>(options.resyncThreshold).count()),
+             timing_) {}
 
 PulseSystemAudioSource::~PulseSystemAudioSource() {
     stop();
@@ -49,12 +44,13 @@ bool PulseSystemAudioSource::start() {
     connection_ = std::move(connection);
     PulseConnection::Lock lock(*connection_);
     pa_context_set_subscribe_callback(connection_->context(), &PulseSystemAudioSource::serverEvent, this);
-    pa_operation* subscribed =
-        pa_context_subscribe(connection_->context(), PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr);
+    const auto mask =
+        static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SINK);
+    pa_operation* subscribed = pa_context_subscribe(connection_->context(), mask, nullptr, nullptr);
     if (subscribed) {
         pa_operation_unref(subscribed);
     }
-    requestServerInfo();
+    chooseSink();
     return true;
 }
 
@@ -78,9 +74,16 @@ std::string PulseSystemAudioSource::recordedSinkName() const {
     return publishedSinkName_;
 }
 
-void PulseSystemAudioSource::requestServerInfo() {
+void PulseSystemAudioSource::chooseSink() {
+    // Answers come in order: the default sink first, then whether the host's sink is there, which decides.
     pa_operation* operation =
         pa_context_get_server_info(connection_->context(), &PulseSystemAudioSource::serverInfoReceived, this);
+    if (operation) {
+        pa_operation_unref(operation);
+    }
+    const std::string hostSink(PulseHostAudioSink::name);
+    operation = pa_context_get_sink_info_by_name(connection_->context(), hostSink.c_str(),
+                                                 &PulseSystemAudioSource::hostSinkInfoReceived, this);
     if (operation) {
         pa_operation_unref(operation);
     }
@@ -89,18 +92,34 @@ void PulseSystemAudioSource::requestServerInfo() {
 void PulseSystemAudioSource::serverEvent(pa_context*, pa_subscription_event_type_t type, std::uint32_t,
                                          void* userdata) {
     auto* self = static_cast<PulseSystemAudioSource*>(userdata);
-    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
-        self->requestServerInfo();
+    // Every change of a sink asks again, not only its coming and going: PipeWire may list a new sink by name,
+    // or name it the default, only a moment after announcing it. Recording moves only when the choice does.
+    const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+    if (facility == PA_SUBSCRIPTION_EVENT_SERVER || facility == PA_SUBSCRIPTION_EVENT_SINK) {
+        self->chooseSink();
     }
 }
 
 void PulseSystemAudioSource::serverInfoReceived(pa_context*, const pa_server_info* info, void* userdata) {
     auto* self = static_cast<PulseSystemAudioSource*>(userdata);
-    if (info == nullptr || info->default_sink_name == nullptr) {
+    self->defaultSinkName_ =
+        info != nullptr && info->default_sink_name != nullptr ? info->default_sink_name : std::string();
+}
+
+void PulseSystemAudioSource::hostSinkInfoReceived(pa_context*, const pa_sink_info* info, int endOfList,
+                                                  void* userdata) {
+    auto* self = static_cast<PulseSystemAudioSource*>(userdata);
+    if (endOfList == 0 && info != nullptr) {
+        self->hostSinkFound_ = true;
+        return;
+    }
+    const std::string sinkName =
+        self->hostSinkFound_ ? std::string(PulseHostAudioSink::name) : self->defaultSinkName_;
+    self->hostSinkFound_ = false;
+    if (sinkName.empty()) {
         logger.error("System audio is not captured: the sound server has no default output");
         return;
     }
-    const std::string sinkName = info->default_sink_name;
     if (sinkName != self->sinkName_ || self->stream_ == nullptr) {
         self->record(sinkName);
     }
@@ -121,12 +140,17 @@ void PulseSystemAudioSource::record(const std::string& sinkName) {
     }
     pa_stream_set_read_callback(stream_, &PulseSystemAudioSource::streamReadable, this);
     pa_stream_set_state_callback(stream_, &PulseSystemAudioSource::streamStateChanged, this);
+    pa_stream_set_latency_update_callback(stream_, &PulseSystemAudioSource::streamTimingUpdated, this);
+    timing_.reset(stream_, options_.sampleRate, sizeof(float) * options_.channelCount);
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.fragsize = static_cast<std::uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(options_.fragment.count()) * PA_USEC_PER_MSEC, &spec));
     const std::string monitor = sinkName + ".monitor";
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    // Timing updates interpolated on the monotonic clock: the latency of each read gives its capture time.
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
+                                       PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     if (pa_stream_connect_record(stream_, monitor.c_str(), &attributes, flags) < 0) {
         logger.error("System audio is not captured: cannot record ", monitor, ": ",
                      pa_strerror(pa_context_errno(connection_->context())));
@@ -144,6 +168,8 @@ void PulseSystemAudioSource::closeStream() {
     }
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
+    timing_.reset(nullptr, 0, 0);
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
@@ -151,12 +177,23 @@ void PulseSystemAudioSource::closeStream() {
 
 void PulseSystemAudioSource::streamStateChanged(pa_stream* stream, void* userdata) {
     auto* self = static_cast<PulseSystemAudioSource*>(userdata);
-    if (pa_stream_get_state(stream) == PA_STREAM_FAILED) {
-        logger.error("System audio capture stopped: ",
-                     pa_strerror(pa_context_errno(self->connection_->context())));
+    if (pa_stream_get_state(stream) != PA_STREAM_FAILED) {
+        return;
+    }
+    const int error = pa_context_errno(self->connection_->context());
+    {
         std::lock_guard lock(self->sinkNameMutex_);
         self->publishedSinkName_.clear();
     }
+    if (error == PA_ERR_KILLED) {
+        // The recorded sink went away (the host's own one when the host stops muting, or an unplugged
+        // device): recording moves on to the one to record now.
+        logger.info("System audio capture lost its output and follows the default one");
+        self->closeStream();
+        self->chooseSink();
+        return;
+    }
+    logger.error("System audio capture stopped: ", pa_strerror(error));
 }
 
 void PulseSystemAudioSource::streamReadable(pa_stream* stream, std::size_t, void* userdata) {
@@ -178,13 +215,17 @@ void PulseSystemAudioSource::streamReadable(pa_stream* stream, std::size_t, void
     }
 }
 
+void PulseSystemAudioSource::streamTimingUpdated(pa_stream*, void* userdata) {
+    static_cast<PulseSystemAudioSource*>(userdata)->timing_.timingUpdated();
+}
+
 void PulseSystemAudioSource::deliver(const float* samples, std::size_t frames) {
     if (frames == 0) {
         return;
     }
     const std::uint64_t rate = options_.sampleRate;
-    // The newest sample was taken about now.
-    const std::uint64_t presentation = clock_.stamp(frames, monotonicNanoseconds());
+    // Before the buffer is dropped: the stream's read position is still its first frame.
+    const std::uint64_t presentation = clock_.stamp(frames);
     resyncs_.store(clock_.resyncCount());
 
     auto buffer = std::make_shared<AudioPCMBuffer>();

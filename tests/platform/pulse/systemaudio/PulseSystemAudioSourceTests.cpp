@@ -5,8 +5,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -255,6 +257,72 @@ TEST_F(PulseSystemAudioSourceTest, AMutedSinkIsRecordedAsSilence) {
         << "the tone is back once unmuted";
     source.stop();
     EXPECT_GT(peak(output->buffers()), 0.4f);
+}
+
+// Notes when each buffer arrived, and holds the loop thread once, as a reader that falls behind would.
+class TimedOutput final : public CaptureStreamOutput {
+public:
+    struct Arrival {
+        std::uint64_t stampNanoseconds;
+        std::uint64_t durationNanoseconds;
+        std::uint64_t arrivalNanoseconds;
+        bool afterStall;
+    };
+
+    void captureStreamDidOutputVideoFrame(std::shared_ptr<const CapturedVideoFrame>) override {}
+    void captureStreamDidOutputAudioBuffer(std::shared_ptr<AudioPCMBuffer> buffer) override {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        std::lock_guard lock(mutex_);
+        arrivals_.push_back({buffer->presentationTimeNanoseconds,
+                             static_cast<std::uint64_t>(buffer->frameLength * 1e9 / sampleRate),
+                             static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u +
+                                 static_cast<std::uint64_t>(now.tv_nsec),
+                             arrivals_.size() == stallAfter + 1});
+        if (arrivals_.size() == stallAfter) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+    }
+    void captureStreamDidStop(const CaptureStreamFailure&) override {}
+
+    std::vector<Arrival> arrivals() const {
+        std::lock_guard lock(mutex_);
+        return arrivals_;
+    }
+
+private:
+    // Well after the start, when an idle sink's first block mixed far ahead has been read.
+    static constexpr std::size_t stallAfter = 200;
+    mutable std::mutex mutex_;
+    std::vector<Arrival> arrivals_;
+};
+
+// Stamps are capture times on the monotonic clock, from the server's own timing: a buffer was captured
+// before it arrived, not long before, and one read late (the reader stalled) keeps the time it was captured.
+TEST_F(PulseSystemAudioSourceTest, StampsAreCaptureTimesOnTheMonotonicClockHoweverLateTheyAreRead) {
+    auto timed = std::make_shared<TimedOutput>();
+    PulseSystemAudioSource source({}, timed);
+    ASSERT_TRUE(source.start());
+    ASSERT_TRUE(eventually([&] { return source.recordedSinkName() == "quillbridge_sink_a"; }));
+    ASSERT_TRUE(playTone("quillbridge_sink_a", 1.5));
+    ASSERT_TRUE(eventually([&] { return timed->arrivals().size() > 300; }));
+    source.stop();
+
+    // The server's measure has some slack: a millisecond or two.
+    constexpr std::uint64_t slack = 3'000'000;
+    std::optional<TimedOutput::Arrival> afterStall;
+    for (const auto& arrival : timed->arrivals()) {
+        EXPECT_LE(arrival.stampNanoseconds + arrival.durationNanoseconds, arrival.arrivalNanoseconds + slack);
+        // On the same clock: an idle sink mixes its first block up to a few seconds ahead, no more.
+        EXPECT_LT(double(arrival.arrivalNanoseconds) - double(arrival.stampNanoseconds), 5e9);
+        if (arrival.afterStall) {
+            afterStall = arrival;
+        }
+    }
+    ASSERT_TRUE(afterStall);
+    // Read some 150 ms after it was captured: a stamp taken from its arrival would be under a millisecond.
+    EXPECT_GT(afterStall->arrivalNanoseconds - afterStall->stampNanoseconds - afterStall->durationNanoseconds,
+              100'000'000u);
 }
 
 TEST_F(PulseSystemAudioSourceTest, WithoutASoundServerStartIsRefusedAndLogged) {

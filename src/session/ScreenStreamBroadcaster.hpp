@@ -48,6 +48,7 @@
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
+#include "session/InboundMediaStreamSlots.hpp"
 #include "session/KeyboardReportingService.hpp"
 #include "session/PeerStoreWriteOrder.hpp"
 #include "session/QuicTransport.hpp"
@@ -559,6 +560,8 @@ private:
     bool isMicrophoneSharingEnabled_ = false;
     bool isMicrophoneRequested_ = false;
     std::uint64_t latestMicrophoneRequestRevision_ = 0;
+    // The one Persona camera stream and the one microphone stream a session reads at a time.
+    InboundMediaStreamSlots inboundMediaStreamSlots_;
 
     // Clipboard.
     Task clipboardTransferTask_;

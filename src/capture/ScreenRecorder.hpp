@@ -327,6 +327,7 @@ private:
     Task sessionStateTask_;
     Task configurationTask_;
     Task pairingPromptTask_;
+    Task pairedPeerChangeTask_;
     Task pairedPeerLoadTask_;
     Task cameraSharingTask_;
     Task microphoneSharingTask_;

@@ -198,7 +198,7 @@ public:
     // What the headset reports of its sharing.
     void handlePersonaCameraSharing(bool isEnabled);
     asio::awaitable<void> handleMicrophoneSharing(bool isEnabled);
-    // What the Mac's applications want of the virtual devices.
+    // What the host's applications want of the virtual devices.
     void handlePersonaCameraDemand(bool isDemanded);
     void handleMicrophoneDemand(bool isDemanded);
     asio::awaitable<void> startVirtualMicrophonePassthrough();

@@ -55,7 +55,7 @@ Date ScreenStreamBroadcaster::currentDate() const {
     return dateAnchor_.addingSeconds(elapsed);
 }
 
-// MARK: Hello and reconnect authentication
+// Hello and reconnect authentication.
 
 asio::awaitable<void> ScreenStreamBroadcaster::handleHello(const SessionHelloMessage& hello) {
     currentHello_ = hello;
@@ -209,7 +209,7 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
     co_return true;
 }
 
-// MARK: Pairing
+// Pairing.
 
 asio::awaitable<void> ScreenStreamBroadcaster::sendPairingRejectedIgnoringFailure(
     PairingFailureReason reason) {
@@ -531,7 +531,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::forgetPairedPeerOnActor(Uuid id) 
     });
 }
 
-// MARK: Peer-store writes
+// Peer-store writes.
 
 asio::awaitable<void> ScreenStreamBroadcaster::writePeerStore(std::function<void(PairedPeerStore&)> write) {
     if (dependencies_.blockingWork == nullptr) {
@@ -570,7 +570,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::updateStoredPeer(PairedPeerRecord
     co_await writePeerStore(std::move(update));
 }
 
-// MARK: Certificate rotation
+// Certificate rotation.
 
 asio::awaitable<void> ScreenStreamBroadcaster::sendCertificateRotation(Uuid peerID) {
     if (!localSigningPrivateKey_) {
@@ -645,7 +645,7 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleCertificateRotation(
     co_return sessionID_ == sessionID;
 }
 
-// MARK: Authorised session start
+// Authorised session start.
 
 asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {
     // No other headset can connect while this session lasts: the probe and the listener stop (the

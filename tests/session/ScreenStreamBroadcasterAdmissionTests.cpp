@@ -114,7 +114,7 @@ protected:
     }
 };
 
-// MARK: Hello
+// Hello.
 
 TEST_F(AdmissionTest, HelloAnswersWithOwnHelloThenChecksVersionsAndPairing) {
     struct Row {
@@ -164,7 +164,7 @@ TEST_F(AdmissionTest, HelloAnswersWithOwnHelloThenChecksVersionsAndPairing) {
     }
 }
 
-// MARK: Reconnect authentication
+// Reconnect authentication.
 
 TEST_F(AdmissionTest, AcceptedReconnectSignsStoresRotatesAndStartsTheSession) {
     auto known = addKnownHeadset(headsetCertificate);
@@ -317,7 +317,7 @@ TEST_F(AdmissionTest, SecondResponseAfterAcceptanceIsRefusedBecauseTheNonceIsSpe
     EXPECT_TRUE(isClosed(headset));
 }
 
-// MARK: Headset rotation
+// Headset rotation.
 
 TEST_F(AdmissionTest, HeadsetRotationIsStoredOnlyWhenAuthorisedAndSigned) {
     const Bytes next{0x30, 0x82, 0x09};
@@ -373,7 +373,7 @@ TEST_F(AdmissionTest, HeadsetRotationIsStoredOnlyWhenAuthorisedAndSigned) {
     }
 }
 
-// MARK: Authorised session start
+// Authorised session start.
 
 TEST_F(AdmissionTest, KnownVideoFormatIsRepeatedWithAKeyFrameAtAuthorisation) {
     auto known = addKnownHeadset(headsetCertificate);
@@ -392,7 +392,7 @@ TEST_F(AdmissionTest, KnownVideoFormatIsRepeatedWithAKeyFrameAtAuthorisation) {
     EXPECT_TRUE(Access::forceNextKeyFrame(*broadcaster));
 }
 
-// MARK: Pairing
+// Pairing.
 
 class PairingTest : public AdmissionTest {
 protected:
@@ -647,7 +647,7 @@ TEST_F(PairingOffActorTest, CancelWhileTheCodeIsCheckedDropsTheLateResult) {
     expect<Case::pairingServerChallenge>(headset);
 }
 
-// MARK: Peer-store writes off the actor
+// Peer-store writes off the actor.
 
 // The fixture's defaults behind a gate: while it is closed, writes wait on the worker that makes them, so
 // a test can act while a write is in flight. Records the threads writes ran on.

@@ -9,9 +9,9 @@
 
 namespace quillbridge {
 
-// The host's virtual microphone that Mac applications read the headset's voice from. Publication, audio
-// and the timeline counter are touched only from the caller's one control queue; the demand handler may be
-// replaced from any thread.
+// The host's virtual microphone that applications on the host read the headset's voice from. Publication,
+// audio and the timeline counter are touched only from the caller's one control queue; the demand handler may
+// be replaced from any thread.
 class VirtualMicrophoneDevice {
 public:
     virtual ~VirtualMicrophoneDevice() = default;

@@ -33,6 +33,10 @@ AsyncStream<bool>& BroadcasterRecorderSession::microphoneSharingStates() {
     return broadcaster_->microphoneSharingStates();
 }
 
+AsyncStream<std::monostate>& BroadcasterRecorderSession::pairedPeerChanges() {
+    return broadcaster_->pairedPeerChanges();
+}
+
 asio::awaitable<bool> BroadcasterRecorderSession::hasConnection() {
     co_return co_await broadcaster_->hasConnection();
 }

@@ -21,6 +21,7 @@ public:
     AsyncStream<std::optional<PairingPrompt>>& pairingPrompts() override;
     AsyncStream<bool>& personaCameraSharingStates() override;
     AsyncStream<bool>& microphoneSharingStates() override;
+    AsyncStream<std::monostate>& pairedPeerChanges() override;
 
     asio::awaitable<bool> hasConnection() override;
     asio::awaitable<void> startObservingKeyboardLayoutChanges() override;

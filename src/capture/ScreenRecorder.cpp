@@ -106,6 +106,20 @@ void ScreenRecorder::start() {
             }
         },
         "pairing prompts");
+    // A write of the paired-peer list can end after the session state that followed it (a headset that
+    // left while its record was saved): the list is read again after every write.
+    pairedPeerChangeTask_ = Task::spawn(
+        dependencies_.mainActor,
+        [weakSelf, session]() -> asio::awaitable<void> {
+            while (co_await session->pairedPeerChanges().next()) {
+                auto self = weakSelf.lock();
+                if (!self) {
+                    co_return;
+                }
+                co_await self->reloadPairedPeers();
+            }
+        },
+        "paired-peer changes");
     startDeviceSharing();
     pairedPeerLoadTask_ = Task::spawn(
         dependencies_.mainActor,

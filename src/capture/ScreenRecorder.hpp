@@ -205,7 +205,7 @@ public:
     // What the headset reports of its sharing.
     void handlePersonaCameraSharing(bool isEnabled);
     asio::awaitable<void> handleMicrophoneSharing(bool isEnabled);
-    // What the Mac's applications want of the virtual devices.
+    // What the host's applications want of the virtual devices.
     void handlePersonaCameraDemand(bool isDemanded);
     void handleMicrophoneDemand(bool isDemanded);
     asio::awaitable<void> startVirtualMicrophonePassthrough();
@@ -337,6 +337,7 @@ private:
     Task sessionStateTask_;
     Task configurationTask_;
     Task pairingPromptTask_;
+    Task pairedPeerChangeTask_;
     Task pairedPeerLoadTask_;
     Task cameraSharingTask_;
     Task microphoneSharingTask_;

@@ -79,7 +79,7 @@ void ScreenRecorder::startDeviceSharing() {
         "microphone sharing");
 }
 
-// MARK: Camera
+// Camera.
 
 void ScreenRecorder::handlePersonaCameraSharing(bool isEnabled) {
     assign(isPersonaCameraSharingEnabled_, isEnabled, ScreenRecorderProperty::isPersonaCameraSharingEnabled);
@@ -123,7 +123,7 @@ void ScreenRecorder::updatePersonaCameraTransportRequest() {
         "camera request");
 }
 
-// MARK: Microphone
+// Microphone.
 
 asio::awaitable<void> ScreenRecorder::handleMicrophoneSharing(bool isEnabled) {
     assign(isMicrophoneSharingEnabled_, isEnabled, ScreenRecorderProperty::isMicrophoneSharingEnabled);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include <asio/awaitable.hpp>
@@ -46,6 +47,8 @@ public:
     // Whether the headset lends its Persona camera, and its microphone, as it reports them.
     virtual AsyncStream<bool>& personaCameraSharingStates() = 0;
     virtual AsyncStream<bool>& microphoneSharingStates() = 0;
+    // Yields after every write of the paired-peer list: read the list again.
+    virtual AsyncStream<std::monostate>& pairedPeerChanges() = 0;
 
     // Whether a headset is connected.
     virtual asio::awaitable<bool> hasConnection() = 0;

@@ -50,6 +50,23 @@ Bytes bytesOf(const DesktopClipboardValue& value) {
     return toBytes(std::get<std::string>(value.value));
 }
 
+// The URLs that the clipboard's file-list formats name, in the order of the first format that has any.
+std::vector<std::string> listedURLsOf(
+    const std::vector<std::string>& formatNames,
+    const std::function<std::optional<std::string>(std::string_view formatName)>& value) {
+    for (auto mime : {ClipboardMimeMapping::uriListMimeType, ClipboardMimeMapping::copiedFilesMimeType}) {
+        if (std::ranges::find(formatNames, mime) == formatNames.end())
+            continue;
+        auto text = value(mime);
+        if (!text)
+            continue;
+        auto urls = ClipboardMimeMapping::listedURLs(mime, *text);
+        if (!urls.empty())
+            return urls;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::optional<std::string> ClipboardMimeMapping::mimeType(std::string_view typeIdentifier) {
@@ -145,6 +162,46 @@ std::vector<DesktopClipboardFormat> ClipboardMimeMapping::merge(
                        listFormats.end());
     }
     return formats;
+}
+
+std::vector<DesktopClipboardItemLayout> ClipboardMimeMapping::itemLayouts(
+    const std::vector<std::string>& formatNames,
+    const std::function<std::optional<std::string>(std::string_view formatName)>& value) {
+    std::vector<std::string> fileURLs;
+    std::optional<std::string> link;
+    for (auto& url : listedURLsOf(formatNames, value)) {
+        if (ClipboardURL::isFileURL(url))
+            fileURLs.push_back(std::move(url));
+        else if (!link && ClipboardURL::linkString(url))
+            link = std::move(url);
+    }
+
+    std::vector<std::pair<std::string, std::string>> formats;
+    for (const auto& name : formatNames) {
+        auto type = typeIdentifier(name);
+        if (!type)
+            continue;
+        if (isFileListMimeType(name)) {
+            // The list formats are read above: its links travel as the URL type, its files as items.
+            if (!link)
+                continue;
+            type = std::string(ClipboardUniformType::url().identifier());
+        }
+        if (std::ranges::any_of(formats, [&](const auto& entry) { return entry.first == *type; }))
+            continue;
+        formats.emplace_back(std::move(*type), name);
+    }
+
+    std::vector<DesktopClipboardItemLayout> items;
+    if (fileURLs.empty()) {
+        if (!formats.empty())
+            items.push_back({std::nullopt, std::move(link), std::move(formats)});
+        return items;
+    }
+    items.push_back({std::move(fileURLs.front()), std::move(link), std::move(formats)});
+    for (std::size_t index = 1; index < fileURLs.size(); ++index)
+        items.push_back({std::move(fileURLs[index]), std::nullopt, {}});
+    return items;
 }
 
 std::vector<std::string> ClipboardMimeMapping::listedURLs(std::string_view mimeType, std::string_view value) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/Bytes.hpp"
@@ -18,6 +20,18 @@ struct DesktopClipboardFormat {
     bool operator==(const DesktopClipboardFormat&) const = default;
 };
 
+// One item of the desktop clipboard as the headset knows it (see itemLayouts()).
+struct DesktopClipboardItemLayout {
+    // The local file the item stands for.
+    std::optional<std::string> fileURL;
+    // The web link of the clipboard's URL list, given as the URL type.
+    std::optional<std::string> link;
+    // Each uniform type with the first desktop format that gives it, in clipboard order.
+    std::vector<std::pair<std::string, std::string>> formats;
+
+    bool operator==(const DesktopClipboardItemLayout&) const = default;
+};
+
 // How the clipboard's uniform types meet the desktop clipboard's MIME formats. The MIME types come from the
 // wire's type table (ClipboardUniformType); this class adds only what the desktop does differently:
 //
@@ -31,7 +45,10 @@ struct DesktopClipboardFormat {
 //
 // The X11 clipboard holds one item with several formats, while the headset sends up to 16 items. The items
 // are merged into one: the first item is kept whole, in its own order; every file item adds its file URL
-// to the file list; a later item adds a value only in a format that no earlier item has given.
+// to the file list; a later item adds a value only in a format that no earlier item has given. Read back,
+// the one item shows as the headset knows items: each local file of the file list becomes an item of its
+// own holding its file URL; the first item also holds every other format (formats with no uniform type
+// left out) and, as the URL type, the list's first web link. Without files there is one item.
 class ClipboardMimeMapping {
 public:
     static constexpr std::string_view utf8TextMimeType = "text/plain;charset=utf-8";
@@ -50,6 +67,13 @@ public:
 
     // The one desktop item that stands for these items, as formats in order (see the merge rule above).
     static std::vector<DesktopClipboardFormat> merge(const std::vector<DesktopClipboardWriteItem>& items);
+
+    // The items that the clipboard's one item stands for (see the rule above), from its format names in
+    // clipboard order. `value` gives a format's bytes as text, or nothing; only the file-list formats are
+    // read.
+    static std::vector<DesktopClipboardItemLayout> itemLayouts(
+        const std::vector<std::string>& formatNames,
+        const std::function<std::optional<std::string>(std::string_view formatName)>& value);
 
     // The file URLs that a "text/uri-list" or "x-special/gnome-copied-files" value lists (comments, blank
     // lines and the "copy"/"cut" verb left out), in order.

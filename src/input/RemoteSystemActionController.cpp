@@ -84,6 +84,28 @@ void RemoteSystemActionController::perform(RemoteSystemAction action, RemoteKeyb
             mouse.handleButton(actionPlan.button, MouseButtonPhase::pressed);
             mouse.handleButton(actionPlan.button, MouseButtonPhase::released);
             return;
+        case Kind::unsupported:
+            logger_.notice("Dictation is not available on this desktop; the action is ignored");
+            return;
+        case Kind::mediaKey:
+        case Kind::lockScreen:
+        case Kind::volumeUp:
+        case Kind::volumeDown:
+        case Kind::mute:
+            actionQueue_.async([this, actionPlan = std::move(actionPlan), &keyboard] {
+                performQueued(actionPlan, keyboard);
+            });
+            return;
+    }
+}
+
+void RemoteSystemActionController::performQueued(const SystemActionPlan& actionPlan,
+                                                 RemoteKeyboardController& keyboard) {
+    using Kind = SystemActionPlan::Kind;
+    if (isClosing_) {
+        return;
+    }
+    switch (actionPlan.kind) {
         case Kind::mediaKey:
             tapMediaKey(keyboard, actionPlan.mediaKeyType);
             return;
@@ -105,8 +127,10 @@ void RemoteSystemActionController::perform(RemoteSystemAction action, RemoteKeyb
             if (!services_.toggleMute())
                 tapMediaKey(keyboard, actionPlan.mediaKeyType);
             return;
+        case Kind::nothing:
+        case Kind::chord:
+        case Kind::click:
         case Kind::unsupported:
-            logger_.notice("Dictation is not available on this desktop; the action is ignored");
             return;
     }
 }

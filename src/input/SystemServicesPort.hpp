@@ -2,7 +2,8 @@
 
 namespace quillbridge {
 
-// The desktop services behind system actions that are better served by the system than by a key.
+// The desktop services behind system actions that are better served by the system than by a key. Called on
+// the system actions' own queue, one call at a time; a call may wait a few seconds for the service.
 class SystemServicesPort {
 public:
     virtual ~SystemServicesPort() = default;

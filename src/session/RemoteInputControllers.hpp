@@ -10,10 +10,11 @@
 
 namespace quillbridge {
 
-// The session's remote input carried out by the host's controllers. Mouse, text and system-action calls run
-// on the caller (the session's strand); the keyboard controller enters its own event queue for key events,
-// chords and text, so the caller waits there and never calls from that queue. The controllers are owned by
-// the host and outlive the sink.
+// The session's remote input carried out by the host's controllers. Mouse calls and action clicks run on the
+// caller (the session's strand); the keyboard controller enters its own event queue for key events, chords
+// and text, so the caller waits there and never calls from that queue; media keys and the desktop services
+// of system actions run on the system-action controller's queue without the caller waiting. The
+// controllers are owned by the host and outlive the sink.
 class RemoteInputControllers final : public RemoteInputSink {
 public:
     RemoteInputControllers(RemoteMouseController& mouse, RemoteKeyboardController& keyboard,

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include <asio/any_io_executor.hpp>
@@ -48,6 +49,7 @@
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
+#include "session/InboundMediaStreamSlots.hpp"
 #include "session/KeyboardLayoutChangeObserver.hpp"
 #include "session/KeyboardReportingService.hpp"
 #include "session/PeerStoreWriteOrder.hpp"
@@ -206,6 +208,9 @@ public:
     AsyncStream<bool>& personaCameraSharingStates() { return personaCameraSharingStates_; }
     AsyncStream<bool>& microphoneSharingStates() { return microphoneSharingStates_; }
     AsyncStream<std::optional<PairingPrompt>>& pairingPrompts() { return pairingPrompts_; }
+    // Yields once after every write of the paired-peer list has ended, also one that went on after the
+    // session that asked for it ended: whoever shows the list reads it again.
+    AsyncStream<std::monostate>& pairedPeerChanges() { return *pairedPeerChanges_; }
 
     asio::any_io_executor executor() const { return actor_.executor(); }
     const LocalDeviceIdentity& localPeerIdentity() const { return localPeerIdentity_; }
@@ -390,7 +395,9 @@ private:
     asio::awaitable<void> cancelPairingOnActor();
     asio::awaitable<void> forgetPairedPeerOnActor(Uuid id);
     // Writes to the paired-peer list: on a blocking-work worker when there is a pool (the actor moves on
-    // meanwhile, so callers re-check their session afterwards), else in place. A failure is logged.
+    // meanwhile, so callers re-check their session afterwards), else in place. A failure is logged; a write
+    // whose caller stops waiting (its session ended) still ends, and reports only its own failure. Every
+    // write that ran is announced on pairedPeerChanges().
     asio::awaitable<void> writePeerStore(std::function<void(PairedPeerStore&)> write);
     // Saves the newer state of a record already stored; a record removed meanwhile stays removed.
     asio::awaitable<void> updateStoredPeer(PairedPeerRecord record);
@@ -503,6 +510,9 @@ private:
     AsyncStream<bool> personaCameraSharingStates_;
     AsyncStream<bool> microphoneSharingStates_;
     AsyncStream<std::optional<PairingPrompt>> pairingPrompts_;
+    // Shared with the peer-store writes that run on blocking-work workers.
+    std::shared_ptr<AsyncStream<std::monostate>> pairedPeerChanges_ =
+        std::make_shared<AsyncStream<std::monostate>>();
 
     // Collaborators.
     Logger logger_{"ScreenStreamBroadcaster"};
@@ -567,6 +577,8 @@ private:
     bool isMicrophoneSharingEnabled_ = false;
     bool isMicrophoneRequested_ = false;
     std::uint64_t latestMicrophoneRequestRevision_ = 0;
+    // The one Persona camera stream and the one microphone stream a session reads at a time.
+    InboundMediaStreamSlots inboundMediaStreamSlots_;
 
     // Clipboard.
     Task clipboardTransferTask_;

@@ -2,7 +2,10 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <system_error>
 #include <utility>
+
+#include <asio/error.hpp>
 
 #include "core/SecureRandom.hpp"
 #include "pairing/GeneratedTLSIdentity.hpp"
@@ -22,6 +25,22 @@ namespace {
 
 constexpr std::size_t serverNonceByteCount = 32;
 
+// Whether the error only says that the caller stopped waiting for work on the blocking-work pool (its session
+// ended): the work itself went on to its end.
+bool isAbandonedWait(const std::exception& error) {
+    const auto* systemError = dynamic_cast<const std::system_error*>(&error);
+    return systemError != nullptr && systemError->code() == asio::error::operation_aborted;
+}
+
+// Applies one write to the paired-peer list; a failure is logged where it happens.
+void applyPeerStoreWrite(PairedPeerStore& store, const std::function<void(PairedPeerStore&)>& write) {
+    try {
+        write(store);
+    } catch (const std::exception& error) {
+        Logger("ScreenStreamBroadcaster").error("Could not save the paired headsets: ", error.what());
+    }
+}
+
 AuthenticationResultMessage refusal(PairingFailureReason reason) {
     AuthenticationResultMessage result;
     result.accepted = false;
@@ -36,7 +55,7 @@ Date ScreenStreamBroadcaster::currentDate() const {
     return dateAnchor_.addingSeconds(elapsed);
 }
 
-// MARK: Hello and reconnect authentication
+// Hello and reconnect authentication.
 
 asio::awaitable<void> ScreenStreamBroadcaster::handleHello(const SessionHelloMessage& hello) {
     currentHello_ = hello;
@@ -190,7 +209,7 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleAuthenticationResponse(
     co_return true;
 }
 
-// MARK: Pairing
+// Pairing.
 
 asio::awaitable<void> ScreenStreamBroadcaster::sendPairingRejectedIgnoringFailure(
     PairingFailureReason reason) {
@@ -512,26 +531,32 @@ asio::awaitable<void> ScreenStreamBroadcaster::forgetPairedPeerOnActor(Uuid id) 
     });
 }
 
-// MARK: Peer-store writes
+// Peer-store writes.
 
 asio::awaitable<void> ScreenStreamBroadcaster::writePeerStore(std::function<void(PairedPeerStore&)> write) {
     if (dependencies_.blockingWork == nullptr) {
-        write(*peerStore_);
+        applyPeerStoreWrite(*peerStore_, write);
+        pairedPeerChanges_->yield({});
         co_return;
     }
-    // The job owns what it uses: a store of its own over the same settings and secrets, and its turn, which
-    // ends when the job ends or is dropped unrun.
+    // The job owns what it uses: a store of its own over the same settings and secrets, its turn (which ends
+    // when the job ends or is dropped unrun) and the stream it announces the write on. It logs its own
+    // failure, since its caller may stop waiting while it runs.
     auto work = [turn = peerStoreWriteOrder_->take(), defaults = dependencies_.defaults,
-                 secrets = dependencies_.secrets, write = std::move(write)]() mutable {
+                 secrets = dependencies_.secrets, write = std::move(write),
+                 changes = pairedPeerChanges_]() mutable {
         turn.wait();
         PairedPeerStore store(*defaults, *secrets, PairingRole::mac);
-        write(store);
+        applyPeerStoreWrite(store, write);
         turn.end();
+        changes->yield({});
     };
     try {
         co_await runBlocking(*dependencies_.blockingWork, std::move(work));
     } catch (const std::exception& error) {
-        logger_.error("Could not save the paired headsets: ", error.what());
+        if (!isAbandonedWait(error)) {
+            logger_.error("Could not save the paired headsets: ", error.what());
+        }
     }
 }
 
@@ -545,7 +570,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::updateStoredPeer(PairedPeerRecord
     co_await writePeerStore(std::move(update));
 }
 
-// MARK: Certificate rotation
+// Certificate rotation.
 
 asio::awaitable<void> ScreenStreamBroadcaster::sendCertificateRotation(Uuid peerID) {
     if (!localSigningPrivateKey_) {
@@ -560,7 +585,9 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendCertificateRotation(Uuid peer
         try {
             rotated = co_await runBlocking(*dependencies_.blockingWork, std::move(work));
         } catch (const std::exception& error) {
-            logger_.error("Could not rotate the TLS identity: ", error.what());
+            if (!isAbandonedWait(error)) {
+                logger_.error("Could not rotate the TLS identity: ", error.what());
+            }
             co_return;
         }
     } else {
@@ -618,7 +645,7 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleCertificateRotation(
     co_return sessionID_ == sessionID;
 }
 
-// MARK: Authorised session start
+// Authorised session start.
 
 asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {
     // No other headset can connect while this session lasts: the probe and the listener stop (the

@@ -100,11 +100,21 @@ asio::awaitable<void> ScreenStreamBroadcaster::routeInboundStream(std::shared_pt
         }
         switch (*kind) {
             case InboundStreamKind::personaCamera:
-                co_await receivePersonaCameraStream(stream, sessionID);
+            case InboundStreamKind::microphone: {
+                InboundMediaStreamSlots::Refusal refusal{};
+                const auto claim = inboundMediaStreamSlots_.claim(*kind, *stream, sessionID, &refusal);
+                if (!claim) {
+                    stream->stopSending(abandonedMediaStreamErrorCode);
+                    logger_.error(InboundMediaStreamSlots::refusalText(*kind, refusal));
+                    co_return;
+                }
+                if (*kind == InboundStreamKind::personaCamera) {
+                    co_await receivePersonaCameraStream(stream, sessionID);
+                } else {
+                    co_await receiveMicrophoneStream(stream, sessionID);
+                }
                 co_return;
-            case InboundStreamKind::microphone:
-                co_await receiveMicrophoneStream(stream, sessionID);
-                co_return;
+            }
             case InboundStreamKind::clipboardPaste:
                 co_await receiveClipboardPasteStream(stream, sessionID);
                 co_return;

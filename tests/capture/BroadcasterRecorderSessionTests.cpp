@@ -77,6 +77,7 @@ TEST_F(BroadcasterRecorderSessionTest, StreamsAreTheBroadcastersOwn) {
     EXPECT_EQ(&session->pairingPrompts(), &broadcaster->pairingPrompts());
     EXPECT_EQ(&session->personaCameraSharingStates(), &broadcaster->personaCameraSharingStates());
     EXPECT_EQ(&session->microphoneSharingStates(), &broadcaster->microphoneSharingStates());
+    EXPECT_EQ(&session->pairedPeerChanges(), &broadcaster->pairedPeerChanges());
     EXPECT_THROW(BroadcasterRecorderSession(nullptr), std::invalid_argument);
 }
 
@@ -130,11 +131,13 @@ TEST_F(BroadcasterRecorderSessionTest, PairedPeersAreReadFromTheStoreAndForgotte
     EXPECT_EQ(peers[0].id, second) << "sorted by name, ignoring case";
     EXPECT_EQ(peers[1].id, first);
 
+    const auto changesBefore = session->pairedPeerChanges().bufferedCount();
     run(session->forgetPairedPeer(second));
     drain();
     peers = run(session->pairedPeers());
     ASSERT_EQ(peers.size(), 1u);
     EXPECT_EQ(peers[0].id, first);
+    EXPECT_EQ(session->pairedPeerChanges().bufferedCount(), changesBefore + 1) << "the write is announced";
 }
 
 TEST_F(BroadcasterRecorderSessionTest, PairingPromptIsPublishedAndCancellingEndsTheAttempt) {

@@ -78,7 +78,7 @@ protected:
     bool isReleased = false;
 };
 
-// MARK: Camera
+// Camera.
 
 TEST_F(DeviceSharingTest, CameraSharingActivatesTheExtensionAndItsStateIsShown) {
     shareCamera(true);
@@ -124,7 +124,7 @@ TEST_F(DeviceSharingTest, CameraIsRequestedOnlyWhileConnectedAndDemandedEachChan
     EXPECT_FALSE(recorder->isPersonaCameraTransportRequested());
 }
 
-// MARK: Microphone passthrough
+// Microphone passthrough.
 
 TEST_F(DeviceSharingTest, SharingReportsFromTheSessionReachTheRecorder) {
     connectHeadset();
@@ -228,7 +228,7 @@ TEST_F(DeviceSharingTest, AStopDuringAStartMakesItsResultStaleAndASecondStartRet
     EXPECT_FALSE(recorder->virtualMicrophoneErrorMessage().has_value()) << "the stale failure is not shown";
 }
 
-// MARK: Microphone packets
+// Microphone packets.
 
 TEST_F(DeviceSharingTest, OnlyMono48kHzPacketsWithFourBytesAFrameReachARenderingDevice) {
     struct Row {

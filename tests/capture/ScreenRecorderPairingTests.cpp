@@ -60,6 +60,25 @@ TEST_F(ScreenRecorderPairingTest, PairedPeersAreLoadedOnceAtStartAndAfterForgett
     EXPECT_EQ(changeCount(ScreenRecorderProperty::pairedPeers), 2);
 }
 
+TEST_F(ScreenRecorderPairingTest, PairedPeersAreReadAgainAfterEveryWriteOfTheList) {
+    session->peers = {peer("Alpha")};
+    makeRecorder();
+    const int readsAtStart = session->pairedPeerReads;
+
+    // A record saved after the session state that followed it (the headset left meanwhile).
+    session->peers.push_back(peer("Beta"));
+    session->pairedPeerChanges().yield({});
+    settle();
+    EXPECT_THAT(names(recorder->pairedPeers()), ElementsAre("Alpha", "Beta"));
+    EXPECT_EQ(changeCount(ScreenRecorderProperty::pairedPeers), 2);
+
+    // A write that left the list as it was reads it again without announcing a change.
+    session->pairedPeerChanges().yield({});
+    settle();
+    EXPECT_EQ(session->pairedPeerReads, readsAtStart + 2);
+    EXPECT_EQ(changeCount(ScreenRecorderProperty::pairedPeers), 2);
+}
+
 TEST_F(ScreenRecorderPairingTest, PromptFollowsTheSessionAndAnnouncesOnlyChanges) {
     makeRecorder();
     EXPECT_FALSE(recorder->pairingPrompt().has_value());

@@ -1,5 +1,11 @@
 #include "input/ClipboardMimeMapping.hpp"
 
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "wire/ClipboardUniformType.hpp"
@@ -82,6 +88,36 @@ TEST(ClipboardMimeMappingTest, MergesItemsKeepingTheFirstWholeAndListingEveryFil
         writeItem({{"public.url", std::string("https://example.com/")}})};
     EXPECT_EQ(ClipboardMimeMapping::merge(link),
               (std::vector<DesktopClipboardFormat>{{"text/uri-list", toBytes("https://example.com/\r\n")}}));
+}
+
+TEST(ClipboardMimeMappingTest, ShowsTheOneDesktopItemAsAnItemPerFileTheFirstWithEveryOtherFormat) {
+    const std::map<std::string, std::string> values{
+        {"text/uri-list", "https://example.com/\r\nfile:///tmp/a.png\r\nfile:///tmp/b.txt\r\n"},
+        {"x-special/gnome-copied-files", "copy\nfile:///tmp/other"},
+    };
+    auto value = [&](std::string_view name) -> std::optional<std::string> {
+        auto found = values.find(std::string(name));
+        return found == values.end() ? std::nullopt : std::optional(found->second);
+    };
+    using Layout = DesktopClipboardItemLayout;
+    // The text formats give one type, kept from the first; the desktop's own targets have none.
+    const std::vector<std::string> names{"TARGETS",       "UTF8_STRING", "text/plain;charset=utf-8",
+                                         "text/uri-list", "image/png",   "x-special/gnome-copied-files"};
+    EXPECT_EQ(ClipboardMimeMapping::itemLayouts(names, value),
+              (std::vector<Layout>{{"file:///tmp/a.png",
+                                    "https://example.com/",
+                                    {{"public.utf8-plain-text", "UTF8_STRING"},
+                                     {"public.url", "text/uri-list"},
+                                     {"public.png", "image/png"}}},
+                                   {"file:///tmp/b.txt", std::nullopt, {}}}));
+
+    // A file list without a link is not offered as a format; without files there is one item, or none.
+    EXPECT_EQ(
+        ClipboardMimeMapping::itemLayouts({"STRING", "x-special/gnome-copied-files"}, value),
+        (std::vector<Layout>{{"file:///tmp/other", std::nullopt, {{"public.utf8-plain-text", "STRING"}}}}));
+    EXPECT_EQ(ClipboardMimeMapping::itemLayouts({"TARGETS", "text/html"}, value),
+              (std::vector<Layout>{{std::nullopt, std::nullopt, {{"public.html", "text/html"}}}}));
+    EXPECT_TRUE(ClipboardMimeMapping::itemLayouts({"TARGETS"}, value).empty());
 }
 
 TEST(ClipboardMimeMappingTest, ReadsTheFileURLsOfBothFileListFormats) {

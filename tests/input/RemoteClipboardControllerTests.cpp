@@ -432,6 +432,31 @@ TEST_F(RemoteClipboardControllerTest, FileItemsBecomeOwnerOnlyFilesOfferedByURLB
     EXPECT_EQ(status.st_mode & 0777, 0700u);
 }
 
+TEST_F(RemoteClipboardControllerTest, APasteComesBackInACopyAsTheDesktopKeptIt) {
+    // The desktop holds one item: the first is kept whole, the others add their files and the formats the
+    // first lacks (here the image), not their text.
+    ASSERT_TRUE(apply({textItem("first"), fileItem("a.png", filled(6, 7)), fileItem("b.png", filled(2, 8))}));
+    auto result = capture();
+    ASSERT_EQ(result.kind, CaptureKind::captured);
+    const auto& items = result.payload->items();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].fileMetadata(), ClipboardFileMetadata::make("a.png", pngType));
+    ASSERT_EQ(items[0].representations().size(), 2u);
+    EXPECT_EQ(items[0].representations()[0].data(), filled(6, 7));
+    EXPECT_EQ(items[0].representations()[1].typeIdentifier(), stringType);
+    EXPECT_EQ(asText(items[0].representations()[1].data()), "first");
+    EXPECT_EQ(items[1].fileMetadata(), ClipboardFileMetadata::make("b.png", pngType));
+    ASSERT_EQ(items[1].representations().size(), 1u);
+    EXPECT_EQ(items[1].representations()[0].data(), filled(2, 8));
+
+    // Items without files become one.
+    ASSERT_TRUE(apply({textItem("one"), textItem("two")}));
+    result = capture();
+    ASSERT_EQ(result.kind, CaptureKind::captured);
+    ASSERT_EQ(result.payload->items().size(), 1u);
+    EXPECT_EQ(asText(result.payload->items()[0].representation(stringType)->data()), "one");
+}
+
 TEST_F(RemoteClipboardControllerTest, KeepsOnlyTheFilesOfTheLastSuccessfulApply) {
     ASSERT_TRUE(apply({fileItem("one.png", filled(4))}));
     auto first = installed();

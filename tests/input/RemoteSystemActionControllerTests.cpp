@@ -17,6 +17,12 @@ using enum RemoteSystemAction;
 
 class RemoteSystemActionControllerTest : public KeyboardTestFixture {
 protected:
+    // Performs the action and waits until the action queue has carried out what it queued.
+    void performNow(RemoteSystemAction action) {
+        actions.perform(action, *keyboard, mouse);
+        actions.actionQueue().sync([] {});
+    }
+
     FakeSystemServices services;
     RemoteMouseController mouse{poster, poster, clock};
     RemoteSystemActionController actions{services};
@@ -64,10 +70,10 @@ TEST_F(RemoteSystemActionControllerTest, EveryActionPostsItsPlan) {
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.action));
         poster.clear();
-        services.calls.clear();
-        actions.perform(c.action, *keyboard, mouse);
+        services.clear();
+        performNow(c.action);
         EXPECT_EQ(poster.events(), c.expected);
-        EXPECT_EQ(services.calls, c.serviceCalls);
+        EXPECT_EQ(services.calls(), c.serviceCalls);
     }
 }
 
@@ -94,7 +100,7 @@ TEST_F(RemoteSystemActionControllerTest, ClicksPressAndReleaseTheButton) {
 TEST_F(RemoteSystemActionControllerTest, WithoutServicesVolumeFallsBackToMediaKeysAndLockIsLogged) {
     services.available = false;
     for (RemoteSystemAction action : {mute, volumeDown, volumeUp, lockScreen})
-        actions.perform(action, *keyboard, mouse);
+        performNow(action);
     EXPECT_EQ(
         poster.eventsOf<RecordedMediaKey>(),
         (std::vector<RecordedMediaKey>{{7, true}, {7, false}, {1, true}, {1, false}, {0, true}, {0, false}}));
@@ -105,10 +111,33 @@ TEST_F(RemoteSystemActionControllerTest, WithoutServicesVolumeFallsBackToMediaKe
 
 TEST_F(RemoteSystemActionControllerTest, DeniedPermissionStillPostsMediaKeys) {
     poster.allowed = false;
-    actions.perform(back, *keyboard, mouse);
-    actions.perform(mediaNext, *keyboard, mouse);
+    performNow(back);
+    performNow(mediaNext);
     EXPECT_EQ(errors(), std::vector<std::string>(4, "Synthetic input permission was denied"));
     EXPECT_EQ(poster.events().size(), 2u);
+}
+
+TEST_F(RemoteSystemActionControllerTest, QueuedActionsRunInOrderWhileTheCallerGoesOn) {
+    // A sound server that answers late, then not at all: volume and mute fall back to their media keys.
+    services.available = false;
+    services.hold();
+    actions.perform(volumeUp, *keyboard, mouse);
+    ASSERT_TRUE(services.waitUntilACallIsHeld());
+    for (RemoteSystemAction action : {mute, mediaNext, lockScreen, secondaryClick, back})
+        actions.perform(action, *keyboard, mouse);
+    // The click and the chord did not wait for the service; the queued actions did.
+    EXPECT_EQ(poster.eventsOf<SyntheticMouseEvent>().size(), 2u);
+    EXPECT_EQ(poster.eventsOf<SyntheticKeyEvent>().size(), 4u);
+    EXPECT_TRUE(poster.eventsOf<RecordedMediaKey>().empty());
+    EXPECT_THAT(services.calls(), ElementsAre("raiseVolume"));
+    EXPECT_TRUE(services.isHoldingACall());
+
+    services.release();
+    actions.actionQueue().sync([] {});
+    EXPECT_THAT(services.calls(), ElementsAre("raiseVolume", "toggleMute", "lockScreen"));
+    EXPECT_EQ(poster.eventsOf<RecordedMediaKey>(),
+              (std::vector<RecordedMediaKey>{
+                  {0, true}, {0, false}, {7, true}, {7, false}, {17, true}, {17, false}}));
 }
 
 }  // namespace

@@ -64,6 +64,9 @@ protected:
 
     void TearDown() override {
         ScreenStreamBroadcasterFixture::TearDown();
+        // Queued actions use the keyboard.
+        services.release();
+        systemActions.actionQueue().sync([] {});
         keyboard.reset();
     }
 
@@ -137,12 +140,40 @@ TEST_F(RemoteInputControllersTest, EachInputMessageReachesTheDesktopThroughItsCo
         SCOPED_TRACE(inputCase.name);
         poster.cursor = DisplayPoint{10, 20};
         send(headset, inputCase.message);
+        systemActions.actionQueue().sync([] {});
         EXPECT_EQ(posted(), inputCase.expected);
         // Leave nothing held for the next case.
         controllers.releaseAll();
         poster.clear();
     }
-    EXPECT_TRUE(services.calls.empty());
+    EXPECT_TRUE(services.calls().empty());
+}
+
+TEST_F(RemoteInputControllersTest, ASlowDesktopServiceHoldsUpNeitherTheSessionNorTheOrderOfActions) {
+    // The sound server answers late, then not at all: volume and mute fall back to their media keys.
+    services.available = false;
+    services.hold();
+    send(headset, StreamControlMessage::make<Case::systemAction>({RemoteSystemAction::volumeUp}));
+    ASSERT_TRUE(services.waitUntilACallIsHeld());
+
+    // Other control messages are handled while the service call is still under way.
+    send(headset, StreamControlMessage::make<Case::mouseMove>({3.5, -4}));
+    send(headset, StreamControlMessage::make<Case::clockSynchronizationRequest>({4, 9}));
+    send(headset, StreamControlMessage::make<Case::systemAction>({RemoteSystemAction::mute}));
+    send(headset, StreamControlMessage::make<Case::systemAction>({RemoteSystemAction::mediaNext}));
+    send(headset, StreamControlMessage::make<Case::systemAction>({RemoteSystemAction::lockScreen}));
+    EXPECT_TRUE(services.isHoldingACall());
+    EXPECT_THAT(posted(), ElementsAre("mouse 5 at 13,16"));
+    const auto reply = receive(headset);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->messageCase(), Case::clockSynchronizationResponse);
+
+    // Released, the actions run in the order they came.
+    services.release();
+    systemActions.actionQueue().sync([] {});
+    EXPECT_THAT(services.calls(), ElementsAre("raiseVolume", "toggleMute", "lockScreen"));
+    EXPECT_THAT(posted(), ElementsAre("media 0 down", "media 0 up", "media 7 down", "media 7 up",
+                                      "media 17 down", "media 17 up"));
 }
 
 TEST_F(RemoteInputControllersTest, KeyboardTypePreferenceReachesTheKeyboardController) {
@@ -200,8 +231,9 @@ TEST_F(RemoteInputControllersTest, InputBeforeAuthorisationNeverReachesTheDeskto
                            {RemoteKeyboardKey::a, KeyboardEventPhase::pressed}));
     send(unauthorised, StreamControlMessage::make<Case::textInput>({"secret"}));
     send(unauthorised, StreamControlMessage::make<Case::systemAction>({RemoteSystemAction::lockScreen}));
+    systemActions.actionQueue().sync([] {});
     EXPECT_THAT(posted(), IsEmpty());
-    EXPECT_TRUE(services.calls.empty());
+    EXPECT_TRUE(services.calls().empty());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ Bytes withKind(std::uint8_t kind, Bytes rest) {
     rest.insert(rest.begin(), kind);
     return rest;
 }
+
+constexpr auto unidirectional = QuicStreamDirectionality::unidirectional;
+constexpr auto bidirectional = QuicStreamDirectionality::bidirectional;
 
 TEST_F(InboundStreamsTest, RequestRevisionsFenceOlderCallsAndOnlyChangesAreSent) {
     auto headset = authorizedHeadset();
@@ -100,7 +104,7 @@ TEST_F(InboundStreamsTest, PersonaFramesReachTheReceiverEachWithAReport) {
     const Bytes largest = personaFrame(1, 3, 8 * 1024 * 1024);
     bytes.insert(bytes.end(), largest.begin(), largest.end());
     ScopedLogCapture logs;
-    auto stream = openStream(headset, withKind(3, std::move(bytes)), true);
+    auto stream = openStream(headset, withKind(3, std::move(bytes)), true, unidirectional);
     ASSERT_EQ(camera->frames.size(), 3u);
     EXPECT_EQ(camera->frames[0], (RecordingPersonaCameraReceiver::Frame{1, 1001, true, Bytes(3, 0xAB)}));
     EXPECT_EQ(camera->frames[1].payload.size(), 0u);
@@ -127,7 +131,7 @@ TEST_F(InboundStreamsTest, BrokenPersonaFramesFailTheStreamAndResetTheReceiver) 
     for (const auto& testCase : cases) {
         SCOPED_TRACE(testCase.name);
         ScopedLogCapture logs;
-        auto stream = openStream(headset, withKind(3, testCase.frame));
+        auto stream = openStream(headset, withKind(3, testCase.frame), false, unidirectional);
         EXPECT_TRUE(contains(logs.messages("ScreenStreamBroadcaster"), "Persona camera stream failed: "));
         EXPECT_EQ(camera->resetCount, ++resets);
         EXPECT_TRUE(sendingWasStopped(*stream));
@@ -150,7 +154,7 @@ TEST_F(InboundStreamsTest, MicrophonePayloadBounds) {
         ScopedLogCapture logs;
         const std::size_t sent = testCase.accepted ? testCase.payloadByteCount : 8;
         auto stream = openStream(headset, withKind(4, microphoneChunk(7, testCase.payloadByteCount, sent)),
-                                 testCase.accepted);
+                                 testCase.accepted, unidirectional);
         ASSERT_FALSE(microphone->startedStreams.empty());
         const Uuid streamID = microphone->startedStreams.back();
         const auto reports = only<Case::microphoneReceiverReport>(messages(headset));
@@ -180,15 +184,72 @@ TEST_F(InboundStreamsTest, MicrophonePayloadBounds) {
 TEST_F(InboundStreamsTest, UnacknowledgedMicrophoneChunksSendNoReport) {
     microphone->acknowledges = false;
     auto headset = authorizedHeadset();
-    auto stream = openStream(headset, withKind(4, microphoneChunk(3, 16, 16)), true);
+    auto stream = openStream(headset, withKind(4, microphoneChunk(3, 16, 16)), true, unidirectional);
     EXPECT_EQ(microphone->chunks.size(), 1u);
     EXPECT_TRUE(messages(headset).empty());
 }
 
 TEST_F(InboundStreamsTest, StreamsBeforeAuthorisationAreNotRouted) {
     auto headset = connect();
-    auto stream = openStream(headset, withKind(3, personaFrame(1, 1, 4)), true);
+    auto stream = openStream(headset, withKind(3, personaFrame(1, 1, 4)), true, unidirectional);
     EXPECT_TRUE(camera->frames.empty());
+}
+
+TEST_F(InboundStreamsTest, OneCameraAndOneMicrophoneStreamAtATimeEachUnidirectional) {
+    struct Example {
+        const char* name;
+        std::uint8_t kind;
+        Bytes opening;
+        std::string refusal;
+        std::function<std::size_t()> received;
+    };
+    const std::vector<Example> cases{
+        {"Persona camera", 3, personaFrame(1, 1, 4), "Persona camera", [&] { return camera->frames.size(); }},
+        {"microphone", 4, microphoneChunk(1, 4, 4), "microphone", [&] { return microphone->chunks.size(); }},
+    };
+    auto headset = authorizedHeadset();
+    for (const auto& example : cases) {
+        SCOPED_TRACE(example.name);
+        ScopedLogCapture logs;
+        auto first = openStream(headset, withKind(example.kind, example.opening), false, unidirectional);
+        EXPECT_EQ(example.received(), 1u);
+
+        // While the first is open, a second is refused and stopped, unread.
+        auto second = openStream(headset, withKind(example.kind, example.opening), false, unidirectional);
+        EXPECT_EQ(example.received(), 1u);
+        EXPECT_TRUE(sendingWasStopped(*second));
+        EXPECT_TRUE(contains(logs.messages("ScreenStreamBroadcaster"),
+                             "Refused a second " + example.refusal + " stream while one is open"));
+
+        // A bidirectional one is refused whether or not another is open.
+        auto bidirectionalStream =
+            openStream(headset, withKind(example.kind, example.opening), false, bidirectional);
+        EXPECT_TRUE(sendingWasStopped(*bidirectionalStream));
+
+        // Once the first has ended, the next is taken.
+        run(first->send({}, true));
+        drain();
+        auto third = openStream(headset, withKind(example.kind, example.opening), true, unidirectional);
+        EXPECT_EQ(example.received(), 2u);
+        EXPECT_FALSE(isClosed(headset));
+    }
+    // Ended and refused streams alike left each slot free.
+    auto bidirectionalAlone = openStream(headset, withKind(3, personaFrame(1, 1, 4)), true, bidirectional);
+    EXPECT_TRUE(sendingWasStopped(*bidirectionalAlone));
+    EXPECT_EQ(camera->frames.size(), 2u);
+    auto lastCamera = openStream(headset, withKind(3, personaFrame(1, 9, 4)), true, unidirectional);
+    EXPECT_EQ(camera->frames.size(), 3u);
+}
+
+TEST_F(InboundStreamsTest, ANewSessionIsNotKeptOutByTheStreamsOfTheOneBefore) {
+    auto first = authorizedHeadset();
+    auto held = openStream(first, withKind(3, personaFrame(1, 1, 4)), false, unidirectional);
+    run(broadcaster->endSession(nullptr, std::nullopt, true, true));
+    drain();
+    auto second = authorizedHeadset();
+    auto stream = openStream(second, withKind(3, personaFrame(1, 2, 4)), true, unidirectional);
+    ASSERT_EQ(camera->frames.size(), 2u);
+    EXPECT_EQ(camera->frames[1].frameID, 2u);
 }
 
 }  // namespace

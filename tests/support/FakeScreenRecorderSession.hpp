@@ -22,6 +22,7 @@ public:
     AsyncStream<std::optional<PairingPrompt>>& pairingPrompts() override { return pairingPrompts_; }
     AsyncStream<bool>& personaCameraSharingStates() override { return personaCameraSharingStates_; }
     AsyncStream<bool>& microphoneSharingStates() override { return microphoneSharingStates_; }
+    AsyncStream<std::monostate>& pairedPeerChanges() override { return pairedPeerChanges_; }
 
     asio::awaitable<bool> hasConnection() override {
         if (beforeConnectionAnswer) {
@@ -182,6 +183,7 @@ private:
     AsyncStream<std::optional<PairingPrompt>> pairingPrompts_;
     AsyncStream<bool> personaCameraSharingStates_;
     AsyncStream<bool> microphoneSharingStates_;
+    AsyncStream<std::monostate> pairedPeerChanges_;
 };
 
 }  // namespace quillbridge

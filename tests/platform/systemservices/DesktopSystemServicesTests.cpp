@@ -44,31 +44,43 @@ private:
     std::optional<std::string> old_;
 };
 
-TEST(LogindSessionLockerTest, LocksTheSessionThroughLogind) {
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+TEST(LogindSessionLockerTest, LocksTheSessionThroughLogindAgainAndAgain) {
     if (std::getenv("QUILLBRIDGE_TEST_LOGIND") == nullptr)
         GTEST_SKIP() << "needs the logind mock: run through tests/support/run-desktop-services.sh --logind";
     run("gdbus call --system --dest org.freedesktop.login1 --object-path /org/freedesktop/login1 "
         "--method org.freedesktop.DBus.Mock.AddSession c7 seat0 1000 tester true");
     ScopedEnvironment session("XDG_SESSION_ID", "c7");
     DesktopSystemServices services;
+    // The second lock goes over the connection the first one opened.
+    EXPECT_TRUE(services.lockScreen());
     EXPECT_TRUE(services.lockScreen());
     std::string calls =
         run("gdbus call --system --dest org.freedesktop.login1 --object-path "
             "/org/freedesktop/login1/session/c7 --method org.freedesktop.DBus.Mock.GetCalls");
-    EXPECT_NE(calls.find("'Lock'"), std::string::npos) << calls;
+    EXPECT_EQ(occurrences(calls, "'Lock'"), 2u) << calls;
 }
 
 TEST(LogindSessionLockerTest, MissingSessionOrBusIsAFailure) {
     if (std::getenv("QUILLBRIDGE_TEST_LOGIND") == nullptr)
         GTEST_SKIP() << "needs the logind mock: run through tests/support/run-desktop-services.sh --logind";
-    LogindSessionLocker locker;
     {
+        LogindSessionLocker locker;
         ScopedEnvironment session("XDG_SESSION_ID", "no-such-session");
         EXPECT_FALSE(locker.lockSession());
         EXPECT_FALSE(locker.lastError().empty());
     }
+    // A locker keeps its connection: only a new one looks for the bus again.
     ScopedEnvironment bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/quillbridge-bus");
+    LogindSessionLocker locker;
     EXPECT_FALSE(locker.lockSession());
+    EXPECT_NE(locker.lastError().find("no system bus"), std::string::npos) << locker.lastError();
 }
 
 TEST(PulseOutputVolumeTest, StepsTheDefaultOutputAndTogglesMute) {

@@ -4,17 +4,26 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "core/Bytes.hpp"
+#include "input/ClipboardMimeMapping.hpp"
 #include "input/DesktopClipboard.hpp"
+#include "wire/ClipboardUniformType.hpp"
 
 namespace quillbridge {
 
-// A desktop clipboard in memory, holding items of typed values. A value written as text reads back as
-// text and as its UTF-8 bytes; a value written as bytes reads back as bytes and as text. Each item
-// counts the values read from it, so tests can see what a capture did not read.
+// A desktop clipboard in memory that keeps what is written as the X11 clipboard adapter (QtDesktopClipboard)
+// does: the written items are merged into the one item of formats the X11 clipboard holds
+// (ClipboardMimeMapping::merge), a write that leaves no format is refused, and reading shows that item the
+// way the adapter shows it (ClipboardMimeMapping::itemLayouts): one item per file, the first also with every
+// other format. Tests of a capture may also set `contents` to any items, as another desktop could report
+// them.
+//
+// A value held as text reads back as text and as its UTF-8 bytes; a value held as bytes reads back as bytes
+// and as text. Each item counts the values read from it, so tests can see what a capture did not read.
 class FakeDesktopClipboard final : public DesktopClipboard {
 public:
     using Value = std::variant<std::string, Bytes>;
@@ -46,15 +55,44 @@ public:
         writes.push_back(items);
         if (refusesWrites)
             return false;
-        std::vector<Item> written;
-        for (const auto& item : items) {
-            Item entries;
-            for (const auto& value : item.values)
-                entries.push_back({value.typeIdentifier, value.value});
-            written.push_back(std::move(entries));
-        }
-        contents = std::move(written);
+        auto formats = ClipboardMimeMapping::merge(items);
+        if (formats.empty())
+            return false;
+        contents = itemsShowing(formats);
         return true;
+    }
+
+    // The items the adapter shows for the X11 clipboard holding these formats.
+    static std::vector<Item> itemsShowing(const std::vector<DesktopClipboardFormat>& formats) {
+        std::vector<std::string> names;
+        for (const auto& format : formats)
+            names.push_back(format.mimeType);
+        auto value = [&](std::string_view name) -> std::optional<std::string> {
+            for (const auto& format : formats) {
+                if (format.mimeType == name)
+                    return std::string(asText(format.data));
+            }
+            return std::nullopt;
+        };
+        const auto urlType = ClipboardUniformType::url().identifier();
+        const auto textType = ClipboardUniformType::utf8PlainText().identifier();
+        std::vector<Item> items;
+        for (const auto& layout : ClipboardMimeMapping::itemLayouts(names, value)) {
+            Item entries;
+            if (layout.fileURL)
+                entries.push_back(
+                    {std::string(ClipboardUniformType::fileURL().identifier()), *layout.fileURL});
+            for (const auto& [type, name] : layout.formats) {
+                if (type == urlType)
+                    entries.push_back({type, *layout.link});
+                else if (type == textType)
+                    entries.push_back({type, *value(name)});
+                else
+                    entries.push_back({type, toBytes(*value(name))});
+            }
+            items.push_back(std::move(entries));
+        }
+        return items;
     }
 
 private:

@@ -18,14 +18,60 @@ bool SdBusEventLoop::start() {
     if (!bus_) {
         return false;
     }
-    return thread_.start([this] { return turn(); });
+    std::lock_guard lock(postedMutex_);
+    running_ = true;
+    const bool started = thread_.start([this] {
+        if (turn()) {
+            return true;
+        }
+        dropPostedWork();
+        return false;
+    });
+    if (!started) {
+        running_ = false;
+    }
+    return started;
 }
 
 void SdBusEventLoop::stop() {
+    {
+        std::lock_guard lock(postedMutex_);
+        running_ = false;
+    }
     thread_.stop();
+    dropPostedWork();
+}
+
+void SdBusEventLoop::dropPostedWork() {
+    std::deque<std::function<void(sd_bus*)>> dropped;
+    std::lock_guard lock(postedMutex_);
+    running_ = false;
+    dropped.swap(posted_);
+}
+
+bool SdBusEventLoop::post(std::function<void(sd_bus*)> work) {
+    std::lock_guard lock(postedMutex_);
+    if (!running_) {
+        return false;
+    }
+    posted_.push_back(std::move(work));
+    thread_.wake();
+    return true;
+}
+
+void SdBusEventLoop::runPostedWork() {
+    std::deque<std::function<void(sd_bus*)>> work;
+    {
+        std::lock_guard lock(postedMutex_);
+        work.swap(posted_);
+    }
+    for (auto& item : work) {
+        item(bus_.get());
+    }
 }
 
 bool SdBusEventLoop::turn() {
+    runPostedWork();
     int processed = sd_bus_process(bus_.get(), nullptr);
     if (processed < 0) {
         return false;
@@ -48,6 +94,47 @@ bool SdBusEventLoop::turn() {
     }
     int ready = thread_.wait(fd, events, timeoutMilliseconds);
     return ready >= 0 || errno == EINTR;
+}
+
+namespace {
+
+// What a call made without waiting keeps until its slot goes: the handler, and whether it ran.
+struct PendingSdBusReply {
+    SdBusReplyHandler replied;
+    bool hasRun = false;
+};
+
+int pendingReplyArrived(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+    auto* pending = static_cast<PendingSdBusReply*>(userdata);
+    pending->hasRun = true;
+    pending->replied(reply);
+    return 0;
+}
+
+void pendingReplySlotDestroyed(void* userdata) {
+    auto* pending = static_cast<PendingSdBusReply*>(userdata);
+    if (!pending->hasRun) {
+        pending->replied(nullptr);
+    }
+    delete pending;
+}
+
+}  // namespace
+
+int callSdBusMethodAsync(sd_bus* bus, sd_bus_message* call, SdBusReplyHandler replied,
+                         std::uint64_t timeoutMicroseconds) {
+    auto pending = std::make_unique<PendingSdBusReply>(PendingSdBusReply{std::move(replied)});
+    sd_bus_slot* slot = nullptr;
+    int result = sd_bus_call_async(bus, &slot, call, pendingReplyArrived, pending.get(), timeoutMicroseconds);
+    if (result < 0) {
+        return result;
+    }
+    // From here the slot owns the handler; the bus owns the slot until the reply came or the bus goes.
+    sd_bus_slot_set_destroy_callback(slot, pendingReplySlotDestroyed);
+    pending.release();
+    sd_bus_slot_set_floating(slot, 1);
+    sd_bus_slot_unref(slot);
+    return 0;
 }
 
 std::optional<bool> readChangedBooleanProperty(sd_bus_message* message, const std::string& interface,

@@ -1,18 +1,17 @@
 #include "platform/linux/qt/QtDesktopClipboard.hpp"
 
 #include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <QByteArray>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QString>
-#include <QStringList>
-#include <QUrl>
 
 #include "input/ClipboardMimeMapping.hpp"
-#include "input/ClipboardURL.hpp"
 #include "wire/ClipboardUniformType.hpp"
 
 namespace quillbridge {
@@ -26,20 +25,6 @@ const QMimeData* currentMimeData() {
 bool isType(std::string_view typeIdentifier, const ClipboardUniformType& type) {
     auto found = ClipboardUniformType::withIdentifier(typeIdentifier);
     return found && *found == type;
-}
-
-// The URLs that the clipboard's file-list formats name, in the order of the first format that has any.
-std::vector<std::string> listedURLs(const QMimeData& data) {
-    for (auto mime : {ClipboardMimeMapping::uriListMimeType, ClipboardMimeMapping::copiedFilesMimeType}) {
-        auto name = QString::fromUtf8(mime.data(), static_cast<qsizetype>(mime.size()));
-        if (!data.hasFormat(name))
-            continue;
-        auto bytes = data.data(name);
-        auto urls = ClipboardMimeMapping::listedURLs(mime, std::string_view(bytes.constData(), bytes.size()));
-        if (!urls.empty())
-            return urls;
-    }
-    return {};
 }
 
 // One item of the clipboard: a file URL, and (for the first item) the clipboard's other formats.
@@ -113,45 +98,24 @@ std::optional<std::vector<std::unique_ptr<DesktopClipboardItem>>> QtDesktopClipb
     const auto* data = currentMimeData();
     if (!data)
         return std::nullopt;
-
-    std::vector<std::string> fileURLs;
-    std::optional<std::string> link;
-    for (auto& url : listedURLs(*data)) {
-        if (ClipboardURL::isFileURL(url))
-            fileURLs.push_back(std::move(url));
-        else if (!link && ClipboardURL::linkString(url))
-            link = std::move(url);
-    }
-
-    std::vector<std::pair<std::string, QString>> formats;
-    for (const auto& format : data->formats()) {
-        auto name = format.toStdString();
-        auto type = ClipboardMimeMapping::typeIdentifier(name);
-        if (!type)
-            continue;
-        if (ClipboardMimeMapping::isFileListMimeType(name)) {
-            // The list formats are read above: its links travel as the URL type, its files as items.
-            if (!link)
-                continue;
-            type = std::string(ClipboardUniformType::url().identifier());
-        }
-        if (std::ranges::any_of(formats, [&](const auto& entry) { return entry.first == *type; }))
-            continue;
-        formats.emplace_back(std::move(*type), format);
-    }
+    std::vector<std::string> formatNames;
+    for (const auto& format : data->formats())
+        formatNames.push_back(format.toStdString());
+    auto value = [data](std::string_view name) -> std::optional<std::string> {
+        auto format = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+        if (!data->hasFormat(format))
+            return std::nullopt;
+        auto bytes = data->data(format);
+        return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    };
 
     std::vector<std::unique_ptr<DesktopClipboardItem>> items;
-    if (fileURLs.empty()) {
-        if (!formats.empty())
-            items.push_back(std::make_unique<QtClipboardItem>(std::nullopt, link, std::move(formats)));
-        return items;
-    }
-    for (std::size_t index = 0; index < fileURLs.size(); ++index) {
-        std::vector<std::pair<std::string, QString>> itemFormats;
-        if (index == 0)
-            itemFormats = formats;
-        items.push_back(std::make_unique<QtClipboardItem>(fileURLs[index], index == 0 ? link : std::nullopt,
-                                                          std::move(itemFormats)));
+    for (auto& layout : ClipboardMimeMapping::itemLayouts(formatNames, value)) {
+        std::vector<std::pair<std::string, QString>> formats;
+        for (auto& [type, name] : layout.formats)
+            formats.emplace_back(std::move(type), QString::fromStdString(name));
+        items.push_back(std::make_unique<QtClipboardItem>(std::move(layout.fileURL), std::move(layout.link),
+                                                          std::move(formats)));
     }
     return items;
 }

@@ -28,8 +28,7 @@ bool WakeableEventThread::start(std::function<bool()> turn) {
 void WakeableEventThread::stop() {
     if (thread_.joinable()) {
         stopping_ = true;
-        std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+        wake();
         thread_.join();
     }
     if (wakeFd_ >= 0) {
@@ -38,9 +37,20 @@ void WakeableEventThread::stop() {
     }
 }
 
+void WakeableEventThread::wake() const {
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
 int WakeableEventThread::wait(int fd, short events, int timeoutMilliseconds) const {
     pollfd fds[2] = {{fd, events, 0}, {wakeFd_, POLLIN, 0}};
-    return poll(fds, 2, timeoutMilliseconds);
+    const int ready = poll(fds, 2, timeoutMilliseconds);
+    if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+        // Taken back, so that the next wait waits again; a stop is seen through `stopping_`.
+        std::uint64_t count = 0;
+        [[maybe_unused]] ssize_t read = ::read(wakeFd_, &count, sizeof count);
+    }
+    return ready;
 }
 
 void WakeableEventThread::run() {

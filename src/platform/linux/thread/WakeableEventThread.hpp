@@ -7,7 +7,8 @@
 namespace quillbridge {
 
 // A thread that runs one event loop, turn after turn, and waits between turns on one descriptor. stop()
-// wakes it from that wait through an eventfd, so it ends promptly however long the wait would have lasted.
+// wakes it from that wait through an eventfd, so it ends promptly however long the wait would have lasted;
+// wake() does the same without stopping it, so that the next turn comes at once.
 class WakeableEventThread {
 public:
     WakeableEventThread() = default;
@@ -21,9 +22,11 @@ public:
     bool start(std::function<bool()> turn);
     // Returns once the thread has ended; no turn runs afterwards.
     void stop();
-    // On the thread: waits until `fd` is ready for `events`, stop() is called or `timeoutMilliseconds` have
-    // passed (negative: no limit). Returns what poll(2) returns: 0 on timeout, negative on failure (errno
-    // set).
+    // Ends the thread's current or next wait at once. Call it only between start() and stop().
+    void wake() const;
+    // On the thread: waits until `fd` is ready for `events`, stop() or wake() is called or
+    // `timeoutMilliseconds` have passed (negative: no limit). Returns what poll(2) returns: 0 on timeout,
+    // negative on failure (errno set).
     int wait(int fd, short events, int timeoutMilliseconds) const;
 
 private:

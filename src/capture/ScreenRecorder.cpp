@@ -63,6 +63,9 @@ void ScreenRecorder::start() {
             self->handleCaptureStopped(failure);
         }
     });
+    // Before any task starts: a recorder made off the main actor has its tasks running at once, and they
+    // reach the microphone dispatcher that device sharing sets up.
+    startDeviceSharing();
 
     // The effective codec goes to the session before any frame is encoded.
     spawnOnMainActor("video codec", [codec = effectiveVideoCodec()](ScreenRecorder& self) {
@@ -120,7 +123,6 @@ void ScreenRecorder::start() {
             }
         },
         "paired-peer changes");
-    startDeviceSharing();
     pairedPeerLoadTask_ = Task::spawn(
         dependencies_.mainActor,
         [weakSelf, session]() -> asio::awaitable<void> {

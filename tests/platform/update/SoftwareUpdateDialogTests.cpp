@@ -1,6 +1,8 @@
 #include "platform/linux/update/SoftwareUpdateDialog.hpp"
 
 #include <gtest/gtest.h>
+#include <cstdlib>
+
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -29,7 +31,8 @@ protected:
 TEST_F(SoftwareUpdateDialogTest, OffersTheUpdateWithItsNotesAsPlainText) {
     AppcastItem item;
     item.displayVersionString = "1.5.0";
-    item.releaseNotes = "<img src=\"https://tracker.example/x.png\">Faster <b>streams</b>";
+    item.releaseNotes = "<img src=\"https://tracker.example/x.png\">Faster <b>streams</b>\n\nFixes:\n- The "
+                        "camera starts sooner.\n- Pairing codes are read aloud.";
     dialog.showUpdate(item, "1.4.0");
     EXPECT_TRUE(window().isVisible());
     EXPECT_EQ(window().windowTitle(), QStringLiteral("Software Update"));
@@ -42,6 +45,11 @@ TEST_F(SoftwareUpdateDialogTest, OffersTheUpdateWithItsNotesAsPlainText) {
     EXPECT_TRUE(window().skipButton->isVisible());
     EXPECT_TRUE(window().laterButton->isVisible());
     EXPECT_FALSE(window().progress->isVisible());
+
+    // QUILLBRIDGE_SCREENSHOT_FOLDER=DIR keeps a picture of the window for a person to look at.
+    if (const char* folder = std::getenv("QUILLBRIDGE_SCREENSHOT_FOLDER")) {
+        window().grab().save(QString::fromUtf8(folder) + QStringLiteral("/software-update-window.png"));
+    }
 
     window().installButton->click();
     window().skipButton->click();

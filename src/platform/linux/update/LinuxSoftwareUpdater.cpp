@@ -241,8 +241,10 @@ void LinuxSoftwareUpdater::feedArrived(QNetworkReply* reply) {
         return;
     }
     if (scheduled) {
-        if (!delegate_.standardUserDriverShouldHandleShowingScheduledUpdate(item, false) ||
-            !options_.makeUserInterface) {
+        // Without gentle reminders the delegate cannot announce it: the window shows it.
+        const bool windowShows = !delegate_.supportsGentleScheduledUpdateReminders() ||
+                                 delegate_.standardUserDriverShouldHandleShowingScheduledUpdate(item, false);
+        if (!windowShows || !options_.makeUserInterface) {
             delegate_.standardUserDriverWillHandleShowingUpdate(false, item, {.userInitiated = false});
             finishCycle(std::nullopt);
             return;

@@ -25,6 +25,7 @@
 #include "PipedChildProcess.hpp"
 #include "app/HostUpdateController.hpp"
 #include "core/Base64.hpp"
+#include "platform/linux/update/QProcessUpdateCommandRunner.hpp"
 #include "platform/linux/update/UpdateArchiveVerifier.hpp"
 
 namespace quillbridge {
@@ -632,6 +633,39 @@ TEST(UpdateArchiveVerifierTest, ChecksLengthThenSignature) {
     EXPECT_EQ(UpdateArchiveVerifier::verify(file, contents.size(), goodSignature, key).error(),
               UpdateArchiveFailure::badSignature);
     fs::remove(file);
+}
+
+}  // namespace
+}  // namespace quillbridge
+
+namespace quillbridge {
+namespace {
+
+TEST(QProcessUpdateCommandRunnerTest, ReportsTheExitStatusOrThatTheProgramCouldNotRun) {
+    struct Case {
+        std::string program;
+        std::vector<std::string> arguments;
+        std::optional<int> expected;
+    };
+    const std::vector<Case> cases = {
+        {"/bin/sh", {"-c", "exit 0"}, 0},
+        {"/bin/sh", {"-c", "exit 126"}, 126},
+        {"/bin/sh", {"-c", "kill -9 $$"}, std::nullopt},
+        {"/nonexistent/pkexec", {}, std::nullopt},
+    };
+    for (const auto& entry : cases) {
+        QProcessUpdateCommandRunner runner;
+        int calls = 0;
+        std::optional<int> status = -1;
+        runner.run(entry.program, entry.arguments, [&](std::optional<int> exitStatus) {
+            ++calls;
+            status = exitStatus;
+        });
+        ASSERT_TRUE(spinUntil([&] { return calls > 0; })) << entry.program;
+        settle();
+        EXPECT_EQ(calls, 1) << entry.program;
+        EXPECT_EQ(status, entry.expected) << entry.program << " " << entry.arguments.back();
+    }
 }
 
 }  // namespace

@@ -31,8 +31,9 @@ protected:
 TEST_F(SoftwareUpdateDialogTest, OffersTheUpdateWithItsNotesAsPlainText) {
     AppcastItem item;
     item.displayVersionString = "1.5.0";
-    item.releaseNotes = "<img src=\"https://tracker.example/x.png\">Faster <b>streams</b>\n\nFixes:\n- The "
-                        "camera starts sooner.\n- Pairing codes are read aloud.";
+    item.releaseNotes =
+        "<img src=\"https://tracker.example/x.png\">Faster <b>streams</b>\n\nFixes:\n- The "
+        "camera starts sooner.\n- Pairing codes are read aloud.";
     dialog.showUpdate(item, "1.4.0");
     EXPECT_TRUE(window().isVisible());
     EXPECT_EQ(window().windowTitle(), QStringLiteral("Software Update"));

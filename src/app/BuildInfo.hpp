@@ -17,6 +17,10 @@ struct BuildInfo {
     // The product's support and privacy-policy pages.
     static std::optional<std::string> supportURL();
     static std::optional<std::string> privacyPolicyURL();
+    // The release configuration of the updater: the update feed's address ("SUFeedURL") and the Base64
+    // Ed25519 public key that signs the packages ("SUPublicEDKey").
+    static std::optional<std::string> updateFeedURL();
+    static std::optional<std::string> updatePublicEDKey();
 };
 
 }  // namespace quillbridge

@@ -18,8 +18,11 @@ MacHostApp::MacHostApp(Environment environment) : mainActor_(environment.mainAct
                                                                    : HostAppActivationController::shared();
     // 4. The root model (capture, the session, the mute controller).
     screenRecorder_ = environment.makeScreenRecorder(*this);
-    // 5 to 7, the pairing prompt presenter, the update controller and the notification controller, come
-    // here, in that order, each given the objects before it.
+    // 5. The pairing prompt presenter comes here.
+    // 6. The update controller.
+    updateController_ = std::make_shared<HostUpdateController>(
+        environment.updateReleaseConfiguration, environment.makeUpdaterController, appActivationController_);
+    // 7. The notification controller comes here.
     // 8. The onboarding coordinator.
     permissionOnboarding_ =
         std::make_shared<PermissionOnboardingCoordinator>(PermissionOnboardingCoordinator::Dependencies{

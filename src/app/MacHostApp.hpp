@@ -8,6 +8,7 @@
 
 #include "app/HostAppActivationController.hpp"
 #include "app/HostApplication.hpp"
+#include "app/HostUpdateController.hpp"
 #include "app/MacHostApplicationDelegate.hpp"
 #include "app/PermissionOnboardingCoordinator.hpp"
 #include "app/ScenePhase.hpp"
@@ -33,6 +34,9 @@ public:
         std::function<std::shared_ptr<DefaultsStore>()> standardDefaults;
         // Empty: the shared instance.
         std::shared_ptr<HostAppActivationController> appActivationController;
+        // The updater's release configuration and the updater itself; none: updating is not configured.
+        HostUpdateController::ReleaseConfiguration updateReleaseConfiguration;
+        SoftwareUpdaterControllerFactory makeUpdaterController;
     };
 
     explicit MacHostApp(Environment environment);
@@ -47,6 +51,7 @@ public:
         return appActivationController_;
     }
     const std::shared_ptr<ScreenRecorder>& screenRecorder() const { return screenRecorder_; }
+    const std::shared_ptr<HostUpdateController>& updateController() const { return updateController_; }
     const std::shared_ptr<PermissionOnboardingCoordinator>& permissionOnboarding() const {
         return permissionOnboarding_;
     }
@@ -64,6 +69,7 @@ private:
     ScenePhase scenePhase_ = ScenePhase::inactive;
     std::shared_ptr<HostAppActivationController> appActivationController_;
     std::shared_ptr<ScreenRecorder> screenRecorder_;
+    std::shared_ptr<HostUpdateController> updateController_;
     std::shared_ptr<PermissionOnboardingCoordinator> permissionOnboarding_;
 };
 

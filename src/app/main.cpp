@@ -27,11 +27,15 @@
 #include "app/QtHostApplication.hpp"
 #include "app/SingleInstanceChannel.hpp"
 #include "app/TerminationSignals.hpp"
+#include "core/Base64.hpp"
 #include "core/Logger.hpp"
 #include "core/MainActorExecutor.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/journal/JournalLogSink.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
+#include "platform/linux/update/LinuxSoftwareUpdater.hpp"
+#include "platform/linux/update/QProcessUpdateCommandRunner.hpp"
+#include "platform/linux/update/SoftwareUpdateDialog.hpp"
 
 namespace quillbridge {
 namespace {
@@ -68,7 +72,25 @@ void destroyOffTheMainThread(std::unique_ptr<LinuxHostServices> services) {
     destroyer.join();
 }
 
-int run(int argc, char** argv) {
+// The updater of a configured build: it installs packages through pkexec and asks for a restart.
+SoftwareUpdaterControllerFactory makeUpdaterController(
+    const std::function<std::shared_ptr<DefaultsStore>()>& defaults, std::function<void()> restartHost) {
+    return [defaults,
+            restartHost](SoftwareUpdaterDelegate& delegate) -> std::unique_ptr<SoftwareUpdaterController> {
+        LinuxSoftwareUpdater::Options options;
+        options.feedURL = BuildInfo::updateFeedURL().value_or("");
+        options.publicKey = decodeBase64(BuildInfo::updatePublicEDKey().value_or("")).value_or(Bytes{});
+        options.currentVersion = BuildInfo::buildNumber().value_or("0");
+        options.currentDisplayVersion = BuildInfo::shortVersion().value_or("Unknown");
+        options.defaults = defaults();
+        options.commandRunner = std::make_shared<QProcessUpdateCommandRunner>();
+        options.makeUserInterface = [] { return std::make_unique<SoftwareUpdateDialog>(); };
+        options.restartHost = restartHost;
+        return std::make_unique<LinuxSoftwareUpdater>(std::move(options), delegate);
+    };
+}
+
+int run(int argc, char** argv, std::string& restartProgram) {
     // On a terminal the log goes there; started by the desktop, to the journal when there is one.
     if (::isatty(STDERR_FILENO) == 0) {
         useSystemJournalWhenPresent();
@@ -118,6 +140,14 @@ int run(int argc, char** argv) {
     auto application = std::make_shared<QtHostApplication>();
     std::unique_ptr<LinuxHostServices> services;
     std::unique_ptr<MacHostApp> app;
+    // An installed update restarts the host: it quits as usual and then runs the new program in its place.
+    // The path is taken now: once the package manager has replaced the program, the running process's own
+    // link names the deleted file.
+    auto restartHost = [&restartProgram, application,
+                        program = QCoreApplication::applicationFilePath().toStdString()] {
+        restartProgram = program;
+        application->terminate();
+    };
     try {
         app = std::make_unique<MacHostApp>(MacHostApp::Environment{
             .mainActor = mainActor,
@@ -137,6 +167,9 @@ int run(int argc, char** argv) {
                 },
             .standardDefaults = [&] { return services->sharedDefaults(); },
             .appActivationController = nullptr,
+            .updateReleaseConfiguration = {BuildInfo::updateFeedURL(), BuildInfo::updatePublicEDKey()},
+            .makeUpdaterController =
+                makeUpdaterController([&] { return services->sharedDefaults(); }, restartHost),
         });
     } catch (const std::exception& failure) {
         logger.fault("Quillbridge Host cannot start: ", failure.what());
@@ -171,5 +204,12 @@ int run(int argc, char** argv) {
 }  // namespace quillbridge
 
 int main(int argc, char** argv) {
-    return quillbridge::run(argc, argv);
+    std::string restartProgram;
+    const int status = quillbridge::run(argc, argv, restartProgram);
+    if (!restartProgram.empty()) {
+        // The single-instance socket and every window are gone by now: the new program starts afresh.
+        ::execv(restartProgram.c_str(), argv);
+        std::perror("quillbridge-host: cannot restart");
+    }
+    return status;
 }

@@ -44,6 +44,8 @@ protected:
                 },
             .standardDefaults = [this] { return defaults; },
             .appActivationController = activationController,
+            .updateReleaseConfiguration = {},
+            .makeUpdaterController = nullptr,
         });
         settle();
     }

@@ -18,19 +18,33 @@ MacHostApp::MacHostApp(Environment environment) : mainActor_(environment.mainAct
                                                                    : HostAppActivationController::shared();
     // 4. The root model (capture, the session, the mute controller).
     screenRecorder_ = environment.makeScreenRecorder(*this);
-    // 5 to 7, the pairing prompt presenter, the update controller and the notification controller, come
-    // here, in that order, each given the objects before it.
+    const auto standardDefaults = environment.standardDefaults();
+    // 5. The pairing prompt presenter.
+    pairingPromptPresenter_ =
+        std::make_shared<PairingPromptPresenter>(screenRecorder_, appActivationController_, mainActor_);
+    // 6, the update controller, comes here.
+    // 7. The notification controller.
+    if (environment.makeNotificationCenter) {
+        if (auto center = environment.makeNotificationCenter()) {
+            notificationController_ =
+                std::make_unique<HostNotificationController>(HostNotificationController::Dependencies{
+                    mainActor_, screenRecorder_, pairingPromptPresenter_,
+                    HostNotificationController::UpdateControllerLink{}, std::move(center), standardDefaults});
+        }
+    }
     // 8. The onboarding coordinator.
     permissionOnboarding_ =
         std::make_shared<PermissionOnboardingCoordinator>(PermissionOnboardingCoordinator::Dependencies{
-            mainActor_, screenRecorder_, appActivationController_, environment.standardDefaults(),
+            mainActor_, screenRecorder_, appActivationController_, standardDefaults,
             [this] { permissionFlowDidComplete(); }});
     // 10. The delegate's weak references.
     applicationDelegate_->setReferences(screenRecorder_, permissionOnboarding_, appActivationController_);
 }
 
 void MacHostApp::permissionFlowDidComplete() {
-    // The notification controller asks for its authorisation here.
+    if (notificationController_) {
+        notificationController_->requestAuthorization();
+    }
 }
 
 void MacHostApp::handleScenePhaseChange(ScenePhase, ScenePhase newPhase) {

@@ -8,7 +8,10 @@
 
 #include "app/HostAppActivationController.hpp"
 #include "app/HostApplication.hpp"
+#include "app/HostNotificationCenter.hpp"
+#include "app/HostNotificationController.hpp"
 #include "app/MacHostApplicationDelegate.hpp"
+#include "app/PairingPromptPresenter.hpp"
 #include "app/PermissionOnboardingCoordinator.hpp"
 #include "app/ScenePhase.hpp"
 #include "capture/ScreenRecorder.hpp"
@@ -33,6 +36,8 @@ public:
         std::function<std::shared_ptr<DefaultsStore>()> standardDefaults;
         // Empty: the shared instance.
         std::shared_ptr<HostAppActivationController> appActivationController;
+        // The desktop's notification service; empty: the host posts no notifications.
+        std::function<std::shared_ptr<HostNotificationCenter>()> makeNotificationCenter;
     };
 
     explicit MacHostApp(Environment environment);
@@ -47,6 +52,13 @@ public:
         return appActivationController_;
     }
     const std::shared_ptr<ScreenRecorder>& screenRecorder() const { return screenRecorder_; }
+    const std::shared_ptr<PairingPromptPresenter>& pairingPromptPresenter() const {
+        return pairingPromptPresenter_;
+    }
+    // Nothing without a notification service.
+    const std::unique_ptr<HostNotificationController>& notificationController() const {
+        return notificationController_;
+    }
     const std::shared_ptr<PermissionOnboardingCoordinator>& permissionOnboarding() const {
         return permissionOnboarding_;
     }
@@ -64,6 +76,8 @@ private:
     ScenePhase scenePhase_ = ScenePhase::inactive;
     std::shared_ptr<HostAppActivationController> appActivationController_;
     std::shared_ptr<ScreenRecorder> screenRecorder_;
+    std::shared_ptr<PairingPromptPresenter> pairingPromptPresenter_;
+    std::unique_ptr<HostNotificationController> notificationController_;
     std::shared_ptr<PermissionOnboardingCoordinator> permissionOnboarding_;
 };
 

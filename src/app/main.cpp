@@ -31,6 +31,7 @@
 #include "core/MainActorExecutor.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/journal/JournalLogSink.hpp"
+#include "platform/linux/notifications/FreedesktopNotificationCenter.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
 
 namespace quillbridge {
@@ -137,6 +138,7 @@ int run(int argc, char** argv) {
                 },
             .standardDefaults = [&] { return services->sharedDefaults(); },
             .appActivationController = nullptr,
+            .makeNotificationCenter = [] { return std::make_shared<FreedesktopNotificationCenter>(); },
         });
     } catch (const std::exception& failure) {
         logger.fault("Quillbridge Host cannot start: ", failure.what());

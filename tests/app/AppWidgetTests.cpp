@@ -100,6 +100,7 @@ protected:
             .makeScreenRecorder = [this](const MacHostApp&) { return recorder; },
             .standardDefaults = [this] { return defaults; },
             .appActivationController = activationController,
+            .makeNotificationCenter = nullptr,
         });
         if (withScenes) {
             scenes = std::make_unique<HostScenes>(*app, *hostApplication);

@@ -44,6 +44,7 @@ protected:
                 },
             .standardDefaults = [this] { return defaults; },
             .appActivationController = activationController,
+            .makeNotificationCenter = nullptr,
         });
         settle();
     }

@@ -44,6 +44,8 @@ protected:
         controller.reset();
         center.reset();
         presenter.reset();
+        // Windows closed on a later turn go before the recorder's main actor does.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         stopService();
     }
 
@@ -174,7 +176,7 @@ TEST_F(HostNotificationsDbusTest, PairingNotificationIsPostedReplacedClickedAndW
     // The service reads markup: the headset's name is escaped so it shows as it is.
     EXPECT_EQ(
         notifies[0].at(4).toString(),
-        QStringLiteral("Robin &amp; Kim&#39;s &lt;i&gt;Vision Pro&lt;/i&gt; is requesting to pair. Click to "
+        QStringLiteral("Robin &amp; Kim's &lt;i&gt;Vision Pro&lt;/i&gt; is requesting to pair. Click to "
                        "enter the PIN."));
     EXPECT_TRUE(notifies[0].at(5).toStringList().contains(QStringLiteral("default")));
     EXPECT_EQ(hintsOf(notifies[0]).value(QStringLiteral("sound-name")).toString(),
@@ -189,7 +191,7 @@ TEST_F(HostNotificationsDbusTest, PairingNotificationIsPostedReplacedClickedAndW
     const uint firstID = 1;
     EXPECT_EQ(notifies[1].at(1).toUInt(), firstID) << "replaces_id";
     EXPECT_EQ(notifies[1].at(4).toString(),
-              QStringLiteral("Kim&#39;s Vision Pro is requesting to pair. Click to enter the PIN."));
+              QStringLiteral("Kim's Vision Pro is requesting to pair. Click to enter the PIN."));
     waitUntil([&] { return deliveredOf(*center) == std::vector<std::string>{"pairing"}; });
 
     // A click on it (the service's default action) opens the prompt window.

@@ -37,6 +37,8 @@ void processQtEvents() {
 class PairingPromptTest : public AppTest {
 protected:
     void SetUp() override { makeRecorder(); }
+    // Windows closed on a later turn go before the recorder's main actor does.
+    void TearDown() override { processQtEvents(); }
 
     ScreenRecorder::PairingPrompt makePrompt(double secondsLeft = 60, int attempts = 3) {
         ScreenRecorder::PairingPrompt prompt;

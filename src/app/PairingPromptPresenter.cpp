@@ -3,6 +3,8 @@
 #include <utility>
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <asio/post.hpp>
 
@@ -27,6 +29,10 @@ public:
         stack->addWidget(
             new PairingPromptView(std::move(recorder), std::move(mainActor), this, std::move(currentDate)));
         setFixedSize(PairingPromptPresenter::windowWidth, PairingPromptPresenter::windowHeight);
+        // Centred on the screen it opens on.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            move(screen->availableGeometry().center() - rect().center());
+        }
     }
 
 protected:

@@ -48,5 +48,5 @@ if(NOT QUILLBRIDGE_FUZZ)
   # The virtual camera and microphone programs.
   pkg_check_modules(PIPEWIRE REQUIRED IMPORTED_TARGET libpipewire-0.3)
   # Desktop integration (clipboard, tray, windows).
-  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Network DBus Test)
 endif()

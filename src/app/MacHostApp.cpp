@@ -18,22 +18,55 @@ MacHostApp::MacHostApp(Environment environment) : mainActor_(environment.mainAct
                                                                    : HostAppActivationController::shared();
     // 4. The root model (capture, the session, the mute controller).
     screenRecorder_ = environment.makeScreenRecorder(*this);
-    // 5. The pairing prompt presenter comes here.
+    const auto standardDefaults = environment.standardDefaults();
+    // 5. The pairing prompt presenter.
+    pairingPromptPresenter_ =
+        std::make_shared<PairingPromptPresenter>(screenRecorder_, appActivationController_, mainActor_);
     // 6. The update controller.
     updateController_ = std::make_shared<HostUpdateController>(
         environment.updateReleaseConfiguration, environment.makeUpdaterController, appActivationController_);
-    // 7. The notification controller comes here.
+    // 7. The notification controller.
+    if (environment.makeNotificationCenter) {
+        if (auto center = environment.makeNotificationCenter()) {
+            std::weak_ptr<HostUpdateController> updates = updateController_;
+            HostNotificationController::UpdateControllerLink updateLink{
+                .setScheduledUpdateDidBecomeAvailable =
+                    [updates](
+                        HostNotificationController::UpdateControllerLink::ScheduledUpdateAction action) {
+                        if (auto controller = updates.lock())
+                            controller->scheduledUpdateDidBecomeAvailable = std::move(action);
+                    },
+                .hasUpdaterController =
+                    [updates] {
+                        auto controller = updates.lock();
+                        return controller != nullptr && controller->updaterController() != nullptr;
+                    },
+                .checkForUpdatesWithInterface =
+                    [updates] {
+                        auto controller = updates.lock();
+                        if (controller != nullptr && controller->updaterController() != nullptr)
+                            controller->updaterController()->updater().checkForUpdates();
+                    },
+            };
+            notificationController_ =
+                std::make_unique<HostNotificationController>(HostNotificationController::Dependencies{
+                    mainActor_, screenRecorder_, pairingPromptPresenter_, std::move(updateLink),
+                    std::move(center), standardDefaults});
+        }
+    }
     // 8. The onboarding coordinator.
     permissionOnboarding_ =
         std::make_shared<PermissionOnboardingCoordinator>(PermissionOnboardingCoordinator::Dependencies{
-            mainActor_, screenRecorder_, appActivationController_, environment.standardDefaults(),
+            mainActor_, screenRecorder_, appActivationController_, standardDefaults,
             [this] { permissionFlowDidComplete(); }});
     // 10. The delegate's weak references.
     applicationDelegate_->setReferences(screenRecorder_, permissionOnboarding_, appActivationController_);
 }
 
 void MacHostApp::permissionFlowDidComplete() {
-    // The notification controller asks for its authorisation here.
+    if (notificationController_) {
+        notificationController_->requestAuthorization();
+    }
 }
 
 void MacHostApp::handleScenePhaseChange(ScenePhase, ScenePhase newPhase) {

@@ -8,8 +8,11 @@
 
 #include "app/HostAppActivationController.hpp"
 #include "app/HostApplication.hpp"
+#include "app/HostNotificationCenter.hpp"
+#include "app/HostNotificationController.hpp"
 #include "app/HostUpdateController.hpp"
 #include "app/MacHostApplicationDelegate.hpp"
+#include "app/PairingPromptPresenter.hpp"
 #include "app/PermissionOnboardingCoordinator.hpp"
 #include "app/ScenePhase.hpp"
 #include "capture/ScreenRecorder.hpp"
@@ -37,6 +40,8 @@ public:
         // The updater's release configuration and the updater itself; none: updating is not configured.
         HostUpdateController::ReleaseConfiguration updateReleaseConfiguration;
         SoftwareUpdaterControllerFactory makeUpdaterController;
+        // The desktop's notification service; empty: the host posts no notifications.
+        std::function<std::shared_ptr<HostNotificationCenter>()> makeNotificationCenter;
     };
 
     explicit MacHostApp(Environment environment);
@@ -52,6 +57,13 @@ public:
     }
     const std::shared_ptr<ScreenRecorder>& screenRecorder() const { return screenRecorder_; }
     const std::shared_ptr<HostUpdateController>& updateController() const { return updateController_; }
+    const std::shared_ptr<PairingPromptPresenter>& pairingPromptPresenter() const {
+        return pairingPromptPresenter_;
+    }
+    // Nothing without a notification service.
+    const std::unique_ptr<HostNotificationController>& notificationController() const {
+        return notificationController_;
+    }
     const std::shared_ptr<PermissionOnboardingCoordinator>& permissionOnboarding() const {
         return permissionOnboarding_;
     }
@@ -70,6 +82,8 @@ private:
     std::shared_ptr<HostAppActivationController> appActivationController_;
     std::shared_ptr<ScreenRecorder> screenRecorder_;
     std::shared_ptr<HostUpdateController> updateController_;
+    std::shared_ptr<PairingPromptPresenter> pairingPromptPresenter_;
+    std::unique_ptr<HostNotificationController> notificationController_;
     std::shared_ptr<PermissionOnboardingCoordinator> permissionOnboarding_;
 };
 

@@ -32,6 +32,7 @@
 #include "core/MainActorExecutor.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/journal/JournalLogSink.hpp"
+#include "platform/linux/notifications/FreedesktopNotificationCenter.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
 #include "platform/linux/update/LinuxSoftwareUpdater.hpp"
 #include "platform/linux/update/QProcessUpdateCommandRunner.hpp"
@@ -170,6 +171,7 @@ int run(int argc, char** argv, std::string& restartProgram) {
             .updateReleaseConfiguration = {BuildInfo::updateFeedURL(), BuildInfo::updatePublicEDKey()},
             .makeUpdaterController =
                 makeUpdaterController([&] { return services->sharedDefaults(); }, restartHost),
+            .makeNotificationCenter = [] { return std::make_shared<FreedesktopNotificationCenter>(); },
         });
     } catch (const std::exception& failure) {
         logger.fault("Quillbridge Host cannot start: ", failure.what());

@@ -102,6 +102,7 @@ protected:
             .appActivationController = activationController,
             .updateReleaseConfiguration = {},
             .makeUpdaterController = nullptr,
+            .makeNotificationCenter = nullptr,
         });
         if (withScenes) {
             scenes = std::make_unique<HostScenes>(*app, *hostApplication);

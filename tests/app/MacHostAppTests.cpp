@@ -46,6 +46,7 @@ protected:
             .appActivationController = activationController,
             .updateReleaseConfiguration = {},
             .makeUpdaterController = nullptr,
+            .makeNotificationCenter = nullptr,
         });
         settle();
     }

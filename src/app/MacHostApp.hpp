@@ -9,9 +9,11 @@
 #include "app/HostAppActivationController.hpp"
 #include "app/HostApplication.hpp"
 #include "app/MacHostApplicationDelegate.hpp"
+#include "app/PermissionHelpPage.hpp"
 #include "app/PermissionOnboardingCoordinator.hpp"
 #include "app/ScenePhase.hpp"
 #include "capture/ScreenRecorder.hpp"
+#include "core/Clock.hpp"
 #include "pairing/DefaultsStore.hpp"
 
 namespace quillbridge {
@@ -33,6 +35,10 @@ public:
         std::function<std::shared_ptr<DefaultsStore>()> standardDefaults;
         // Empty: the shared instance.
         std::shared_ptr<HostAppActivationController> appActivationController;
+        // The help page the permission rows open in place of settings panes; empty: none (logged).
+        std::shared_ptr<PermissionHelpPage> permissionHelpPage;
+        // What the permission flow's polls sleep on; empty: the steady clock.
+        std::shared_ptr<Clock> clock;
     };
 
     explicit MacHostApp(Environment environment);
@@ -51,6 +57,8 @@ public:
         return permissionOnboarding_;
     }
     const asio::any_io_executor& mainActor() const { return mainActor_; }
+    // Opens a section of the permission help page (PermissionHelpPage's anchors).
+    OpenPermissionHelpSection openPermissionHelpSection() const;
 
     // The application's phase changed (never called for the first one).
     void handleScenePhaseChange(ScenePhase oldPhase, ScenePhase newPhase);
@@ -65,6 +73,7 @@ private:
     std::shared_ptr<HostAppActivationController> appActivationController_;
     std::shared_ptr<ScreenRecorder> screenRecorder_;
     std::shared_ptr<PermissionOnboardingCoordinator> permissionOnboarding_;
+    std::shared_ptr<PermissionHelpPage> permissionHelpPage_;
 };
 
 }  // namespace quillbridge

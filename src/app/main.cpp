@@ -29,6 +29,7 @@
 #include "app/TerminationSignals.hpp"
 #include "core/Logger.hpp"
 #include "core/MainActorExecutor.hpp"
+#include "platform/linux/desktop/XdgOpenPermissionHelpPage.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/journal/JournalLogSink.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
@@ -137,6 +138,9 @@ int run(int argc, char** argv) {
                 },
             .standardDefaults = [&] { return services->sharedDefaults(); },
             .appActivationController = nullptr,
+            .permissionHelpPage = std::make_shared<XdgOpenPermissionHelpPage>(
+                XdgOpenPermissionHelpPage::installedPage(BuildInfo::installPrefix())),
+            .clock = nullptr,
         });
     } catch (const std::exception& failure) {
         logger.fault("Quillbridge Host cannot start: ", failure.what());

@@ -100,6 +100,8 @@ protected:
             .makeScreenRecorder = [this](const MacHostApp&) { return recorder; },
             .standardDefaults = [this] { return defaults; },
             .appActivationController = activationController,
+            .permissionHelpPage = nullptr,
+            .clock = clock,
         });
         if (withScenes) {
             scenes = std::make_unique<HostScenes>(*app, *hostApplication);

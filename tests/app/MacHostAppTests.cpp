@@ -44,6 +44,8 @@ protected:
                 },
             .standardDefaults = [this] { return defaults; },
             .appActivationController = activationController,
+            .permissionHelpPage = nullptr,
+            .clock = clock,
         });
         settle();
     }

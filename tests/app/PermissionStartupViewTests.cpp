@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <string>
 #include <memory>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <QApplication>
@@ -138,6 +138,7 @@ TEST_F(PermissionStartupViewTest, StatusRowsFollowTheFlowAndDoneAppearsOnceEvery
             .clock = clock,
         });
     probe->screenCaptureGranted = false;
+    probe->syntheticInputGranted = false;
     scene->open();
     processEvents();
     EXPECT_TRUE(view->showsStatusList()) << "a later run shows the status list at once";
@@ -154,17 +155,26 @@ TEST_F(PermissionStartupViewTest, StatusRowsFollowTheFlowAndDoneAppearsOnceEvery
     EXPECT_EQ(helpPage.opened, std::vector<std::string>{"screen-capture"});
     EXPECT_FALSE(view->doneButton()->isVisible());
 
-    // Granted meanwhile: the next poll asks for Local Network, which waits for the probe's answer.
+    // Granted meanwhile: the next poll asks for Accessibility, refused as well.
     probe->screenCaptureGranted = true;
     nextPoll();
-    EXPECT_EQ(shownRows(), (std::vector<RowState>{granted, granted, requesting}));
+    EXPECT_EQ(shownRows(), (std::vector<RowState>{granted, needsSettings, upcoming}));
+    EXPECT_FALSE(openSettings->isVisible());
     openSettings->click();
     EXPECT_EQ(helpPage.opened.size(), 1u) << "a row that no longer needs the settings opens nothing";
+    view->openSettingsButton(Permission::accessibility)->click();
+    EXPECT_EQ(helpPage.opened, (std::vector<std::string>{"screen-capture", "accessibility"}));
+
+    // Then Local Network, which waits for the probe's answer.
+    probe->syntheticInputGranted = true;
+    nextPoll();
+    EXPECT_EQ(shownRows(), (std::vector<RowState>{granted, granted, requesting}));
     report(State::localNetworkPermissionDenied());
     processEvents();
     EXPECT_EQ(shownRows(), (std::vector<RowState>{granted, granted, needsSettings}));
     view->openSettingsButton(Permission::localNetwork)->click();
-    EXPECT_EQ(helpPage.opened, (std::vector<std::string>{"screen-capture", "local-network"}));
+    EXPECT_EQ(helpPage.opened,
+              (std::vector<std::string>{"screen-capture", "accessibility", "local-network"}));
     EXPECT_FALSE(view->doneButton()->isVisible());
 
     report(State::localNetworkPermissionGranted());

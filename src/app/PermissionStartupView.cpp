@@ -442,6 +442,13 @@ void PermissionStartupView::done() {
 
 void PermissionStartupView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (QWidget* host = window(); host != this && host != watchedWindow_) {
+        if (watchedWindow_) {
+            watchedWindow_->removeEventFilter(this);
+        }
+        watchedWindow_ = host;
+        host->installEventFilter(this);
+    }
     if (event->spontaneous() || isOnScreen_) {
         return;
     }
@@ -455,17 +462,18 @@ void PermissionStartupView::hideEvent(QHideEvent* event) {
     if (event->spontaneous() || !isOnScreen_) {
         return;
     }
-    disappeared();
-}
-
-void PermissionStartupView::disappeared() {
     isOnScreen_ = false;
     startTimer_.stop();
     environment_.permissionOnboarding->setupWindowDidDisappear();
+}
+
+bool PermissionStartupView::eventFilter(QObject* watched, QEvent* event) {
     // Closing the setup window in any other way than "Done" quits the host.
-    if (!isCompletingSetup_ && environment_.terminate) {
+    if (watched == watchedWindow_ && event->type() == QEvent::Close && !isCompletingSetup_ &&
+        environment_.terminate) {
         environment_.terminate();
     }
+    return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace quillbridge

@@ -23,7 +23,8 @@ class MandatoryPermissionStatusRow;
 // The setup window's content. Before the flow it explains the three permissions and waits for "Set Up
 // Permissions"; once the flow has started it shows one live status row per permission (a row that needs the
 // user's action opens the permission's section of the help page) and ends with "Done". Closing the window in
-// any other way than "Done" quits the host. Main thread only.
+// any other way than "Done" quits the host; its destruction at the application's end does not. Main thread
+// only.
 class PermissionStartupView final : public QWidget {
 public:
     using Permission = MandatoryPermissionSequence::Permission;
@@ -67,6 +68,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    // Watches the hosting window for its closing.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // Re-reads the coordinator and the recorder into the widgets.
@@ -75,12 +78,12 @@ private:
     void restartStartTask();
     void openSettings(Permission permission);
     void done();
-    void disappeared();
 
     Environment environment_;
     PermissionOnboardingCoordinator::ObserverID observerID_ = 0;
     bool isCompletingSetup_ = false;
     bool isOnScreen_ = false;
+    QPointer<QWidget> watchedWindow_;
     bool startTaskKey_ = false;
     QTimer startTimer_;
     QWidget* explanationList_ = nullptr;

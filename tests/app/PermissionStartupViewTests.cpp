@@ -224,6 +224,13 @@ TEST_F(PermissionStartupViewTest, DoneKeepsTheHostRunningClosingOrQuitEndsIt) {
     processEvents();
     view->quitButton()->click();
     EXPECT_EQ(terminations, 2);
+
+    // The application's end destroys the open window: no further quit, and the window is gone all the same.
+    scene.reset();
+    processEvents();
+    EXPECT_EQ(terminations, 2);
+    EXPECT_FALSE(coordinator->isSetupWindowPresented());
+    EXPECT_FALSE(activationController->isPresented(WindowRole::permissionOnboarding));
 }
 
 }  // namespace

@@ -29,10 +29,10 @@
 #include "app/TerminationSignals.hpp"
 #include "core/Logger.hpp"
 #include "core/MainActorExecutor.hpp"
-#include "platform/linux/desktop/XdgOpenPermissionHelpPage.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/journal/JournalLogSink.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
+#include "platform/linux/qt/XdgOpenPermissionHelpPage.hpp"
 
 namespace quillbridge {
 namespace {

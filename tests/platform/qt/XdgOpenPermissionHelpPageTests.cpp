@@ -1,11 +1,10 @@
 // The permission help page: every section the windows open is in the page, and the adapter hands the
 // desktop's opener a file:// URL that names the section, refusing what it cannot open.
-#include "platform/linux/desktop/XdgOpenPermissionHelpPage.hpp"
+#include "platform/linux/qt/XdgOpenPermissionHelpPage.hpp"
 
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,9 +60,7 @@ protected:
 };
 
 TEST_F(XdgOpenPermissionHelpPageTest, TheInstalledPageHasEverySection) {
-    const char* source = std::getenv("QUILLBRIDGE_HELP_PAGE_SOURCE");
-    ASSERT_NE(source, nullptr);
-    const std::string html = readFile(source);
+    const std::string html = readFile(QUILLBRIDGE_HELP_PAGE_SOURCE);
     ASSERT_FALSE(html.empty());
     for (std::string_view section :
          {PermissionHelpPage::screenCaptureSection, PermissionHelpPage::accessibilitySection,

@@ -1,4 +1,4 @@
-#include "platform/linux/desktop/XdgOpenPermissionHelpPage.hpp"
+#include "platform/linux/qt/XdgOpenPermissionHelpPage.hpp"
 
 #include <system_error>
 #include <utility>

@@ -9,13 +9,15 @@
 namespace quillbridge {
 
 // The help page installed with the program, which takes the place of the platform's settings panes: one
-// section per mandatory permission, each reached by its anchor. Opening it does not wait for the browser.
+// section per mandatory permission and one for the virtual camera, each reached by its anchor. Opening it
+// does not wait for the browser.
 class PermissionHelpPage {
 public:
     // The anchors of the page's sections.
-    static constexpr std::string_view screenCaptureSection = "screen-capture";
+    static constexpr std::string_view screenCaptureSection = "screen-recording";
     static constexpr std::string_view accessibilitySection = "accessibility";
     static constexpr std::string_view localNetworkSection = "local-network";
+    static constexpr std::string_view cameraExtensionSection = "camera-extension";
 
     static std::string_view section(MandatoryPermissionSequence::Permission permission);
     static std::string_view section(MandatoryPermissionIssue issue);

@@ -152,7 +152,7 @@ TEST_F(PermissionStartupViewTest, StatusRowsFollowTheFlowAndDoneAppearsOnceEvery
     EXPECT_EQ(openSettings->accessibleName(), "Open Settings for Screen & System Audio");
     EXPECT_FALSE(view->openSettingsButton(Permission::accessibility)->isVisible());
     openSettings->click();
-    EXPECT_EQ(helpPage.opened, std::vector<std::string>{"screen-capture"});
+    EXPECT_EQ(helpPage.opened, std::vector<std::string>{"screen-recording"});
     EXPECT_FALSE(view->doneButton()->isVisible());
 
     // Granted meanwhile: the next poll asks for Accessibility, refused as well.
@@ -163,7 +163,7 @@ TEST_F(PermissionStartupViewTest, StatusRowsFollowTheFlowAndDoneAppearsOnceEvery
     openSettings->click();
     EXPECT_EQ(helpPage.opened.size(), 1u) << "a row that no longer needs the settings opens nothing";
     view->openSettingsButton(Permission::accessibility)->click();
-    EXPECT_EQ(helpPage.opened, (std::vector<std::string>{"screen-capture", "accessibility"}));
+    EXPECT_EQ(helpPage.opened, (std::vector<std::string>{"screen-recording", "accessibility"}));
 
     // Then Local Network, which waits for the probe's answer.
     probe->syntheticInputGranted = true;
@@ -174,7 +174,7 @@ TEST_F(PermissionStartupViewTest, StatusRowsFollowTheFlowAndDoneAppearsOnceEvery
     EXPECT_EQ(shownRows(), (std::vector<RowState>{granted, granted, needsSettings}));
     view->openSettingsButton(Permission::localNetwork)->click();
     EXPECT_EQ(helpPage.opened,
-              (std::vector<std::string>{"screen-capture", "accessibility", "local-network"}));
+              (std::vector<std::string>{"screen-recording", "accessibility", "local-network"}));
     EXPECT_FALSE(view->doneButton()->isVisible());
 
     report(State::localNetworkPermissionGranted());

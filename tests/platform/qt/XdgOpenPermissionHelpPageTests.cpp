@@ -59,12 +59,12 @@ protected:
     std::filesystem::path output;
 };
 
-TEST_F(XdgOpenPermissionHelpPageTest, TheInstalledPageHasEverySection) {
+TEST_F(XdgOpenPermissionHelpPageTest, TheInstalledPageHasEverySectionTheWindowsOpen) {
     const std::string html = readFile(QUILLBRIDGE_HELP_PAGE_SOURCE);
     ASSERT_FALSE(html.empty());
     for (std::string_view section :
          {PermissionHelpPage::screenCaptureSection, PermissionHelpPage::accessibilitySection,
-          PermissionHelpPage::localNetworkSection}) {
+          PermissionHelpPage::localNetworkSection, PermissionHelpPage::cameraExtensionSection}) {
         EXPECT_NE(html.find("<section id=\"" + std::string(section) + "\">"), std::string::npos) << section;
     }
     EXPECT_EQ(XdgOpenPermissionHelpPage::installedPage("/usr"),

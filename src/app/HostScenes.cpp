@@ -28,7 +28,14 @@ HostScenes::HostScenes(MacHostApp& app, HostApplication& application)
     : app_(app),
       menuWindow_([this] { return new ContentView(app_, openWindow_); }),
       setupScene_("permission-onboarding", QStringLiteral("Quillbridge Host Setup"),
-                  [this] { return new PermissionStartupView(app_.permissionOnboarding()); }),
+                  [this, &application] {
+                      return new PermissionStartupView(PermissionStartupView::Environment{
+                          .permissionOnboarding = app_.permissionOnboarding(),
+                          .screenRecorder = app_.screenRecorder(),
+                          .openHelpSection = app_.openPermissionHelpSection(),
+                          .terminate = [&application] { application.terminate(); },
+                      });
+                  }),
       aboutScene_("about", QStringLiteral("About Quillbridge Host"),
                   [this] { return new HostAboutWindow(app_.appActivationController()); }) {
     openWindow_.add(setupScene_);

@@ -3,10 +3,12 @@
 #include <utility>
 
 #include "app/MainActorTask.hpp"
+#include "core/Logger.hpp"
 
 namespace quillbridge {
 
-MacHostApp::MacHostApp(Environment environment) : mainActor_(environment.mainActor) {
+MacHostApp::MacHostApp(Environment environment)
+    : mainActor_(environment.mainActor), permissionHelpPage_(std::move(environment.permissionHelpPage)) {
     // 1. The delegate, without its references yet.
     applicationDelegate_ = std::make_shared<MacHostApplicationDelegate>(
         MacHostApplicationDelegate::Environment{environment.mainActor, environment.application,
@@ -57,8 +59,13 @@ MacHostApp::MacHostApp(Environment environment) : mainActor_(environment.mainAct
     // 8. The onboarding coordinator.
     permissionOnboarding_ =
         std::make_shared<PermissionOnboardingCoordinator>(PermissionOnboardingCoordinator::Dependencies{
-            mainActor_, screenRecorder_, appActivationController_, standardDefaults,
-            [this] { permissionFlowDidComplete(); }});
+            .mainActor = mainActor_,
+            .screenRecorder = screenRecorder_,
+            .appActivationController = appActivationController_,
+            .defaults = standardDefaults,
+            .permissionFlowDidComplete = [this] { permissionFlowDidComplete(); },
+            .clock = environment.clock,
+        });
     // 10. The delegate's weak references.
     applicationDelegate_->setReferences(screenRecorder_, permissionOnboarding_, appActivationController_);
 }
@@ -67,6 +74,16 @@ void MacHostApp::permissionFlowDidComplete() {
     if (notificationController_) {
         notificationController_->requestAuthorization();
     }
+}
+
+OpenPermissionHelpSection MacHostApp::openPermissionHelpSection() const {
+    return [page = permissionHelpPage_](std::string_view section) {
+        if (!page) {
+            Logger("App").error("No help page to open at ", section);
+            return;
+        }
+        page->openSection(section);
+    };
 }
 
 void MacHostApp::handleScenePhaseChange(ScenePhase, ScenePhase newPhase) {

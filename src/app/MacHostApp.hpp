@@ -13,9 +13,11 @@
 #include "app/HostUpdateController.hpp"
 #include "app/MacHostApplicationDelegate.hpp"
 #include "app/PairingPromptPresenter.hpp"
+#include "app/PermissionHelpPage.hpp"
 #include "app/PermissionOnboardingCoordinator.hpp"
 #include "app/ScenePhase.hpp"
 #include "capture/ScreenRecorder.hpp"
+#include "core/Clock.hpp"
 #include "pairing/DefaultsStore.hpp"
 
 namespace quillbridge {
@@ -42,6 +44,10 @@ public:
         SoftwareUpdaterControllerFactory makeUpdaterController;
         // The desktop's notification service; empty: the host posts no notifications.
         std::function<std::shared_ptr<HostNotificationCenter>()> makeNotificationCenter;
+        // The help page the permission rows open in place of settings panes; empty: none (logged).
+        std::shared_ptr<PermissionHelpPage> permissionHelpPage;
+        // What the permission flow's polls sleep on; empty: the steady clock.
+        std::shared_ptr<Clock> clock;
     };
 
     explicit MacHostApp(Environment environment);
@@ -68,6 +74,8 @@ public:
         return permissionOnboarding_;
     }
     const asio::any_io_executor& mainActor() const { return mainActor_; }
+    // Opens a section of the permission help page (PermissionHelpPage's anchors).
+    OpenPermissionHelpSection openPermissionHelpSection() const;
 
     // The application's phase changed (never called for the first one).
     void handleScenePhaseChange(ScenePhase oldPhase, ScenePhase newPhase);
@@ -85,6 +93,7 @@ private:
     std::shared_ptr<PairingPromptPresenter> pairingPromptPresenter_;
     std::unique_ptr<HostNotificationController> notificationController_;
     std::shared_ptr<PermissionOnboardingCoordinator> permissionOnboarding_;
+    std::shared_ptr<PermissionHelpPage> permissionHelpPage_;
 };
 
 }  // namespace quillbridge

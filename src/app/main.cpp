@@ -34,6 +34,7 @@
 #include "platform/linux/journal/JournalLogSink.hpp"
 #include "platform/linux/notifications/FreedesktopNotificationCenter.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
+#include "platform/linux/qt/XdgOpenPermissionHelpPage.hpp"
 #include "platform/linux/update/LinuxSoftwareUpdater.hpp"
 #include "platform/linux/update/QProcessUpdateCommandRunner.hpp"
 #include "platform/linux/update/SoftwareUpdateDialog.hpp"
@@ -172,6 +173,9 @@ int run(int argc, char** argv, std::string& restartProgram) {
             .makeUpdaterController =
                 makeUpdaterController([&] { return services->sharedDefaults(); }, restartHost),
             .makeNotificationCenter = [] { return std::make_shared<FreedesktopNotificationCenter>(); },
+            .permissionHelpPage = std::make_shared<XdgOpenPermissionHelpPage>(
+                XdgOpenPermissionHelpPage::installedPage(BuildInfo::installPrefix())),
+            .clock = nullptr,
         });
     } catch (const std::exception& failure) {
         logger.fault("Quillbridge Host cannot start: ", failure.what());

@@ -103,6 +103,8 @@ protected:
             .updateReleaseConfiguration = {},
             .makeUpdaterController = nullptr,
             .makeNotificationCenter = nullptr,
+            .permissionHelpPage = nullptr,
+            .clock = clock,
         });
         if (withScenes) {
             scenes = std::make_unique<HostScenes>(*app, *hostApplication);

@@ -47,6 +47,8 @@ protected:
             .updateReleaseConfiguration = {},
             .makeUpdaterController = nullptr,
             .makeNotificationCenter = nullptr,
+            .permissionHelpPage = nullptr,
+            .clock = clock,
         });
         settle();
     }

@@ -11,7 +11,9 @@
 # opens the About window, SIGTERM shuts down cleanly (the advertisement withdrawn, the sinks unmuted, exit
 # status 0). At a first launch: the setup window opens
 # by itself with the attention icon, and a second launch brings it forward over another window; two SIGTERMs
-# end the host at once. Without a tray host: the menu window shows at launch. Screenshots go to OUTPUT_DIR.
+# end the host at once. The permission flow: "Set Up Permissions" and "Done" complete it on this desktop and the
+# host keeps running; closing the setup window quits. Without a tray host: the menu window shows at launch.
+# Screenshots go to OUTPUT_DIR.
 set -euo pipefail
 export PATH=/usr/bin:/bin:/usr/sbin:/sbin
 
@@ -150,6 +152,41 @@ screenshot setup-forward
 kill "$other" 2>/dev/null || true
 check "two SIGTERMs end the host at once with status 0" stop_host TERM TERM
 
+# 2b. The permission flow on this desktop: "Set Up Permissions" checks every grant for real (the X display, XTEST,
+# the sound server's monitor, the local network through Avahi); "Done" completes the flow and the host keeps
+# running. Closing the setup window instead quits the host.
+setup_window() { xdotool search --onlyvisible --name '^Quillbridge Host Setup$' | head -1; }
+press_return_in_setup() {
+    local window
+    window=$(setup_window) && [[ -n $window ]] && xdotool windowactivate --sync "$window" key Return
+}
+flow_flag() { grep -q "\"$1\": *true" "$config/defaults.json" 2>/dev/null; }
+completed_by_done() { press_return_in_setup >/dev/null 2>&1 || true; sleep 0.5; flow_flag hasCompletedMandatoryPermissionFlow; }
+check "the permission help page is installed" grep -q 'id="local-network"' "$prefix/share/quillbridge/help/permissions.html"
+rm -f "$config/defaults.json"
+start_host setup
+check "the setup window opens for the flow" eventually 30 visible_window "Quillbridge Host Setup"
+check "Set Up Permissions is pressed with Return" press_return_in_setup
+check "the start of the flow is stored" eventually 10 flow_flag hasStartedMandatoryPermissionFlow
+check "the flow resolves Local Network: the listener is advertised" eventually 60 advertised
+sleep 1
+screenshot setup-granted
+check "Done (Return) completes the flow once everything is granted" eventually 30 completed_by_done
+check "Done closes the setup window" eventually 10 bash -c "[[ -z \$(xdotool search --onlyvisible --name '^Quillbridge Host Setup\$') ]]"
+check "the host keeps running after Done" kill -0 "$host_pid"
+check "SIGTERM then ends it with status 0" stop_host TERM
+printf '{"hasStartedMandatoryPermissionFlow": true}\n' >"$config/defaults.json"
+start_host setup-close
+check "a later launch opens the setup window again" eventually 30 visible_window "Quillbridge Host Setup"
+window=$(setup_window || true)
+xdotool windowactivate --sync "${window:-0}" key alt+F4 || true
+# Ended (a zombie until waited for) or gone.
+host_ended() { local state; state=$(ps -o stat= -p "$host_pid" 2>/dev/null) || return 0; [[ $state == Z* ]]; }
+check "closing the setup window quits the host" eventually 30 host_ended
+host_ended || kill -KILL "$host_pid" 2>/dev/null || true
+check "with status 0" stop_host
+check "the flow was not completed" bash -c "! grep -q hasCompletedMandatoryPermissionFlow '$config/defaults.json'"
+
 # 3. No tray host: the menu window is an ordinary window, shown at launch.
 kill -TERM "$QUILLBRIDGE_TEST_TRAYER_PID"
 eventually 10 bash -c '! xwininfo -root -tree | grep -q "\"panel\""' || true
@@ -161,7 +198,7 @@ check "the host says why" eventually 10 log_has notray "No system tray"
 screenshot no-tray
 check "SIGTERM ends the host without a tray" stop_host TERM
 
-for name in completed first notray; do
+for name in completed first setup setup-close notray; do
     cp "$work/$name.log" "$output/$name.log" 2>/dev/null || true
 done
 echo "$passed passed, $failed failed"

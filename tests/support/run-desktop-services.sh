@@ -24,7 +24,8 @@
 #   --reuse-system-bus  the mocks use the system bus in DBUS_SYSTEM_BUS_ADDRESS (one the caller started, for
 #                  example a private network namespace's) instead of a bus of their own
 #
-# With --x11 the X server's process ID is in QUILLBRIDGE_TEST_XVFB_PID, for tests that stop it.
+# With --x11 the X server's process ID is in QUILLBRIDGE_TEST_XVFB_PID, and with --pulse PulseAudio's in
+# QUILLBRIDGE_TEST_PULSE_PID, for tests that stop them.
 #
 # Nothing here opens a network socket: X11 listens on a Unix socket only (-nolisten tcp), the buses and
 # the sound server on Unix sockets in the private runtime folder. Exit status 77 (skipped) when a service
@@ -114,6 +115,9 @@ if ((want_x11)); then
     wait_until 10 test -s "$work/display" || { cat "$work/xvfb.log" >&2; skip "Xvfb did not start"; }
     export DISPLAY=:$(tr -dc '0-9' <"$work/display")
     export QUILLBRIDGE_TEST_X11=1 QUILLBRIDGE_TEST_XVFB_PID=${pids[-1]}
+    # The command runs against this X server, whatever session the caller sits in.
+    unset WAYLAND_DISPLAY
+    export XDG_SESSION_TYPE=x11
 fi
 
 if ((want_window_manager)); then
@@ -214,7 +218,7 @@ CONF
     pulseaudio --daemonize=no --exit-idle-time=-1 --disallow-exit=yes -n -F "$work/pulse.pa" \
         --log-target=stderr >"$work/pulse.log" 2>&1 &
     pids+=($!)
-    export PULSE_SERVER=unix:$work/runtime/pulse/native
+    export PULSE_SERVER=unix:$work/runtime/pulse/native QUILLBRIDGE_TEST_PULSE_PID=${pids[-1]}
     wait_until 15 pactl info || { cat "$work/pulse.log" >&2; skip "PulseAudio did not start"; }
     export QUILLBRIDGE_TEST_PULSE=1
 fi

@@ -34,6 +34,7 @@
 #include "platform/linux/defaults/FileDefaultsStore.hpp"
 #include "platform/linux/host/CachedMandatoryPermissionProbe.hpp"
 #include "platform/linux/host/DesktopSystemServices.hpp"
+#include "platform/linux/host/LinuxMandatoryPermissionProbe.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
 #include "platform/linux/pulse/PulseSystemAudioRouter.hpp"
@@ -236,9 +237,13 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     recorder.captureStreamFactory = std::make_shared<LinuxCaptureStreamFactory>(
         XcbScreenCaptureStream::Options{.displayName = options.displayName});
     recorder.displayProvider = std::move(displayProvider);
-    // The grants are read on a thread of the probe's own: the X11 probe makes round trips on every call.
-    host->permissionProbe_ = std::make_shared<CachedMandatoryPermissionProbe>(
-        std::make_unique<X11MandatoryPermissionProbe>(options.displayName));
+    // The grants are read on a thread of the probe's own: the X11 probe makes round trips on every call and
+    // the system-audio half connects to the sound server.
+    host->permissionProbe_ =
+        std::make_shared<CachedMandatoryPermissionProbe>(std::make_unique<LinuxMandatoryPermissionProbe>(
+            std::make_unique<X11MandatoryPermissionProbe>(options.displayName),
+            [] { return PulseMonitorCaptureCheck::check(); },
+            LinuxMandatoryPermissionProbe::sessionTypeFromEnvironment()));
     recorder.permissionProbe = host->permissionProbe_;
     recorder.powerEvents = std::make_shared<LogindHostPowerEventSource>(options.mainActor);
     recorder.lidState = std::make_shared<UPowerLidStateObserver>(options.mainActor);

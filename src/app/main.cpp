@@ -32,6 +32,7 @@
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/journal/JournalLogSink.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
 
 namespace quillbridge {
 namespace {
@@ -145,7 +146,8 @@ int run(int argc, char** argv) {
     }
     application->setDelegate(app->applicationDelegate());
 
-    scenes = std::make_unique<HostScenes>(*app, *application);
+    scenes =
+        std::make_unique<HostScenes>(*app, *application, services->broadcaster()->localPeerIdentity().name);
     auto quitSignals = std::make_unique<TerminationSignals>([application] { application->terminate(); });
     // The launch waits until the grants have been read off the main thread.
     services->whenPermissionsRead([&scenes] {

@@ -72,7 +72,7 @@ for state in setup ready pairing; do
         eval "$(xdotool getwindowgeometry --shell "$window")"
         screenshot "menu-$state"
         check "$state: the window is 340 pixels wide" test "$WIDTH" -eq 340
-        check "$state: it opens above the tray" test $((Y + HEIGHT)) -le "$tray_top"
+        check "$state: it opens right above the icon" test $((Y + HEIGHT)) -le "${icon_y:-0}" -a $((Y + HEIGHT)) -ge "$tray_top"
         check "$state: it stays inside the screen" test "$X" -ge 0 -a $((X + WIDTH)) -le 1920 -a "$Y" -ge 0
         check "$state: it spans the icon" test "$X" -le "${icon_x:-0}" -a "${icon_x:-0}" -le $((X + WIDTH))
         # The window is painted: its top left corner inside is not the empty screen's black.

@@ -8,11 +8,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QScreen>
 #include <QTextDocument>
 
 #include "AppTestDoubles.hpp"
 #include "app/ContentView.hpp"
+#include "app/MenuBarExtraWindow.hpp"
 #include "app/XdgAutostartLoginItem.hpp"
 #include "support/ScopedEnvironment.hpp"
 
@@ -101,6 +104,25 @@ QString shownText(const QLabel& label) {
     QTextDocument document;
     document.setHtml(label.text());
     return document.toPlainText();
+}
+
+TEST(MenuBarExtraWindowPanelTest, PanelKeepsItsEdgeAtTheIconWhenItsContentGrows) {
+    QWidget* content = nullptr;
+    MenuBarExtraWindow menu([&content] {
+        content = new QWidget();
+        content->setFixedSize(340, 200);
+        return content;
+    });
+    // An icon in a tray at the bottom of the screen: the panel opens upwards and ends at the icon's top.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect icon(screen.right() - 30, screen.bottom() - 24, 24, 24);
+    menu.showAsPanel(icon);
+    processQtEvents();
+    EXPECT_EQ(menu.window()->geometry().bottom() + 1, icon.top());
+    content->setFixedSize(340, 320);
+    processQtEvents();
+    EXPECT_EQ(menu.window()->height(), 320);
+    EXPECT_EQ(menu.window()->geometry().bottom() + 1, icon.top()) << "grown upwards, not over the tray";
 }
 
 class ContentViewTest : public AppTest {

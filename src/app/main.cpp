@@ -146,8 +146,10 @@ int run(int argc, char** argv) {
     }
     application->setDelegate(app->applicationDelegate());
 
-    scenes =
-        std::make_unique<HostScenes>(*app, *application, services->broadcaster()->localPeerIdentity().name);
+    // The name the headset shows for this host is fixed once the session exists.
+    ContentView::Dependencies menuParts;
+    menuParts.localDeviceName = services->broadcaster()->localPeerIdentity().name;
+    scenes = std::make_unique<HostScenes>(*app, *application, std::move(menuParts));
     auto quitSignals = std::make_unique<TerminationSignals>([application] { application->terminate(); });
     // The launch waits until the grants have been read off the main thread.
     services->whenPermissionsRead([&scenes] {

@@ -133,6 +133,11 @@ protected:
         configHome = pattern;
         configEnvironment = std::make_unique<ScopedEnvironment>("XDG_CONFIG_HOME", configHome.c_str());
         makeRecorder();
+        // The application is active before the view exists, as it is when the user opens the menu; the
+        // tests change the phase themselves.
+        activeWindow.show();
+        activeWindow.activateWindow();
+        processQtEvents();
     }
 
     void TearDown() override {
@@ -204,6 +209,7 @@ protected:
 
     fs::path configHome;
     std::unique_ptr<ScopedEnvironment> configEnvironment;
+    QWidget activeWindow;
     std::shared_ptr<PermissionOnboardingCoordinator> onboarding;
     std::shared_ptr<FakePromptPlacement> placement = std::make_shared<FakePromptPlacement>();
     std::shared_ptr<FakeSoftwareUpdate> update = std::make_shared<FakeSoftwareUpdate>();

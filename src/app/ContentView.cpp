@@ -619,10 +619,9 @@ void ContentView::refreshPairedDevices() {
     }
     shownPeers_ = std::move(peers);
     pairedDevicesList_->clear();
-    for (const auto& [id, name] : shownPeers_) {
+    for (const auto& peer : shownPeers_) {
         // Item texts are plain: a name is shown as the headset announced it.
-        auto* item = new QListWidgetItem(QString::fromStdString(name), pairedDevicesList_);
-        item->setToolTip(QString::fromStdString(name).toHtmlEscaped());
+        new QListWidgetItem(QString::fromStdString(peer.second), pairedDevicesList_);
     }
     // As tall as the rows, at most 180 pixels; beyond that the list scrolls.
     const int rowHeight = shownPeers_.empty() ? 0 : pairedDevicesList_->sizeHintForRow(0);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -166,7 +167,7 @@ private:
     QPushButton* updateCheckButton_ = nullptr;
     QPushButton* updateNowButton_ = nullptr;
     QWidget* updateProgress_ = nullptr;
-    class QCheckBox* automaticChecks_ = nullptr;
+    QCheckBox* automaticChecks_ = nullptr;
     DisclosureGroup* aboutGroup_ = nullptr;
     QPushButton* quitButton_ = nullptr;
 };

@@ -426,7 +426,7 @@ TEST_F(ContentViewTest, ManyPeersScrollInsideTheBoundedList) {
     EXPECT_EQ(view->pairedDevicesList()->count(), 30);
 }
 
-TEST_F(ContentViewTest, DisplayPickerWritesTheChoice) {
+TEST_F(ContentViewTest, SettingsWriteTheDisplayChoiceAndThePeerToPeerSetting) {
     makeView();
     bringListenerUp();
     run(recorder->refreshAvailableContent());
@@ -443,6 +443,14 @@ TEST_F(ContentViewTest, DisplayPickerWritesTheChoice) {
     ASSERT_TRUE(recorder->selectedDisplay());
     EXPECT_EQ(recorder->selectedDisplay()->displayID, 2u);
     EXPECT_EQ(picker->currentIndex(), 1) << "the picker reads the selection back";
+
+    auto* peerToPeer = view->configurationView()->peerToPeerToggle();
+    EXPECT_FALSE(peerToPeer->isChecked());
+    peerToPeer->click();
+    pump();
+    EXPECT_TRUE(recorder->enablePeerToPeer());
+    EXPECT_EQ(defaults->boolean(ScreenRecorder::peerToPeerDefaultsKey), true);
+    EXPECT_TRUE(peerToPeer->isChecked());
 }
 
 TEST_F(ContentViewTest, LoginToggleWritesAndRemovesTheAutostartEntry) {

@@ -1,5 +1,6 @@
 #include "app/HostScenes.hpp"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QSystemTrayIcon>
 
@@ -7,6 +8,7 @@
 #include "app/HostAboutWindow.hpp"
 #include "app/HostApplication.hpp"
 #include "app/PermissionStartupView.hpp"
+#include "app/XdgAutostartLoginItem.hpp"
 
 namespace quillbridge {
 namespace {
@@ -24,9 +26,26 @@ ScenePhase scenePhaseOf(Qt::ApplicationState state) {
 
 }  // namespace
 
-HostScenes::HostScenes(MacHostApp& app, HostApplication& application)
+HostScenes::HostScenes(MacHostApp& app, HostApplication& application, ContentView::Dependencies menuParts)
     : app_(app),
-      menuWindow_([this] { return new ContentView(app_, openWindow_); }),
+      menuWindow_([this, &application, menuParts = std::move(menuParts)] {
+          ContentView::Dependencies dependencies = menuParts;
+          dependencies.mainActor = app_.mainActor();
+          dependencies.screenRecorder = app_.screenRecorder();
+          dependencies.permissionOnboarding = app_.permissionOnboarding();
+          dependencies.openWindow = [this](std::string_view identifier) { openWindow_(identifier); };
+          dependencies.terminate = [&application] { application.terminate(); };
+          if (!dependencies.loginItem) {
+              dependencies.loginItem = std::make_shared<XdgAutostartLoginItem>(
+                  XdgAutostartLoginItem::defaultAutostartFolder(),
+                  QCoreApplication::applicationFilePath().toStdString());
+          }
+          if (!dependencies.markPermissionFlowStarted) {
+              // Without the coordinator's own record of the start, the setup window takes the user there.
+              dependencies.markPermissionFlowStarted = [this] { openWindow_("permission-onboarding"); };
+          }
+          return new ContentView(std::move(dependencies));
+      }),
       setupScene_("permission-onboarding", QStringLiteral("Quillbridge Host Setup"),
                   [this, &application] {
                       return new PermissionStartupView(PermissionStartupView::Environment{

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMetaObject>
 
+#include "app/ContentView.hpp"
 #include "app/MacHostApp.hpp"
 #include "app/MenuBarExtraWindow.hpp"
 #include "app/StatusBarIcon.hpp"
@@ -24,7 +25,11 @@ class HostScenes {
 public:
     static constexpr const char* quitTitle = "Quit Quillbridge Host";
 
-    HostScenes(MacHostApp& app, HostApplication& application);
+    // `menuParts` holds the menu window's parts that the application does not own itself: the local device
+    // name, the pairing prompt's view and placement, the update controller, the microphone installer, the
+    // help page and the permission flow's row states. The scenes fill in the rest (the main actor, the
+    // recorder, the onboarding coordinator, opening windows, Quit) and, where missing, the login item.
+    HostScenes(MacHostApp& app, HostApplication& application, ContentView::Dependencies menuParts = {});
     ~HostScenes();
     HostScenes(const HostScenes&) = delete;
     HostScenes& operator=(const HostScenes&) = delete;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QCursor>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -11,7 +12,25 @@
 
 namespace quillbridge {
 
-MenuBarExtraWindow::MenuBarExtraWindow(ContentFactory makeContent) : makeContent_(std::move(makeContent)) {}
+// Follows the window's resizes while it is open as a panel.
+class MenuBarExtraWindow::ResizeFollower final : public QObject {
+public:
+    explicit ResizeFollower(MenuBarExtraWindow& owner) : owner_(owner) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize && watched == owner_.window_ && owner_.isPanel_ &&
+            owner_.window_->isVisible()) {
+            owner_.placePanel();
+        }
+        return false;
+    }
+
+private:
+    MenuBarExtraWindow& owner_;
+};
+
+MenuBarExtraWindow::MenuBarExtraWindow(ContentFactory makeContent)
+    : makeContent_(std::move(makeContent)), resizeFollower_(std::make_unique<ResizeFollower>(*this)) {}
 
 MenuBarExtraWindow::~MenuBarExtraWindow() {
     delete window_.data();
@@ -26,6 +45,7 @@ QWidget* MenuBarExtraWindow::ensureWindow(Qt::WindowFlags flags) {
         layout->setContentsMargins(0, 0, 0, 0);
         layout->setSizeConstraint(QLayout::SetFixedSize);
         layout->addWidget(makeContent_());
+        window->installEventFilter(resizeFollower_.get());
         window_ = window;
     } else if (window_->windowFlags() != flags) {
         // Switching between panel and window hides it; it is shown again by the caller.
@@ -53,18 +73,26 @@ void MenuBarExtraWindow::showAsPanel(QRect anchor) {
         // Trays that do not tell where their icons are: the pointer is on the icon that was clicked.
         anchor = QRect(QCursor::pos(), QSize(1, 1));
     }
-    QScreen* screen = QGuiApplication::screenAt(anchor.center());
-    if (screen == nullptr) {
-        screen = QGuiApplication::primaryScreen();
-    }
-    const QRect available =
-        screen != nullptr ? screen->availableGeometry() : QRect(anchor.center(), QSize(1, 1));
-    window->move(panelPosition(window->sizeHint(), anchor, available));
+    anchor_ = anchor;
+    isPanel_ = true;
+    window->resize(window->sizeHint());
+    placePanel();
     window->show();
     window->activateWindow();
 }
 
+void MenuBarExtraWindow::placePanel() {
+    QScreen* screen = QGuiApplication::screenAt(anchor_.center());
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    const QRect available =
+        screen != nullptr ? screen->availableGeometry() : QRect(anchor_.center(), QSize(1, 1));
+    window_->move(panelPosition(window_->size(), anchor_, available));
+}
+
 void MenuBarExtraWindow::showAsWindow() {
+    isPanel_ = false;
     QWidget* window = ensureWindow(Qt::Window);
     if (!window->isVisible()) {
         if (QScreen* screen = QGuiApplication::primaryScreen()) {

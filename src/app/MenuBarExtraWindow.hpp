@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QPointer>
 #include <QRect>
@@ -30,10 +31,18 @@ public:
     static QPoint panelPosition(QSize panel, QRect anchor, QRect available);
 
 private:
+    class ResizeFollower;
+
     QWidget* ensureWindow(Qt::WindowFlags flags);
+    // Places the open panel again for its current size, so that a panel whose content grows or shrinks keeps
+    // its edge at the tray icon.
+    void placePanel();
 
     ContentFactory makeContent_;
     QPointer<QWidget> window_;
+    QRect anchor_;
+    bool isPanel_ = false;
+    std::unique_ptr<ResizeFollower> resizeFollower_;
 };
 
 }  // namespace quillbridge

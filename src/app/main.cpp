@@ -38,6 +38,7 @@
 #include "platform/linux/update/LinuxSoftwareUpdater.hpp"
 #include "platform/linux/update/QProcessUpdateCommandRunner.hpp"
 #include "platform/linux/update/SoftwareUpdateDialog.hpp"
+#include "session/ScreenStreamBroadcaster.hpp"
 
 namespace quillbridge {
 namespace {
@@ -184,7 +185,10 @@ int run(int argc, char** argv, std::string& restartProgram) {
     }
     application->setDelegate(app->applicationDelegate());
 
-    scenes = std::make_unique<HostScenes>(*app, *application);
+    // The name the headset shows for this host is fixed once the session exists.
+    ContentView::Dependencies menuParts;
+    menuParts.localDeviceName = services->broadcaster()->localPeerIdentity().name;
+    scenes = std::make_unique<HostScenes>(*app, *application, std::move(menuParts));
     auto quitSignals = std::make_unique<TerminationSignals>([application] { application->terminate(); });
     // The launch waits until the grants have been read off the main thread.
     services->whenPermissionsRead([&scenes] {

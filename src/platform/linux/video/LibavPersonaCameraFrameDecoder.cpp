@@ -192,8 +192,12 @@ void LibavPersonaCameraFrameDecoder::decode(PersonaCameraSampleBuffer sample) {
 }
 
 void LibavPersonaCameraFrameDecoder::invalidate() {
-    std::lock_guard guard(lock_);
-    invalidateLocked();
+    {
+        std::lock_guard guard(lock_);
+        invalidateLocked();
+    }
+    // Waits out a picture of the ended session that is being handed out right now.
+    std::lock_guard output(outputLock_);
 }
 
 void LibavPersonaCameraFrameDecoder::invalidateLocked() {
@@ -259,8 +263,11 @@ void LibavPersonaCameraFrameDecoder::decodeJob(Job& job) {
                                              : PersonaCameraSampleBuffer::defaultDurationNanoseconds;
         }
         av_frame_unref(session.picture);
-        if (frame && !session.invalidated && outputHandler_) {
-            outputHandler_(std::move(*frame));
+        if (frame && outputHandler_) {
+            std::lock_guard output(outputLock_);
+            if (!session.invalidated) {
+                outputHandler_(std::move(*frame));
+            }
         }
     }
 }

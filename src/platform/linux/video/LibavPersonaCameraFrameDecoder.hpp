@@ -43,6 +43,9 @@ private:
     void decodeJob(Job& job);
 
     OutputHandler outputHandler_;
+    // Held by the worker around each call of the output handler, so that once invalidate() returns no
+    // picture of the ended session reaches the handler any more.
+    std::mutex outputLock_;
     std::mutex lock_;
     std::condition_variable jobsChanged_;
     std::deque<Job> jobs_;

@@ -1,5 +1,6 @@
 #include "support/headset/PersonaCameraTestEncoder.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -45,8 +46,10 @@ std::uint8_t clampByte(double value) {
 
 }  // namespace
 
-std::unique_ptr<PersonaCameraTestEncoder> PersonaCameraTestEncoder::make(int width, int height) {
-    const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
+std::unique_ptr<PersonaCameraTestEncoder> PersonaCameraTestEncoder::make(int width, int height,
+                                                                         Options options) {
+    const bool hevc = options.codec == StreamCodec::hevc;
+    const AVCodec* codec = avcodec_find_encoder_by_name(hevc ? "libx265" : "libx264");
     if (codec == nullptr || width <= 0 || height <= 0 || width % 2 != 0 || height % 2 != 0) {
         return nullptr;
     }
@@ -64,10 +67,11 @@ std::unique_ptr<PersonaCameraTestEncoder> PersonaCameraTestEncoder::make(int wid
     }
     context->width = width;
     context->height = height;
-    context->pix_fmt = AV_PIX_FMT_YUV420P;
+    const AVPixelFormat pixelFormat = options.tenBit ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
+    context->pix_fmt = pixelFormat;
     context->time_base = AVRational{1, 30};
     context->framerate = AVRational{30, 1};
-    context->gop_size = 1;
+    context->gop_size = std::max(options.keyFrameInterval, 1);
     context->max_b_frames = 0;
     context->thread_count = 1;
     context->colorspace = AVCOL_SPC_SMPTE170M;
@@ -75,16 +79,21 @@ std::unique_ptr<PersonaCameraTestEncoder> PersonaCameraTestEncoder::make(int wid
     av_opt_set(context->priv_data, "preset", "ultrafast", 0);
     av_opt_set(context->priv_data, "tune", "zerolatency", 0);
     av_opt_set(context->priv_data, "forced-idr", "1", 0);
+    if (hevc) {
+        // One frame thread and closed GOPs: nothing held back, key frames are IDR pictures.
+        av_opt_set(context->priv_data, "x265-params", "frame-threads=1:open-gop=0:log-level=error", 0);
+    }
     if (avcodec_open2(context, codec, nullptr) < 0) {
         return fail();
     }
-    frame->format = AV_PIX_FMT_YUV420P;
+    frame->format = pixelFormat;
     frame->width = width;
     frame->height = height;
     if (av_frame_get_buffer(frame, 0) < 0) {
         return fail();
     }
-    return std::unique_ptr<PersonaCameraTestEncoder>(new PersonaCameraTestEncoder(context, frame, packet));
+    return std::unique_ptr<PersonaCameraTestEncoder>(
+        new PersonaCameraTestEncoder(context, frame, packet, options));
 }
 
 PersonaCameraTestEncoder::~PersonaCameraTestEncoder() {
@@ -108,12 +117,31 @@ std::optional<EncodedVideoFrame> PersonaCameraTestEncoder::encode(std::uint8_t r
         const int rows = plane == 0 ? frame_->height : frame_->height / 2;
         const int columns = plane == 0 ? frame_->width : frame_->width / 2;
         for (int row = 0; row < rows; ++row) {
-            std::fill_n(frame_->data[plane] + static_cast<std::ptrdiff_t>(row) * frame_->linesize[plane],
-                        columns, values[plane]);
+            std::uint8_t* line =
+                frame_->data[plane] + static_cast<std::ptrdiff_t>(row) * frame_->linesize[plane];
+            for (int column = 0; column < columns; ++column) {
+                int value = values[plane];
+                if (options_.textured && plane == 0) {
+                    // Ripples that move a little every frame.
+                    value = std::clamp(
+                        value +
+                            static_cast<int>((column * 7 + row * 3 + static_cast<int>(frameID) * 5) % 41) -
+                            20,
+                        16, 235);
+                }
+                if (options_.tenBit) {
+                    reinterpret_cast<std::uint16_t*>(line)[column] = static_cast<std::uint16_t>(value << 2);
+                } else {
+                    line[column] = static_cast<std::uint8_t>(value);
+                }
+            }
         }
     }
+    const bool isKeyFrame =
+        frameCount_ % static_cast<std::uint64_t>(std::max(options_.keyFrameInterval, 1)) == 0;
+    ++frameCount_;
     frame_->pts = static_cast<std::int64_t>(frameID);
-    frame_->pict_type = AV_PICTURE_TYPE_I;
+    frame_->pict_type = isKeyFrame ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     if (avcodec_send_frame(context_, frame_) < 0 || avcodec_receive_packet(context_, packet_) < 0) {
         return std::nullopt;
     }
@@ -122,15 +150,18 @@ std::optional<EncodedVideoFrame> PersonaCameraTestEncoder::encode(std::uint8_t r
     encoded.presentationTimeNanoseconds = presentationTimeNanoseconds;
     encoded.isKeyFrame = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
     PersonaCameraFormatDescriptionMessage format;
-    format.codec = StreamCodec::h264;
+    format.codec = options_.codec;
     format.width = context_->width;
     format.height = context_->height;
     format.nalUnitHeaderLength = 4;
     for (const auto unit : nalUnits(ByteView(packet_->data, static_cast<std::size_t>(packet_->size)))) {
-        const int type = unit.empty() ? 0 : unit[0] & 0x1F;
-        if (type == 7 || type == 8) {
+        const bool hevc = options_.codec == StreamCodec::hevc;
+        const int type = unit.empty() ? 0 : hevc ? (unit[0] >> 1) & 0x3F : unit[0] & 0x1F;
+        const bool isParameterSet = hevc ? type >= 32 && type <= 34 : type == 7 || type == 8;
+        const bool isSupplemental = hevc ? type == 35 || type == 39 || type == 40 : type == 6 || type == 9;
+        if (isParameterSet) {
             format.parameterSets.emplace_back(unit.begin(), unit.end());
-        } else if (type != 6 && type != 9) {
+        } else if (!isSupplemental) {
             // Slices (SEI and delimiters are left out).
             appendBigEndian(encoded.payload, static_cast<std::uint32_t>(unit.size()));
             appendBytes(encoded.payload, unit);

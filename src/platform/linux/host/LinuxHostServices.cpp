@@ -10,6 +10,8 @@
 #include <asio/post.hpp>
 #include <asio/strand.hpp>
 
+#include "bridge/DecodingPersonaCameraReceiver.hpp"
+#include "bridge/PersonaAVTimingCoordinator.hpp"
 #include "capture/AudioOutputMuteControls.hpp"
 #include "capture/BroadcasterRecorderSession.hpp"
 #include "capture/ScreenRecorder.hpp"
@@ -42,6 +44,7 @@
 #include "platform/linux/qt/QtFileContentTypeDetector.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "platform/linux/secrets/LinuxSecretStore.hpp"
+#include "platform/linux/video/LibavPersonaCameraFrameDecoder.hpp"
 #include "platform/linux/video/LibavVideoEncoderFactory.hpp"
 #include "platform/linux/x11/RandRDisplayChangeObserver.hpp"
 #include "platform/linux/x11/RandRDisplayProvider.hpp"
@@ -183,7 +186,8 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
         return nullptr;
     }
 
-    // The host's audio mute first, as the application creates it, then the session.
+    // The host's audio mute first, as the application creates it, then the media clock, the Persona camera
+    // receiver and the session.
     std::string soundServerError;
     std::unique_ptr<AudioOutputMuteControls> muteControls =
         PulseAudioOutputMuteControls::connect(soundServerTimeout, &soundServerError);
@@ -194,6 +198,13 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     // While muted, the desktop's sound goes to the capture through the host's own sink.
     auto muteController = std::make_shared<SystemAudioMuteController>(
         std::move(muteControls), std::make_unique<PulseSystemAudioRouter>(soundServerTimeout));
+
+    host->timingCoordinator_ = std::make_shared<PersonaAVTimingCoordinator>();
+    // Decoded Persona pictures are meant for the virtual camera's feeder; the host has none on Linux yet, so
+    // they end here.
+    host->personaCameraReceiver_ = std::make_shared<DecodingPersonaCameraReceiver>(
+        host->workers_->get_executor(), host->timingCoordinator_,
+        std::make_unique<LibavPersonaCameraFrameDecoder>([](DecodedPersonaCameraFrame) {}));
 
     ScreenStreamBroadcasterDependencies session;
     session.executor = host->workers_->get_executor();
@@ -219,6 +230,8 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     session.bindAddress = options.bindAddress;
     session.blockingWork = host->blockingWork_.get();
     session.videoEncoderFactory = host->videoEncoders_.get();
+    session.personaAVTimingCoordinator = host->timingCoordinator_;
+    session.personaCameraReceiver = host->personaCameraReceiver_;
     host->broadcaster_ = ScreenStreamBroadcaster::create(std::move(session));
     host->session_ = std::make_shared<BroadcasterRecorderSession>(host->broadcaster_);
 
@@ -250,6 +263,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     recorder.displayConfiguration =
         std::make_shared<RandRDisplayChangeObserver>(options.mainActor, options.displayName);
     recorder.muteController = std::move(muteController);
+    recorder.timingCoordinator = host->timingCoordinator_;
     recorder.blockingWork = host->blockingWork_.get();
     host->recorder_ = ScreenRecorder::create(std::move(recorder));
     // A grant that changes shows in the recorder's permission state.
@@ -327,6 +341,8 @@ LinuxHostServices::~LinuxHostServices() {
     abandon(typeDetector_);
     abandon(clipboardController_);
     abandon(clipboardTransfers_);
+    abandon(timingCoordinator_);
+    abandon(personaCameraReceiver_);
 }
 
 }  // namespace quillbridge

@@ -17,6 +17,7 @@ namespace quillbridge {
 class BlockingWorkPool;
 class CachedMandatoryPermissionProbe;
 class BroadcasterRecorderSession;
+class DecodingPersonaCameraReceiver;
 class DefaultsStore;
 class DesktopClipboard;
 class FdkAacAudioConverterFactory;
@@ -24,6 +25,7 @@ class FileContentTypeDetector;
 class LibavVideoEncoderFactory;
 class LinuxConnectionPowerActivity;
 class LinuxQuicTransport;
+class PersonaAVTimingCoordinator;
 class RemoteClipboardController;
 class RemoteClipboardTransferAdapter;
 class RemoteInputControllers;
@@ -66,8 +68,9 @@ struct LinuxHostServicesOptions {
 // The host's objects, built from the real Linux adapters the way the application uses them: the QUIC
 // transport, Avahi discovery, the file-backed settings and the secret store, the video encoder, the audio
 // converter, remote input on XTest, the desktop clipboard, keyboard reporting, the power and display-wake
-// adapters, and the capture side (X11 and PulseAudio capture, RandR displays, logind, UPower and RandR
-// observers, the output mute) under one ScreenRecorder that drives the session through its broadcaster.
+// adapters, the Persona media clock and camera receiver (decoding on libavcodec), and the capture side (X11
+// and PulseAudio capture, RandR displays, logind, UPower and RandR observers, the output mute) under one
+// ScreenRecorder that drives the session through its broadcaster.
 //
 // Create it on the main actor. Before destroying it, await the recorder's shutdown() there. Destroy it off
 // the main actor while that still runs (destruction waits, bounded, until the recorder's tasks there have let
@@ -86,6 +89,9 @@ public:
     ScreenRecorder& recorder() { return *recorder_; }
     const std::shared_ptr<ScreenRecorder>& sharedRecorder() const { return recorder_; }
     const std::shared_ptr<ScreenStreamBroadcaster>& broadcaster() const { return broadcaster_; }
+    const std::shared_ptr<PersonaAVTimingCoordinator>& timingCoordinator() const {
+        return timingCoordinator_;
+    }
     LinuxQuicTransport& transport() { return *transport_; }
     DefaultsStore& defaults() { return *defaults_; }
     const std::shared_ptr<DefaultsStore>& sharedDefaults() const { return defaults_; }
@@ -127,6 +133,10 @@ private:
     std::unique_ptr<FileContentTypeDetector> typeDetector_;
     std::unique_ptr<RemoteClipboardController> clipboardController_;
     std::unique_ptr<RemoteClipboardTransferAdapter> clipboardTransfers_;
+
+    // The media clock and the camera receiver (whose strand runs on the workers).
+    std::shared_ptr<PersonaAVTimingCoordinator> timingCoordinator_;
+    std::shared_ptr<DecodingPersonaCameraReceiver> personaCameraReceiver_;
 
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster_;
     std::shared_ptr<BroadcasterRecorderSession> session_;

@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -23,12 +24,14 @@
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include "bridge/DecodingPersonaCameraReceiver.hpp"
 #include "core/BlockingWorkPool.hpp"
 #include "core/SteadyClock.hpp"
 #include "platform/linux/audio/FdkAacAudioConverterFactory.hpp"
 #include "platform/linux/avahi/AvahiServiceAdvertiser.hpp"
 #include "platform/linux/avahi/AvahiServiceBrowser.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
+#include "platform/linux/video/LibavPersonaCameraFrameDecoder.hpp"
 #include "platform/linux/video/LibavVideoEncoderFactory.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
 #include "session/quic/LoopbackEventLoop.hpp"
@@ -499,6 +502,82 @@ TEST_F(HeadsetSimulatorOverQuicTest, VanishedHeadsetLeavesTheHostUninformed) {
     // The host heard no close: the session stays up (until its idle time-out, not waited for here).
     runFor(300ms);
     EXPECT_TRUE(isConnectedState());
+}
+
+// The real Persona camera receiver, its libavcodec decoder and the media clock behind the session.
+class PersonaCameraOverQuicTest : public HeadsetSimulatorOverQuicTest {
+protected:
+    void configure(ScreenStreamBroadcasterDependencies& dependencies) override {
+        dependencies.personaAVTimingCoordinator = personaClock;
+        dependencies.personaCameraReceiver = std::make_shared<DecodingPersonaCameraReceiver>(
+            context.get_executor(), personaClock,
+            std::make_unique<LibavPersonaCameraFrameDecoder>([this](DecodedPersonaCameraFrame frame) {
+                std::lock_guard guard(decodedMutex);
+                decoded.push_back(std::move(frame));
+            }));
+    }
+
+    std::size_t decodedCount() {
+        std::lock_guard guard(decodedMutex);
+        return decoded.size();
+    }
+
+    std::shared_ptr<PersonaAVTimingCoordinator> personaClock = std::make_shared<PersonaAVTimingCoordinator>();
+    std::mutex decodedMutex;
+    std::vector<DecodedPersonaCameraFrame> decoded;
+};
+
+TEST_F(PersonaCameraOverQuicTest, PersonaFramesComeOutOfTheReceiverDecodedWithPlausibleHostTimes) {
+    // A headset whose clock runs five seconds behind the host's.
+    constexpr std::uint64_t clockOffset = 5'000'000'000ull;
+    HeadsetSimulator::Options options;
+    options.headsetTimeNanoseconds = [] { return monotonicNanoseconds() - clockOffset; };
+    auto& headset = makeHeadset(options);
+    pair(headset);
+    run(headset.sendReceiverReady());
+    run(headset.synchronizeClock());
+
+    run(headset.sendPersonaCameraSharingState(true));
+    run(broadcaster->setPersonaCameraRequested(true, 1));
+    run(headset.waitUntil([&] { return headset.personaCameraRequested() == true; }, "the camera request"));
+    auto encoder = PersonaCameraTestEncoder::make(320, 240, {StreamCodec::h264, 30, false, false});
+    ASSERT_TRUE(encoder);
+    constexpr std::size_t frameCount = 8;
+    std::vector<std::uint64_t> sentAt;
+    for (std::uint64_t frameID = 1; frameID <= frameCount; ++frameID) {
+        sentAt.push_back(monotonicNanoseconds());
+        const auto frame = encoder->encode(static_cast<std::uint8_t>(frameID * 30), 160, 90, frameID,
+                                           sentAt.back() - clockOffset);
+        ASSERT_TRUE(frame && encoder->format());
+        if (frameID == 1) {
+            // The format follows the clock result on the control stream, so every frame is timed on the
+            // synchronised clock.
+            run(headset.sendPersonaCameraFormat(*encoder->format()));
+        }
+        run(headset.sendPersonaCameraFrame(*frame));
+    }
+    ASSERT_TRUE(runUntil([&] { return decodedCount() >= frameCount; }));
+
+    std::lock_guard guard(decodedMutex);
+    ASSERT_EQ(decoded.size(), frameCount);
+    for (std::size_t index = 0; index < frameCount; ++index) {
+        SCOPED_TRACE(index);
+        EXPECT_EQ(decoded[index].width, 320);
+        EXPECT_EQ(decoded[index].height, 240);
+        EXPECT_EQ(decoded[index].lumaPlane.size(), 320u * 240u);
+        // Shown a lead after the moment of capture on the host clock (the measured offset is within tens of
+        // milliseconds of the real one; the lead lies between 8 and 120 ms).
+        const auto shownAfterCapture =
+            decoded[index].presentationTimeNanoseconds - static_cast<std::int64_t>(sentAt[index]);
+        EXPECT_GE(shownAfterCapture, -50'000'000);
+        EXPECT_LE(shownAfterCapture, 170'000'000);
+        if (index > 0) {
+            EXPECT_GT(decoded[index].presentationTimeNanoseconds,
+                      decoded[index - 1].presentationTimeNanoseconds);
+        }
+    }
+    run(headset.endPersonaCameraStream());
+    run(headset.disconnect());
 }
 
 // The same headset finding the host through a real avahi-daemon: only inside the private network namespace

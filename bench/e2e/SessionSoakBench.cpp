@@ -12,6 +12,7 @@
 // 0 when every session ran, 2 outside the environment, 1 when a session failed.
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -135,7 +136,8 @@ private:
 // ---- The host process -------------------------------------------------------------------------------
 
 // Builds the host and answers: "code DIGITS" (typed into the pairing prompt once it shows), "idle?" ("yes"
-// once no headset is connected and nothing streams), "quit". Says "ready" once it listens.
+// once no headset is connected and nothing streams), "heap?" (kB in use and kB held by malloc), "quit". Says
+// "ready" once it listens.
 int runHost(int readFd, int writeFd) {
     LineChannel channel(readFd, writeFd);
     EventLoopThread main;
@@ -177,6 +179,11 @@ int runHost(int readFd, int writeFd) {
         } else if (*line == "idle?") {
             const bool idle = main.call([&] { return !recorder.isConnected() && !recorder.isRunning(); });
             channel.send(idle ? "yes" : "no");
+        } else if (*line == "heap?") {
+            // What the allocator hands out (in the arenas and mapped on its own) against what it holds.
+            const struct mallinfo2 info = mallinfo2();
+            channel.send(std::to_string((info.uordblks + info.hblkhd) / 1024) + " " +
+                         std::to_string((info.arena + info.hblkhd) / 1024));
         } else if (*line == "quit") {
             break;
         }
@@ -208,6 +215,8 @@ HostProcess startHostProcess() {
             start = end + 1;
         }
     }
+    // This program by its path: under a prefix, /proc/self/exe would name the prefix's program.
+    std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     int toHost[2];
     int fromHost[2];
     if (::pipe2(toHost, O_CLOEXEC) != 0 || ::pipe2(fromHost, O_CLOEXEC) != 0) {
@@ -221,13 +230,12 @@ HostProcess startHostProcess() {
         // Descriptors 3 and 4 across exec, the rest closed by it.
         ::dup2(toHost[0], 3);
         ::dup2(fromHost[1], 4);
-        char self[] = "/proc/self/exe";
         char mode[] = "--host";
         std::vector<char*> arguments;
         for (auto& word : prefix) {
             arguments.push_back(word.data());
         }
-        arguments.push_back(self);
+        arguments.push_back(self.data());
         arguments.push_back(mode);
         arguments.push_back(nullptr);
         ::execvp(arguments.front(), arguments.data());
@@ -332,7 +340,8 @@ public:
         waitUntilHostIdle();
         std::this_thread::sleep_for(settleTime);
         std::printf("After pairing: %.1f MiB\n", mebibytes(statusKilobytes(host_.pid, "VmRSS")));
-        std::printf("%8s %12s %12s %12s %10s\n", "session", "idle MiB", "peak MiB", "sampled MiB", "frames");
+        std::printf("%8s %10s %10s %12s %12s %12s %8s\n", "session", "idle MiB", "peak MiB", "sampled MiB",
+                    "heap used", "heap held", "frames");
 
         long first = 0;
         long last = 0;
@@ -344,8 +353,9 @@ public:
             }
             last = figures.idleAfter;
             highest = std::max(highest, figures.peak);
-            std::printf("%8d %12.1f %12.1f %12.1f %10zu\n", session, mebibytes(figures.idleAfter),
-                        mebibytes(figures.peak), mebibytes(figures.sampledPeak), figures.frames);
+            std::printf("%8d %10.1f %10.1f %12.1f %12.1f %12.1f %8zu\n", session,
+                        mebibytes(figures.idleAfter), mebibytes(figures.peak), mebibytes(figures.sampledPeak),
+                        mebibytes(figures.heapInUse), mebibytes(figures.heapHeld), figures.frames);
         }
         std::printf("\nIdle host that never had a session:   %7.1f MiB\n", mebibytes(neverHadSession));
         std::printf("Idle after session 1:                  %7.1f MiB\n", mebibytes(first));
@@ -359,6 +369,8 @@ public:
 private:
     struct SessionFigures {
         long idleAfter = 0;
+        long heapInUse = 0;
+        long heapHeld = 0;
         long peak = 0;
         long sampledPeak = 0;
         std::size_t frames = 0;
@@ -450,6 +462,10 @@ private:
         figures.peak = peakReset ? statusKilobytes(host_.pid, "VmHWM") : sampled.load();
         std::this_thread::sleep_for(settleTime);
         figures.idleAfter = statusKilobytes(host_.pid, "VmRSS");
+        host_.channel->send("heap?");
+        if (const auto heap = host_.channel->receive()) {
+            std::sscanf(heap->c_str(), "%ld %ld", &figures.heapInUse, &figures.heapHeld);
+        }
         return figures;
     }
 

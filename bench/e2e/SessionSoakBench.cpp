@@ -58,8 +58,8 @@ constexpr auto waitBound = 60s;
 constexpr std::uint16_t hostPort = 49555;
 constexpr const char* hostAddress = "127.0.0.1";
 // How long the host is left alone before its idle memory is read: long enough for what it does after a
-// session (the advertisement, deferred releases) to have run.
-constexpr auto settleTime = 1500ms;
+// session (the advertisement, deferred releases, giving freed memory back two seconds after it) to have run.
+constexpr auto settleTime = 3s;
 
 // An io_context turned by a thread of its own until the loop is destroyed.
 class EventLoopThread {

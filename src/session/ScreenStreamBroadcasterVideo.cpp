@@ -210,7 +210,11 @@ ScreenStreamBroadcaster::VideoEncodeResult ScreenStreamBroadcaster::encodeVideoF
         activeColorProperties_ = colorProperties;
         forceNextKeyFrame_ = true;
     }
-    // 6.
+    // 6. No encoder is built without a headset: a frame the capture hands over after the session ended
+    // waits as the deferred one rather than keep an encoder and its buffers until the next session.
+    if (!compressionSession_ && !connection_) {
+        return VideoEncodeResult::sessionUnavailable;
+    }
     if (!compressionSession_ &&
         !makeCompressionSession(size.first, size.second, pixelFormat, colorProperties)) {
         return VideoEncodeResult::sessionUnavailable;

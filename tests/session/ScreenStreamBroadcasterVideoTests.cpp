@@ -473,6 +473,29 @@ TEST_F(BroadcasterVideoTest, FrameIDsStartOverInEverySession) {
     }
 }
 
+// The capture may hand over a frame it grabbed just before the session ended, after the teardown: it must
+// not build an encoder (and its picture buffers) that nobody releases until the next session.
+TEST_F(BroadcasterVideoTest, AFrameAfterTheSessionEndedBuildsNoEncoder) {
+    auto ready = readyHeadset();
+    submit();
+    emitAll();
+    ASSERT_EQ(encoders.encoders.size(), 1u);
+    ready.headset.connection->close(0);
+    drain();
+    ASSERT_FALSE(Access::hasConnection(*broadcaster));
+    EXPECT_TRUE(encoders.latest().closed);
+
+    submit(capturedFrame(64, 32, pixelFormatBGRA, 9000));
+    EXPECT_EQ(encoders.encoders.size(), 1u);
+    EXPECT_EQ(submittedCount(), 1u);
+
+    // The next session builds its encoder again.
+    auto next = readyHeadset();
+    submit(capturedFrame(64, 32, pixelFormatBGRA, 12000));
+    ASSERT_EQ(encoders.encoders.size(), 2u);
+    EXPECT_FALSE(encoders.latest().submitted.empty());
+}
+
 TEST_F(BroadcasterVideoTest, SendFailuresFollowTheTransportErrorRule) {
     struct Row {
         const char* name;
@@ -676,6 +699,8 @@ TEST_F(BroadcasterVideoTest, CodecChangeReencodesTheLastPictureButADisplayChange
 }
 
 TEST_F(BroadcasterVideoTest, CompletingPendingFramesFlushesTheEncoderIfThereIsOne) {
+    // An encoder is built only while a headset is connected.
+    auto headset = connect();
     run(broadcaster->completePendingFrames());
     submit();
     run(broadcaster->completePendingFrames());

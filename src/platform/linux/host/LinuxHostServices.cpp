@@ -15,6 +15,7 @@
 #include "capture/AudioOutputMuteControls.hpp"
 #include "capture/BroadcasterRecorderSession.hpp"
 #include "capture/ScreenRecorder.hpp"
+#include "capture/SessionMemoryReclaimer.hpp"
 #include "capture/SystemAudioMuteController.hpp"
 #include "core/BlockingWorkPool.hpp"
 #include "core/Logger.hpp"
@@ -37,6 +38,7 @@
 #include "platform/linux/host/CachedMandatoryPermissionProbe.hpp"
 #include "platform/linux/host/DesktopSystemServices.hpp"
 #include "platform/linux/host/LinuxMandatoryPermissionProbe.hpp"
+#include "platform/linux/host/LinuxMemoryRelease.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
 #include "platform/linux/pulse/PulseSystemAudioRouter.hpp"
@@ -123,6 +125,7 @@ void setError(std::string* error, std::string text) {
 std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOptions options,
                                                              std::string* error) {
     Logger logger("HostServices");
+    LinuxMemoryRelease::configureAllocator();
     std::unique_ptr<LinuxHostServices> host(new LinuxHostServices());
 
     host->mainActor_ = options.mainActor;
@@ -275,6 +278,25 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
                 }
             });
         });
+    // After each session, once its teardown has settled, what the allocator keeps free goes back to the
+    // system, off the main actor.
+    host->memoryReclaimer_ = std::make_shared<SessionMemoryReclaimer>(
+        options.mainActor, host->clock_, [pool = host->blockingWork_.get()] {
+            static_cast<void>(pool->tryPost([] { LinuxMemoryRelease::returnFreedMemory(); }));
+        });
+    host->recorder_->addPropertyObserver([weakRecorder = std::weak_ptr<ScreenRecorder>(host->recorder_),
+                                          weakReclaimer = std::weak_ptr<SessionMemoryReclaimer>(
+                                              host->memoryReclaimer_)](ScreenRecorderProperty property) {
+        if (property != ScreenRecorderProperty::isConnected &&
+            property != ScreenRecorderProperty::isRunning) {
+            return;
+        }
+        auto recorder = weakRecorder.lock();
+        auto reclaimer = weakReclaimer.lock();
+        if (recorder && reclaimer) {
+            reclaimer->update(recorder->isConnected() || recorder->isRunning());
+        }
+    });
     return host;
 }
 
@@ -293,6 +315,8 @@ LinuxHostServices::~LinuxHostServices() {
     recorder_.reset();
     session_.reset();
     broadcaster_.reset();
+    // Its pending reclaim is cancelled; it posts to the blocking-work pool, which outlives it.
+    memoryReclaimer_.reset();
     if (!workers_) {
         return;
     }

@@ -36,6 +36,7 @@ class RemoteSystemActionController;
 class ScreenRecorder;
 class ScreenStreamBroadcaster;
 class SecretStore;
+class SessionMemoryReclaimer;
 class SystemServicesPort;
 class XTestInputPoster;
 class XcbDisplayWaker;
@@ -142,6 +143,7 @@ private:
     std::shared_ptr<BroadcasterRecorderSession> session_;
     std::shared_ptr<CachedMandatoryPermissionProbe> permissionProbe_;
     std::shared_ptr<ScreenRecorder> recorder_;
+    std::shared_ptr<SessionMemoryReclaimer> memoryReclaimer_;
 };
 
 }  // namespace quillbridge

@@ -7,6 +7,8 @@
 #include "app/ContentView.hpp"
 #include "app/HostAboutWindow.hpp"
 #include "app/HostApplication.hpp"
+#include "app/HostSoftwareUpdateModel.hpp"
+#include "app/PairingPromptView.hpp"
 #include "app/PermissionStartupView.hpp"
 #include "app/XdgAutostartLoginItem.hpp"
 
@@ -40,9 +42,34 @@ HostScenes::HostScenes(MacHostApp& app, HostApplication& application, ContentVie
                   XdgAutostartLoginItem::defaultAutostartFolder(),
                   QCoreApplication::applicationFilePath().toStdString());
           }
+          if (!dependencies.pairingPromptPresenter) {
+              dependencies.pairingPromptPresenter = app_.pairingPromptPresenter();
+          }
+          if (!dependencies.makePairingPromptView) {
+              dependencies.makePairingPromptView = [recorder = app_.screenRecorder(),
+                                                    mainActor =
+                                                        app_.mainActor()](QWidget* parent) -> QWidget* {
+                  return new PairingPromptView(recorder, mainActor, parent);
+              };
+          }
+          if (!dependencies.updateController) {
+              dependencies.updateController =
+                  std::make_shared<HostSoftwareUpdateModel>(app_.updateController());
+          }
+          if (!dependencies.openHelp) {
+              dependencies.openHelp = app_.openPermissionHelpSection();
+          }
+          const auto& onboarding = app_.permissionOnboarding();
           if (!dependencies.markPermissionFlowStarted) {
-              // Without the coordinator's own record of the start, the setup window takes the user there.
-              dependencies.markPermissionFlowStarted = [this] { openWindow_("permission-onboarding"); };
+              dependencies.markPermissionFlowStarted = [onboarding] {
+                  onboarding->markPermissionFlowStarted();
+              };
+          }
+          if (!dependencies.permissionRowState) {
+              dependencies.permissionRowState =
+                  [onboarding](MandatoryPermissionIssue issue) -> std::optional<MenuSectionRules::RowState> {
+                  return onboarding->rowState(issue);
+              };
           }
           return new ContentView(std::move(dependencies));
       }),

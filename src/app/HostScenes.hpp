@@ -26,9 +26,10 @@ public:
     static constexpr const char* quitTitle = "Quit Quillbridge Host";
 
     // `menuParts` holds the menu window's parts that the application does not own itself: the local device
-    // name, the pairing prompt's view and placement, the update controller, the microphone installer, the
-    // help page and the permission flow's row states. The scenes fill in the rest (the main actor, the
-    // recorder, the onboarding coordinator, opening windows, Quit) and, where missing, the login item.
+    // name and the microphone installer. The scenes fill in the main actor, the recorder, the onboarding
+    // coordinator, opening windows and Quit, and, where `menuParts` leaves them empty, the application's
+    // own: the pairing prompt presenter and its view, the update controller, the help page, the
+    // permission flow's start and row states, and the login item.
     HostScenes(MacHostApp& app, HostApplication& application, ContentView::Dependencies menuParts = {});
     ~HostScenes();
     HostScenes(const HostScenes&) = delete;

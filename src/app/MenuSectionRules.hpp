@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/MandatoryPermissionSequence.hpp"
 #include "app/SoftwareUpdateModel.hpp"
 #include "app/SystemMicrophoneInstallerModel.hpp"
 #include "capture/CaptureDisplay.hpp"
@@ -46,7 +47,7 @@ struct MenuSectionRules {
     static Sections sections(const Inputs& inputs);
 
     // The state of a permission's row in the permission flow.
-    enum class RowState { upcoming, requesting, needsSettings, granted };
+    using RowState = MandatoryPermissionSequence::RowState;
 
     // The present issues in the list's order; the first is the leading issue.
     static std::vector<MandatoryPermissionIssue> orderedIssues(

@@ -122,6 +122,12 @@ void PairingPromptPresenter::pairingPromptWindowDidClose() {
     setPairingPromptInWindow(false);
 }
 
+void PairingPromptPresenter::closePairingPromptWindow() {
+    if (pairingPromptWindow_) {
+        pairingPromptWindow_->close();
+    }
+}
+
 void PairingPromptPresenter::setPairingPromptInWindow(bool value) {
     if (isPairingPromptInWindow_ == value) {
         return;

@@ -10,6 +10,7 @@
 #include <asio/any_io_executor.hpp>
 
 #include "app/HostAppActivationController.hpp"
+#include "app/PairingPromptPlacement.hpp"
 #include "app/PairingPromptView.hpp"
 #include "capture/ScreenRecorder.hpp"
 #include "core/Uuid.hpp"
@@ -19,8 +20,9 @@ namespace quillbridge {
 // Shows the recorder's pending pairing prompt in a detached window, "Pair Vision Pro", so the code can be
 // typed while the menu window is closed. The window opens on request (a click on the pairing notification)
 // and closes by itself once the prompt is gone or has expired; while it is open it holds the pairing prompt
-// window role. Closing the window does not cancel the pairing. Main actor (GUI thread) only.
-class PairingPromptPresenter {
+// window role. Closing the window does not cancel the pairing. It is the menu window's placement of the
+// prompt. Main actor (GUI thread) only.
+class PairingPromptPresenter final : public PairingPromptPlacement {
 public:
     static constexpr const char* windowTitle = "Pair Vision Pro";
     static constexpr int windowWidth = 420;
@@ -29,7 +31,7 @@ public:
     PairingPromptPresenter(std::shared_ptr<ScreenRecorder> screenRecorder,
                            std::shared_ptr<HostAppActivationController> appActivationController,
                            asio::any_io_executor mainActor, PairingPromptView::CurrentDate currentDate = {});
-    ~PairingPromptPresenter();
+    ~PairingPromptPresenter() override;
     PairingPromptPresenter(const PairingPromptPresenter&) = delete;
     PairingPromptPresenter& operator=(const PairingPromptPresenter&) = delete;
 
@@ -45,9 +47,15 @@ public:
 
     // Whether the prompt is shown in the detached window. Writing the stored value changes nothing and tells
     // nobody; observers hear of each real change, on the main actor.
-    bool isPairingPromptInWindow() const { return isPairingPromptInWindow_; }
-    void setPairingPromptInWindow(bool value);
+    bool isPairingPromptInWindow() const override { return isPairingPromptInWindow_; }
+    void setPairingPromptInWindow(bool value) override;
     void addWindowStateObserver(std::function<void()> observer) { observers_.push_back(std::move(observer)); }
+
+    // PairingPromptPlacement
+    void addObserver(std::function<void()> observer) override { addWindowStateObserver(std::move(observer)); }
+    bool hasPairingPromptWindow() const override { return pairingPromptWindow_ != nullptr; }
+    // Closes the detached window, which runs the closing steps; nothing when there is none.
+    void closePairingPromptWindow() override;
 
 private:
     // After a change of the recorder's prompt: closes the window once the prompt is gone or expired.

@@ -28,7 +28,7 @@ std::string_view PermissionHelpPage::section(MandatoryPermissionIssue issue) {
 
 bool PermissionHelpPage::isSection(std::string_view section) {
     return section == screenCaptureSection || section == accessibilitySection ||
-           section == localNetworkSection;
+           section == localNetworkSection || section == cameraExtensionSection;
 }
 
 }  // namespace quillbridge

@@ -99,6 +99,24 @@ PermissionOnboardingCoordinator::RowState PermissionOnboardingCoordinator::rowSt
         dependencies_.screenRecorder->permissionIssues().contains(MandatoryPermissionIssue::localNetwork));
 }
 
+PermissionOnboardingCoordinator::RowState PermissionOnboardingCoordinator::rowState(
+    MandatoryPermissionIssue issue) const {
+    return rowState(permission(issue));
+}
+
+PermissionOnboardingCoordinator::Permission PermissionOnboardingCoordinator::permission(
+    MandatoryPermissionIssue issue) {
+    switch (issue) {
+        case MandatoryPermissionIssue::screenAndAudioCapture:
+            return Permission::screenCapture;
+        case MandatoryPermissionIssue::localNetwork:
+            return Permission::localNetwork;
+        case MandatoryPermissionIssue::syntheticInput:
+            return Permission::accessibility;
+    }
+    return Permission::screenCapture;
+}
+
 void PermissionOnboardingCoordinator::startIfNeeded() {
     if (!hasCompletedPermissionFlow_) {
         return;

@@ -13,6 +13,7 @@
 #include "app/HostAppActivationController.hpp"
 #include "app/HostWindow.hpp"
 #include "app/MandatoryPermissionSequence.hpp"
+#include "capture/MandatoryPermissionIssue.hpp"
 #include "capture/ScreenRecorder.hpp"
 #include "core/Clock.hpp"
 #include "core/Logger.hpp"
@@ -68,6 +69,10 @@ public:
     std::set<Permission> grantedPermissions() const;
     // What the permission's row shows (the setup window and the menu window).
     RowState rowState(Permission permission) const;
+    // The row state of the permission an issue of the recorder stands for (the menu window's issue list).
+    RowState rowState(MandatoryPermissionIssue issue) const;
+    // The permission of the flow an issue of the recorder stands for.
+    static Permission permission(MandatoryPermissionIssue issue);
 
     // Launch: after a completed flow, starts the host-availability observers and resolves Local Network
     // access; before, does nothing (the setup window leads the user).

@@ -19,10 +19,12 @@
 
 #include "AppTestDoubles.hpp"
 #include "app/AppWindowAccessor.hpp"
+#include "app/ContentView.hpp"
 #include "app/HostAboutWindow.hpp"
 #include "app/HostScenes.hpp"
 #include "app/MacHostApp.hpp"
 #include "app/MenuBarExtraWindow.hpp"
+#include "app/PairingPromptView.hpp"
 #include "app/QtHostApplication.hpp"
 #include "app/SingleInstanceChannel.hpp"
 #include "app/TerminationSignals.hpp"
@@ -210,6 +212,52 @@ TEST_F(AppScenesTest, WithoutATrayTheMenuWindowShowsAtLaunchAndOnEveryReopen) {
     scenes->reopen();
     processQtEvents();
     EXPECT_FALSE(menu->isVisible()) << "the presented About window came forward instead";
+}
+
+// The menu window runs on the application's own parts: the coordinator's start of the flow, the pairing
+// prompt's real view and presenter, the update controller.
+TEST_F(AppScenesTest, TheMenuWindowIsWiredToTheApplicationsParts) {
+    makeApp();
+    scenes->openMenuWindow();
+    processQtEvents();
+    ASSERT_NE(scenes->menuWindow().window(), nullptr);
+    auto* view = scenes->menuWindow().window()->findChild<ContentView*>();
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->updateStatusLabel()->text(),
+              "Update checking is not configured for this development build.");
+
+    auto* setUp = view->setupBanner()->findChild<QPushButton*>();
+    ASSERT_NE(setUp, nullptr);
+    setUp->click();
+    processQtEvents();
+    settle();
+    EXPECT_TRUE(app->permissionOnboarding()->hasStartedPermissionFlow());
+    EXPECT_EQ(defaults->boolean(PermissionOnboardingCoordinator::hasStartedDefaultsKey),
+              std::optional<bool>(true));
+
+    ScreenRecorder::PairingPrompt prompt;
+    prompt.id = Uuid::random();
+    prompt.peerName = "Headset";
+    recorder->handlePairingPrompt(prompt);
+    processQtEvents();
+    settle();
+    EXPECT_NE(dynamic_cast<PairingPromptView*>(view->inlinePairingPrompt()), nullptr);
+
+    // The detached window takes the prompt; "Return Pairing Prompt to Menu" closes it and brings it back.
+    const auto& presenter = app->pairingPromptPresenter();
+    presenter->presentPairingPromptWindow(prompt.id);
+    processQtEvents();
+    settle();
+    ASSERT_NE(presenter->pairingPromptWindow(), nullptr);
+    EXPECT_EQ(view->inlinePairingPrompt(), nullptr);
+    ASSERT_TRUE(view->returnPromptButton()->isVisibleTo(view));
+    view->returnPromptButton()->click();
+    processQtEvents();
+    settle();
+    processQtEvents();
+    EXPECT_EQ(presenter->pairingPromptWindow(), nullptr);
+    EXPECT_FALSE(presenter->isPairingPromptInWindow());
+    EXPECT_NE(dynamic_cast<PairingPromptView*>(view->inlinePairingPrompt()), nullptr);
 }
 
 TEST_F(AppScenesTest, ContextMenuOffersAboutAndQuit) {

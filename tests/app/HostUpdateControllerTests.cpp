@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestDoubles.hpp"
+#include "app/HostSoftwareUpdateModel.hpp"
 
 namespace quillbridge {
 namespace {
@@ -27,7 +28,11 @@ public:
     }
     bool canCheckForUpdates() const override { return canCheck; }
     bool automaticallyChecksForUpdates() const override { return automaticallyChecks; }
-    void setAutomaticallyChecksForUpdates(bool value) override { automaticallyChecks = value; }
+    void setAutomaticallyChecksForUpdates(bool value) override {
+        if (!settingIsLocked) {
+            automaticallyChecks = value;
+        }
+    }
     void checkForUpdates() override { calls.push_back("checkForUpdates"); }
     void checkForUpdateInformation() override { calls.push_back("checkForUpdateInformation"); }
     std::shared_ptr<void> observeCanCheckForUpdates(std::function<void(bool)> handler) override {
@@ -47,6 +52,8 @@ public:
     SoftwareUpdaterDelegate& delegate;
     bool canCheck = false;
     bool automaticallyChecks = true;
+    // A setting the administrator fixed: writes are ignored.
+    bool settingIsLocked = false;
     std::shared_ptr<std::function<void(bool)>> observer;
     std::vector<std::string> calls;
 };
@@ -267,6 +274,60 @@ TEST_F(HostUpdateControllerTest, TheObservationEndsWithTheController) {
     controller.reset();
     (*observer)(false);  // the updater outliving its owner must not reach it
     SUCCEED();
+}
+
+TEST(HostSoftwareUpdateModelStatusTest, EachStatusKeepsItsCaseAndText) {
+    using Model = SoftwareUpdateModel;
+    const std::vector<std::pair<Status, Model::Status>> cases = {
+        {Status::updateAvailable("1.4.0"), Model::UpdateAvailable{"1.4.0"}},
+        {Status::failed("The download failed."), Model::Failed{"The download failed."}},
+        {Status::notConfigured(), Model::NotConfigured{}},
+        {Status::idle(), Model::Idle{}},
+        {Status::checking(), Model::Checking{}},
+        {Status::upToDate(), Model::UpToDate{}},
+    };
+    for (const auto& [status, expected] : cases) {
+        EXPECT_EQ(HostSoftwareUpdateModel::statusOf(status), expected) << static_cast<int>(status.kind());
+    }
+}
+
+TEST_F(HostUpdateControllerTest, TheMenusModelReachesTheControllerAndItsUpdater) {
+    auto controller = std::shared_ptr<HostUpdateController>(makeController());
+    HostSoftwareUpdateModel model(controller);
+    int changes = 0;
+    model.addObserver([&] { ++changes; });
+    EXPECT_TRUE(model.hasUpdater());
+    EXPECT_EQ(model.status(), SoftwareUpdateModel::Status(SoftwareUpdateModel::Idle{}));
+    EXPECT_TRUE(model.canCheckForUpdates());
+    fake->calls.clear();
+
+    // "Check Now" is the quiet check; "Update…" the updater's own flow.
+    model.checkForUpdates();
+    EXPECT_EQ(model.status(), SoftwareUpdateModel::Status(SoftwareUpdateModel::Checking{}));
+    EXPECT_EQ(changes, 1) << "the model keeps the observation alive";
+    model.checkForUpdatesInteractively();
+    EXPECT_EQ(fake->calls, (std::vector<std::string>{"checkForUpdateInformation", "checkForUpdates"}));
+
+    // The toggle writes the updater's setting and keeps what the updater reports.
+    model.setAutomaticallyChecksForUpdates(false);
+    EXPECT_FALSE(fake->automaticallyChecks);
+    EXPECT_FALSE(model.automaticallyChecksForUpdates());
+    fake->settingIsLocked = true;
+    model.setAutomaticallyChecksForUpdates(true);
+    EXPECT_FALSE(model.automaticallyChecksForUpdates()) << "the updater refused the change";
+}
+
+TEST_F(HostUpdateControllerTest, WithoutAnUpdaterTheMenusModelShowsNotConfiguredAndDoesNothing) {
+    auto controller = std::shared_ptr<HostUpdateController>(
+        makeController({"http://updates.example.org/appcast.xml", validKey}));
+    HostSoftwareUpdateModel model(controller);
+    EXPECT_FALSE(model.hasUpdater());
+    EXPECT_EQ(model.status(), SoftwareUpdateModel::Status(SoftwareUpdateModel::NotConfigured{}));
+    model.checkForUpdatesInteractively();
+    model.setAutomaticallyChecksForUpdates(true);
+    model.checkForUpdates();
+    EXPECT_FALSE(model.automaticallyChecksForUpdates());
+    EXPECT_EQ(model.status(), SoftwareUpdateModel::Status(SoftwareUpdateModel::NotConfigured{}));
 }
 
 }  // namespace

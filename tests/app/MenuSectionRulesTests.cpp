@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/MenuSectionRules.hpp"
+#include "app/PermissionHelpPage.hpp"
 
 namespace quillbridge {
 namespace {
@@ -123,6 +124,15 @@ TEST(MenuSectionRulesTest, IssueListOrderAndItsOneButton) {
     EXPECT_EQ(MenuSectionRules::helpSection(Issue::screenAndAudioCapture), "screen-recording");
     EXPECT_EQ(MenuSectionRules::helpSection(Issue::localNetwork), "local-network");
     EXPECT_EQ(MenuSectionRules::helpSection(Issue::syntheticInput), "accessibility");
+}
+
+// The sections the menu opens are the installed help page's own: an unknown one would open nothing.
+TEST(MenuSectionRulesTest, EveryHelpSectionIsAnAnchorOfTheHelpPage) {
+    for (Issue issue : allMandatoryPermissionIssues) {
+        EXPECT_EQ(MenuSectionRules::helpSection(issue), PermissionHelpPage::section(issue))
+            << rawValue(issue);
+    }
+    EXPECT_TRUE(PermissionHelpPage::isSection(MenuSectionRules::cameraExtensionHelpSection));
 }
 
 TEST(MenuSectionRulesTest, UpdatePresentationByStatus) {

@@ -96,6 +96,15 @@ TEST_F(PermissionOnboardingCoordinatorTest, NothingIsAskedBeforeTheUserStartsAnd
     EXPECT_EQ(probe->screenCaptureRequests, 1);
 }
 
+TEST(PermissionOfIssueTest, EachIssueStandsForItsPermission) {
+    EXPECT_EQ(PermissionOnboardingCoordinator::permission(MandatoryPermissionIssue::screenAndAudioCapture),
+              Permission::screenCapture);
+    EXPECT_EQ(PermissionOnboardingCoordinator::permission(MandatoryPermissionIssue::localNetwork),
+              Permission::localNetwork);
+    EXPECT_EQ(PermissionOnboardingCoordinator::permission(MandatoryPermissionIssue::syntheticInput),
+              Permission::accessibility);
+}
+
 // Each permission missing at first, refused once asked, then granted in the settings: it is asked once, the
 // ones behind it wait, and the grant is picked up by a later poll, which moves on to the next permission.
 class MissingPermissionTest : public PermissionOnboardingCoordinatorTest,
@@ -120,6 +129,11 @@ TEST_P(MissingPermissionTest, IsAskedOnceAndItsGrantIsPickedUpByALaterPoll) {
         expected[static_cast<std::size_t>(missing)] = needsSettings;
         EXPECT_EQ(rows(), expected);
         EXPECT_EQ(coordinator->permissionSequence().requested, std::set<Permission>{missing});
+        // The menu's issue list reads the same rows through the recorder's issues.
+        for (MandatoryPermissionIssue issue : allMandatoryPermissionIssues) {
+            const auto index = static_cast<std::size_t>(PermissionOnboardingCoordinator::permission(issue));
+            EXPECT_EQ(coordinator->rowState(issue), expected[index]) << rawValue(issue);
+        }
 
         // Still refused: polls ask nothing more.
         const int checks = probe->screenCaptureChecks;

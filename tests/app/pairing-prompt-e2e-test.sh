@@ -92,6 +92,11 @@ check "the host posts the pairing notification" eventually 30 notified
 mock GetMethodCalls Notify >"$output/notify-calls.txt" || true
 check "the notification names the headset" grep -q "Robin's Headset is requesting to pair" "$output/notify-calls.txt"
 
+# Without a tray the menu window is on screen from the launch: the prompt shows in it too.
+check "the menu window is on screen" eventually 10 visible_window "Quillbridge Host"
+sleep 0.5
+screenshot menu-inline-prompt
+
 # The user clicks the notification.
 mock EmitSignal '' ActionInvoked us "[<uint32 1>, <'default'>]" >/dev/null
 check "a click on it opens the pairing window" eventually 20 visible_window "Pair Vision Pro"
@@ -112,6 +117,8 @@ check "the headset reports it is paired" bash -c "[[ $tool_status == 0 ]] && gre
 check "the pairing window closes by itself" eventually 20 no_visible_window "Pair Vision Pro"
 closed() { mock GetMethodCalls CloseNotification | tee "$output/close-calls.txt" | grep -q '<'; }
 check "the notification is withdrawn" eventually 20 closed
+sleep 0.5
+screenshot menu-paired
 
 kill -TERM "$host_pid" 2>/dev/null || true
 wait "$host_pid" 2>/dev/null || true

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +17,8 @@
 #include <QEventLoop>
 #include <QIcon>
 #include <QMetaObject>
+#include <QProcess>
+#include <QStringList>
 #include <QTimer>
 #include <asio/executor_work_guard.hpp>
 #include <asio/io_context.hpp>
@@ -26,12 +29,15 @@
 #include "app/MacHostApp.hpp"
 #include "app/QtHostApplication.hpp"
 #include "app/SingleInstanceChannel.hpp"
+#include "app/SystemMicrophoneInstaller.hpp"
 #include "app/TerminationSignals.hpp"
 #include "core/Base64.hpp"
 #include "core/Logger.hpp"
 #include "core/MainActorExecutor.hpp"
+#include "core/SteadyClock.hpp"
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/journal/JournalLogSink.hpp"
+#include "platform/linux/microphone/PropertyChannelMicrophoneAudioObjectSystem.hpp"
 #include "platform/linux/notifications/FreedesktopNotificationCenter.hpp"
 #include "platform/linux/qt/QtMainThreadQueue.hpp"
 #include "platform/linux/qt/XdgOpenPermissionHelpPage.hpp"
@@ -91,6 +97,39 @@ SoftwareUpdaterControllerFactory makeUpdaterController(
         options.restartHost = restartHost;
         return std::make_unique<LinuxSoftwareUpdater>(std::move(options), delegate);
     };
+}
+
+// The menu window's microphone installer: the host's carried metadata and package under the installed
+// share/quillbridge, the installed microphone's property list beside them, the program's socket for whether
+// it runs, and the package tool started detached.
+std::shared_ptr<SystemMicrophoneInstallerModel> makeSystemMicrophoneInstaller(
+    asio::any_io_executor mainActor) {
+    const std::filesystem::path share =
+        std::filesystem::path(BuildInfo::installPrefix()) / "share" / "quillbridge";
+    return SystemMicrophoneInstaller::create({
+        .executor = std::move(mainActor),
+        .clock = std::make_shared<SteadyClock>(),
+        .resourcesDirectory = share / "SystemMicrophone",
+        .installedDriverDirectory = share / "QuillbridgeMicrophone.driver",
+        .isDriverLoaded =
+            [] {
+                auto path = PropertyChannelMicrophoneAudioObjectSystem::defaultSocketPath();
+                if (!path) {
+                    return false;
+                }
+                PropertyChannelMicrophoneAudioObjectSystem channel(*path, std::chrono::milliseconds(250));
+                auto box = channel.translateUIDToBox(microphone::boxUID);
+                return box.has_value() && *box != 0;
+            },
+        .launch =
+            [](const std::vector<std::string>& command) {
+                QStringList arguments;
+                for (std::size_t index = 1; index < command.size(); ++index) {
+                    arguments.push_back(QString::fromStdString(command[index]));
+                }
+                return QProcess::startDetached(QString::fromStdString(command.front()), arguments);
+            },
+    });
 }
 
 int run(int argc, char** argv, std::string& restartProgram) {
@@ -188,6 +227,9 @@ int run(int argc, char** argv, std::string& restartProgram) {
     // The name the headset shows for this host is fixed once the session exists.
     ContentView::Dependencies menuParts;
     menuParts.localDeviceName = services->broadcaster()->localPeerIdentity().name;
+    menuParts.makeSystemMicrophoneInstaller = [mainActor] {
+        return makeSystemMicrophoneInstaller(mainActor);
+    };
     scenes = std::make_unique<HostScenes>(*app, *application, std::move(menuParts));
     auto quitSignals = std::make_unique<TerminationSignals>([application] { application->terminate(); });
     // The launch waits until the grants have been read off the main thread.

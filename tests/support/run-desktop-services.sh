@@ -225,7 +225,10 @@ fi
 
 if ((want_pipewire)); then
     for tool in pipewire wireplumber pipewire-pulse pw-cli pactl; do need "$tool"; done
-    # WirePlumber keeps mute and default choices under XDG_STATE_HOME, fresh here.
+    # WirePlumber keeps mute and default choices under XDG_STATE_HOME, fresh here. No Bluetooth monitor: it
+    # follows the seat through logind, which a private namespace cannot offer WirePlumber.
+    mkdir -p "$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d"
+    echo '-- Bluetooth stays off in tests.' >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/90-enable-all.lua"
     pipewire >"$work/pipewire.log" 2>&1 &
     pids+=($!)
     wait_until 15 pw-cli info 0 || { cat "$work/pipewire.log" >&2; skip "PipeWire did not start"; }

@@ -37,6 +37,7 @@
 #include "platform/linux/defaults/FileDefaultsStore.hpp"
 #include "platform/linux/host/CachedMandatoryPermissionProbe.hpp"
 #include "platform/linux/host/DesktopSystemServices.hpp"
+#include "platform/linux/host/HostMicrophoneParts.hpp"
 #include "platform/linux/host/LinuxMandatoryPermissionProbe.hpp"
 #include "platform/linux/host/LinuxMemoryRelease.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
@@ -208,6 +209,8 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     host->personaCameraReceiver_ = std::make_shared<DecodingPersonaCameraReceiver>(
         host->workers_->get_executor(), host->timingCoordinator_,
         std::make_unique<LibavPersonaCameraFrameDecoder>([](DecodedPersonaCameraFrame) {}));
+    host->microphone_ = std::make_unique<HostMicrophoneParts>(host->workers_->get_executor(),
+                                                              host->timingCoordinator_, host->clock_);
 
     ScreenStreamBroadcasterDependencies session;
     session.executor = host->workers_->get_executor();
@@ -235,6 +238,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     session.videoEncoderFactory = host->videoEncoders_.get();
     session.personaAVTimingCoordinator = host->timingCoordinator_;
     session.personaCameraReceiver = host->personaCameraReceiver_;
+    session.microphoneReceiver = host->microphone_->receiver();
     host->broadcaster_ = ScreenStreamBroadcaster::create(std::move(session));
     host->session_ = std::make_shared<BroadcasterRecorderSession>(host->broadcaster_);
 
@@ -267,8 +271,10 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
         std::make_shared<RandRDisplayChangeObserver>(options.mainActor, options.displayName);
     recorder.muteController = std::move(muteController);
     recorder.timingCoordinator = host->timingCoordinator_;
+    recorder.microphoneDevice = host->microphone_->device();
     recorder.blockingWork = host->blockingWork_.get();
     host->recorder_ = ScreenRecorder::create(std::move(recorder));
+    host->microphone_->attachRecorder(host->recorder_);
     // A grant that changes shows in the recorder's permission state.
     host->permissionProbe_->setChangeHandler(
         [mainActor = options.mainActor, weakRecorder = std::weak_ptr<ScreenRecorder>(host->recorder_)] {
@@ -367,6 +373,7 @@ LinuxHostServices::~LinuxHostServices() {
     abandon(clipboardTransfers_);
     abandon(timingCoordinator_);
     abandon(personaCameraReceiver_);
+    abandon(microphone_);
 }
 
 }  // namespace quillbridge

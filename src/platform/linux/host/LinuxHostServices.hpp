@@ -34,6 +34,7 @@ class RemoteKeyboardReportingAdapter;
 class RemoteMouseController;
 class RemoteSystemActionController;
 class ScreenRecorder;
+class HostMicrophoneParts;
 class ScreenStreamBroadcaster;
 class SecretStore;
 class SessionMemoryReclaimer;
@@ -138,6 +139,8 @@ private:
     // The media clock and the camera receiver (whose strand runs on the workers).
     std::shared_ptr<PersonaAVTimingCoordinator> timingCoordinator_;
     std::shared_ptr<DecodingPersonaCameraReceiver> personaCameraReceiver_;
+    // The microphone receiver and the virtual microphone.
+    std::unique_ptr<HostMicrophoneParts> microphone_;
 
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster_;
     std::shared_ptr<BroadcasterRecorderSession> session_;

@@ -52,11 +52,16 @@
 #include "session/InboundMediaStreamSlots.hpp"
 #include "session/KeyboardLayoutChangeObserver.hpp"
 #include "session/KeyboardReportingService.hpp"
+#include "session/Listener.hpp"
 #include "session/PeerStoreWriteOrder.hpp"
 #include "session/QuicTransport.hpp"
 #include "session/RemoteInputSink.hpp"
+#include "session/ScreenStreamBroadcasterDependencies.hpp"
+#include "session/ScreenStreamBroadcasterState.hpp"
 #include "session/ServiceAdvertiser.hpp"
 #include "session/ServiceBrowser.hpp"
+#include "session/SessionContext.hpp"
+#include "session/SessionErrors.hpp"
 #include "session/VideoColorProperties.hpp"
 #include "session/VideoEncoder.hpp"
 #include "session/VideoEncoderFactory.hpp"
@@ -75,101 +80,13 @@
 
 namespace quillbridge {
 
-// What the broadcaster is built from. Pointers marked required must be set and outlive the broadcaster;
-// the optional ones may be null (the feature then does nothing and says so in the log).
-struct ScreenStreamBroadcasterDependencies {
-    // Required: the broadcaster's strand is made on it.
-    asio::any_io_executor executor;
-    // Required.
-    QuicTransport* transport = nullptr;
-    // Required: a fresh advertiser for each listener run and a fresh browser for each Local Network probe.
-    std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
-    std::function<std::unique_ptr<ServiceBrowser>()> makeBrowser;
-    // Required: time-outs, sleeps and momentum ticks.
-    Clock* clock = nullptr;
-    // Host media time (CLOCK_MONOTONIC nanoseconds) for clock synchronisation; empty: the monotonic clock.
-    std::function<std::uint64_t()> hostTimeNanoseconds;
-    // Required: settings and secrets of the paired-peer store and the TLS identity.
-    DefaultsStore* defaults = nullptr;
-    SecretStore* secrets = nullptr;
-    // The host's display name as the system gives it (trimmed here; "Mac" when empty).
-    std::string hostDisplayName;
-    HostFormFactor hostFormFactor = HostFormFactor::desktop;
-    bool peerToPeerEnabled = false;
-
-    std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator;
-    std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver;
-    std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver;
-
-    ConnectionPowerActivity* connectionPowerActivity = nullptr;
-    DisplayWaker* displayWaker = nullptr;
-    RemoteInputSink* remoteInput = nullptr;
-    AudioConverterFactory* audioConverterFactory = nullptr;
-
-    // Clipboard transfers and keyboard reporting: the desktop clipboard for copy and paste, the keyboard for
-    // the paste chord and the layout and lock-state reports. Null: the feature does nothing.
-    ClipboardTransferService* clipboard = nullptr;
-    KeyboardReportingService* keyboardReporting = nullptr;
-    // Changes of the host's keyboard layout, observed from startObservingKeyboardLayoutChanges() for the
-    // broadcaster's lifetime (it stops the observer when it goes). Null: the layout is reported only when
-    // the headset becomes ready, changes its keyboard type or presses Caps Lock.
-    KeyboardLayoutChangeObserver* keyboardLayoutChanges = nullptr;
-
-    // Listening address and port (tests use port 0 and loopback).
-    std::uint16_t listenPort = 49555;
-    std::string bindAddress = "::";
-    // How long a connected headset has to report that its receiver is ready.
-    Clock::Duration sessionSetupTimeout = std::chrono::seconds(10);
-    // How long a closing connection may take to hand its last written bytes to the network.
-    Clock::Duration closeFlushLimit = std::chrono::milliseconds(200);
-
-    // Admission: where the pairing code's key derivation (tens of milliseconds), the identity rotation and
-    // the peer-store writes run, off the actor. Null runs them in place (tests with a single-threaded
-    // context).
-    BlockingWorkPool* blockingWork = nullptr;
-
-    // Video. Without a factory no frame is encoded (each captured frame is deferred and the log says so).
-    VideoEncoderFactory* videoEncoderFactory = nullptr;
-};
-
 // The host's network session: one actor (a strand) that owns the advertised QUIC listener, the one
 // accepted headset connection and its streams, the control conversation and everything that crosses the
 // connection. Every session ends through endSession(). Create it with create(); all public awaitables may
 // be awaited from any executor and run on the broadcaster's strand.
 class ScreenStreamBroadcaster : public std::enable_shared_from_this<ScreenStreamBroadcaster> {
 public:
-    // The session state the user interface shows.
-    struct State {
-        enum class Kind {
-            connected,
-            localNetworkPermissionCheckFailed,
-            failed,
-            idle,
-            listening,
-            localNetworkPermissionChecking,
-            localNetworkPermissionGranted,
-            localNetworkPermissionDenied,
-        };
-        Kind kind = Kind::idle;
-        // The headset's name (connected) or the failure text.
-        std::string text;
-
-        static State connected(std::string name) { return {Kind::connected, std::move(name)}; }
-        static State localNetworkPermissionCheckFailed(std::string text) {
-            return {Kind::localNetworkPermissionCheckFailed, std::move(text)};
-        }
-        static State failed(std::string text) { return {Kind::failed, std::move(text)}; }
-        static State idle() { return {Kind::idle, {}}; }
-        static State listening() { return {Kind::listening, {}}; }
-        static State localNetworkPermissionChecking() { return {Kind::localNetworkPermissionChecking, {}}; }
-        static State localNetworkPermissionGranted() { return {Kind::localNetworkPermissionGranted, {}}; }
-        static State localNetworkPermissionDenied() { return {Kind::localNetworkPermissionDenied, {}}; }
-
-        // The status line for the user.
-        std::string statusText() const;
-
-        bool operator==(const State&) const = default;
-    };
+    using State = ScreenStreamBroadcasterState;
 
     // The pairing code prompt shown while a headset pairs.
     struct PairingPrompt {
@@ -317,7 +234,6 @@ private:
 
     // Lifecycle.
     void stopOnActor(bool& needsTeardown);
-    void stopListeningOnActor();
     void beginConnectionActivity();
     void endConnectionActivity();
     void startSessionSetupTimeout(const Uuid& sessionID);
@@ -328,18 +244,6 @@ private:
     void closeAfterFlush(std::shared_ptr<QuicConnection> connection,
                          std::shared_ptr<QuicStream> controlStream);
     void spawnDetached(std::string name, std::function<asio::awaitable<void>()> body);
-
-    // Listener and Local Network probe.
-    void startListeningOnActor();
-    void restartListeningOnActor();
-    asio::awaitable<void> runListener();
-    void handleListenerState(const ServiceDiscoveryState& state);
-    void startLocalNetworkProbe();
-    void cancelLocalNetworkProbe();
-    asio::awaitable<void> runLocalNetworkProbe(std::uint64_t generation);
-    void handleLocalNetworkProbeFailure(const ServiceDiscoveryState& state, std::uint64_t generation);
-    void localNetworkProbeSucceeded(std::uint64_t generation);
-    ServiceAdvertisement makeAdvertisement(std::uint16_t port) const;
 
     // Connection.
     asio::awaitable<void> accept(std::shared_ptr<QuicConnection> connection,
@@ -516,36 +420,22 @@ private:
 
     // Collaborators.
     Logger logger_{"ScreenStreamBroadcaster"};
+    // What the components below see of the session.
+    class Context;
+    std::unique_ptr<Context> context_;
     std::unique_ptr<PairedPeerStore> peerStore_;
     // Peer-store writes that run on blocking-work workers keep the order they were issued in.
     std::shared_ptr<PeerStoreWriteOrder> peerStoreWriteOrder_ = PeerStoreWriteOrder::create();
     LocalDeviceIdentity localPeerIdentity_;
     std::optional<P256SigningKey> localSigningPrivateKey_;
+    std::optional<TLSIdentity> tlsIdentity_;
+    std::optional<Bytes> tlsCertificateDER_;
     std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator_;
     std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver_;
     std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver_;
 
-    // Listener and Local Network probe.
-    Task listenerTask_;
-    Task localNetworkProbeTask_;
-    std::uint64_t localNetworkProbeGeneration_ = 0;
-    bool localNetworkProbeNeedsRetry_ = false;
-    std::optional<TLSIdentity> tlsIdentity_;
-    std::optional<Bytes> tlsCertificateDER_;
-    bool isListenerReady_ = false;
-    bool isLocalNetworkProbeReady_ = false;
-    bool peerToPeerEnabled_ = false;
-    // Whether a listener task was started and not cleared since (a failed listener stays until cleared).
-    bool listenerStarted_ = false;
-    // Whether the owner wants the host to listen: set by starting or restarting listening, cleared by
-    // stopping it. A session's teardown starts listening again only while this holds, so a stop that comes
-    // while a teardown is under way stays a stop.
-    bool isListeningWanted_ = false;
-    // Fences the callbacks of earlier listener runs.
-    std::uint64_t listenerGeneration_ = 0;
-    // The running listener and its advertisement, stopped when listening stops.
-    std::shared_ptr<QuicListener> quicListener_;
-    std::unique_ptr<ServiceAdvertiser> advertiser_;
+    // Components.
+    std::unique_ptr<Listener> listener_;
 
     // Connection and streams.
     std::shared_ptr<QuicConnection> connection_;
@@ -666,17 +556,6 @@ private:
     // Lock states reported by the keyboard, on their way to the headset.
     std::vector<Task> keyboardLockStateSendTasks_;
 };
-
-// Whether an error is an expected end of a connection or stream (cancellation, a closed control stream,
-// a connection closed by this side) that is neither logged nor reported as a failure.
-bool isCancellationError(const std::exception_ptr& error);
-
-// Whether a listener or browse error means the system denied local network access.
-bool isLocalNetworkDeniedError(const ServiceDiscoveryError& error);
-bool isLocalNetworkDeniedError(const std::exception_ptr& error);
-
-// The text of an error for logs and status lines.
-std::string errorDescription(const std::exception_ptr& error);
 
 // The name the host advertises: the system's display name trimmed, "Mac" when that leaves nothing.
 std::string hostDisplayName(std::string_view systemName);

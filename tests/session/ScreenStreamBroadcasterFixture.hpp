@@ -55,10 +55,10 @@ struct ScreenStreamBroadcasterTestAccess {
         return b.currentHello_;
     }
     static std::uint64_t localNetworkProbeGeneration(const Broadcaster& b) {
-        return b.localNetworkProbeGeneration_;
+        return b.listener_->localNetworkProbeGeneration_;
     }
     static void localNetworkProbeSucceeded(Broadcaster& b, std::uint64_t generation) {
-        b.localNetworkProbeSucceeded(generation);
+        b.listener_->localNetworkProbeSucceeded(generation);
     }
     static bool isScrollMomentumRunning(const Broadcaster& b) { return b.scrollMomentumRunning_; }
 
@@ -67,7 +67,7 @@ struct ScreenStreamBroadcasterTestAccess {
         return b.tlsCertificateDER_;
     }
     static bool hasPairingAttempt(const Broadcaster& b) { return b.pairingExchange_ != nullptr; }
-    static bool isListenerReady(const Broadcaster& b) { return b.isListenerReady_; }
+    static bool isListenerReady(const Broadcaster& b) { return b.listener_->isListenerReady_; }
     static std::optional<VideoFormatDescriptionMessage>& lastFormatMessage(Broadcaster& b) {
         return b.lastFormatMessage_;
     }

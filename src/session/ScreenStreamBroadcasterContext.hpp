@@ -1,0 +1,41 @@
+#pragma once
+
+#include "session/ScreenStreamBroadcaster.hpp"
+
+namespace quillbridge {
+
+// The session as its components see it: a view of the broadcaster's connection, authorisation and outputs.
+// Private to the broadcaster's sources.
+class ScreenStreamBroadcaster::Context final : public SessionContext {
+public:
+    explicit Context(ScreenStreamBroadcaster& broadcaster) : broadcaster_(broadcaster) {}
+
+    asio::any_io_executor executor() const override { return broadcaster_.actor_.executor(); }
+    std::shared_ptr<void> keepAlive() override { return broadcaster_.shared_from_this(); }
+    std::weak_ptr<void> weakKeepAlive() override { return broadcaster_.weak_from_this(); }
+    bool hasConnection() const override { return broadcaster_.connection_ != nullptr; }
+    bool isAuthorizedWithControlStream() const override {
+        return broadcaster_.isAuthorized_ && broadcaster_.controlStream_ != nullptr;
+    }
+    asio::awaitable<void> sendControlMessage(const StreamControlMessage& message) override {
+        return broadcaster_.sendControlMessageOnActor(message);
+    }
+    void publishState(ScreenStreamBroadcasterState state) override {
+        broadcaster_.updates_.yield(std::move(state));
+    }
+    const TLSIdentity* listenerIdentity() const override {
+        if (!broadcaster_.tlsIdentity_ || !broadcaster_.localSigningPrivateKey_) {
+            return nullptr;
+        }
+        return &*broadcaster_.tlsIdentity_;
+    }
+    asio::awaitable<void> acceptConnection(std::shared_ptr<QuicConnection> connection,
+                                           std::shared_ptr<PeerCertificateCapture> capture) override {
+        return broadcaster_.accept(std::move(connection), std::move(capture));
+    }
+
+private:
+    ScreenStreamBroadcaster& broadcaster_;
+};
+
+}  // namespace quillbridge

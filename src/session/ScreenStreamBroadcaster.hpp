@@ -51,6 +51,7 @@
 #include "session/HostFormFactor.hpp"
 #include "session/InboundMediaStreamSlots.hpp"
 #include "session/KeyboardLayoutChangeObserver.hpp"
+#include "session/KeyboardReporting.hpp"
 #include "session/KeyboardReportingService.hpp"
 #include "session/Listener.hpp"
 #include "session/PeerStoreWriteOrder.hpp"
@@ -58,6 +59,7 @@
 #include "session/RemoteInputSink.hpp"
 #include "session/ScreenStreamBroadcasterDependencies.hpp"
 #include "session/ScreenStreamBroadcasterState.hpp"
+#include "session/ScrollMomentum.hpp"
 #include "session/ServiceAdvertiser.hpp"
 #include "session/ServiceBrowser.hpp"
 #include "session/SessionContext.hpp"
@@ -270,13 +272,6 @@ private:
     asio::awaitable<LoopStep> handleReceiverReady(const Uuid& sessionID);
     std::uint64_t hostTimeNanoseconds() const;
 
-    // Scroll momentum.
-    void handleMouseScroll(const MouseScrollMessage& message);
-    void stopScrollMomentum();
-    void startScrollMomentum(double velocityX, double velocityY);
-    asio::awaitable<void> runScrollMomentum(std::int64_t generation, double velocityX, double velocityY);
-    double systemUptimeSeconds() const;
-
     // Admission (hello, authentication, pairing, rotation, authorised start).
     asio::awaitable<void> handleHello(const SessionHelloMessage& hello);
     asio::awaitable<bool> handleAuthenticationResponse(const AuthenticationResponseMessage& response);
@@ -384,15 +379,6 @@ private:
     // Lets the running transfer task go on without being cancelled or owned by the transfer state.
     void releaseClipboardTransferTask();
 
-    // Keyboard layout and lock-state reporting.
-    void startObservingKeyboardLayoutChangesOnActor();
-    void scheduleKeyboardLayoutRefresh();
-    void startKeyboardLockStateReporting();
-    asio::awaitable<void> runKeyboardLayoutRefresh();
-    asio::awaitable<void> sendKeyboardLayout(const MacKeyboardInputSourceIdentity& identity);
-    asio::awaitable<void> runKeyboardLockStatePoll();
-    asio::awaitable<void> sendKeyboardLockStateIfChanged(KeyboardLockStateMessage state);
-
     // Remote input.
     void handleMouseClick(const MouseClickMessage& message);
     void handleMouseMove(const MouseMoveMessage& message);
@@ -401,8 +387,6 @@ private:
     void handleKeyboardTypePreference(const KeyboardTypePreferenceMessage& message);
     void handleTextInput(const TextInputMessage& message);
     void handleSystemAction(const SystemActionMessage& message);
-    void postScroll(double deltaX, double deltaY, MouseScrollPhase phase,
-                    MouseScrollMomentumPhase momentumPhase);
     void releaseRemoteInput();
 
     ScreenStreamBroadcasterDependencies dependencies_;
@@ -436,6 +420,8 @@ private:
 
     // Components.
     std::unique_ptr<Listener> listener_;
+    std::unique_ptr<KeyboardReporting> keyboardReporting_;
+    std::unique_ptr<ScrollMomentum> scrollMomentum_;
 
     // Connection and streams.
     std::shared_ptr<QuicConnection> connection_;
@@ -542,19 +528,6 @@ private:
         dependencies_.clock != nullptr ? dependencies_.clock->now() : Clock::TimePoint{};
 
     // Keyboard and scrolling.
-    Task scrollMomentumTask_;
-    std::int64_t scrollMomentumGeneration_ = 0;
-    // Whether a momentum task runs (its Task may be finishing while the flag already says no).
-    bool scrollMomentumRunning_ = false;
-    // Whether the keyboard layout observer was started (it stays so for the broadcaster's lifetime).
-    bool isObservingKeyboardLayoutChanges_ = false;
-    Task keyboardLayoutRefreshTask_;
-    Task keyboardLockStateMonitorTask_;
-    std::optional<KeyboardLockStateMessage> lastSentKeyboardLockState_;
-    std::map<std::string, KeyboardLayoutSnapshot> keyboardLayoutSnapshotCache_;
-    KeyboardTypePreference keyboardTypePreference_ = KeyboardTypePreference::automatic;
-    // Lock states reported by the keyboard, on their way to the headset.
-    std::vector<Task> keyboardLockStateSendTasks_;
 };
 
 // The name the host advertises: the system's display name trimmed, "Mac" when that leaves nothing.

@@ -232,8 +232,8 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
     beginConnectionActivity();
     wakeDisplayOnActor();
     updates_.yield(State::connected(currentHello_ ? currentHello_->displayName : "Vision Pro"));
-    scheduleKeyboardLayoutRefresh();
-    startKeyboardLockStateReporting();
+    keyboardReporting_->scheduleLayoutRefresh();
+    keyboardReporting_->startLockStateReporting();
     startMediaSendTaskIfNeeded();
     if (nextSentFrameID_ == 0 && framesInFlight_ == 0) {
         // Whatever was encoded before now was dropped: the headset's first frame must be a key frame, and
@@ -384,33 +384,32 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             }
             co_return LoopStep::readOn;
         case Case::mouseClick:
-            stopScrollMomentum();
+            scrollMomentum_->stop();
             handleMouseClick(*message.get<Case::mouseClick>());
             co_return LoopStep::readOn;
         case Case::mouseMove:
             handleMouseMove(*message.get<Case::mouseMove>());
             co_return LoopStep::readOn;
         case Case::mouseScroll:
-            handleMouseScroll(*message.get<Case::mouseScroll>());
+            scrollMomentum_->handleMouseScroll(*message.get<Case::mouseScroll>());
             co_return LoopStep::readOn;
         case Case::mousePosition:
-            stopScrollMomentum();
+            scrollMomentum_->stop();
             handleMousePosition(*message.get<Case::mousePosition>());
             co_return LoopStep::readOn;
         case Case::keyboardEvent: {
             const auto& event = *message.get<Case::keyboardEvent>();
             handleKeyboardEvent(event);
             if (event.key == RemoteKeyboardKey::capsLock && event.phase == KeyboardEventPhase::pressed) {
-                scheduleKeyboardLayoutRefresh();
+                keyboardReporting_->scheduleLayoutRefresh();
             }
             co_return LoopStep::readOn;
         }
         case Case::keyboardTypePreference: {
             const auto& preference = *message.get<Case::keyboardTypePreference>();
-            keyboardTypePreference_ = preference.preference;
-            keyboardLayoutSnapshotCache_.clear();
+            keyboardReporting_->setTypePreference(preference.preference);
             handleKeyboardTypePreference(preference);
-            scheduleKeyboardLayoutRefresh();
+            keyboardReporting_->scheduleLayoutRefresh();
             co_return LoopStep::readOn;
         }
         case Case::textInput:

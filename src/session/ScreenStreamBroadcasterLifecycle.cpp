@@ -71,12 +71,7 @@ ScreenStreamBroadcaster::ScreenStreamBroadcaster(ScreenStreamBroadcasterDependen
       context_(std::make_unique<Context>(*this)),
       sessionID_(Uuid::random()) {}
 
-ScreenStreamBroadcaster::~ScreenStreamBroadcaster() {
-    // The observer's notices hold the broadcaster weakly; stopping it ends them before it goes.
-    if (isObservingKeyboardLayoutChanges_) {
-        dependencies_.keyboardLayoutChanges->stop();
-    }
-}
+ScreenStreamBroadcaster::~ScreenStreamBroadcaster() = default;
 
 void ScreenStreamBroadcaster::initialize() {
     // Collaborators, then state, then the identity, in that order.
@@ -99,6 +94,9 @@ void ScreenStreamBroadcaster::initialize() {
         logger_.error("Failed to load or create the local TLS identity");
     }
     listener_ = std::make_unique<Listener>(*context_, dependencies_, localPeerIdentity_);
+    keyboardReporting_ = std::make_unique<KeyboardReporting>(*context_, dependencies_);
+    scrollMomentum_ =
+        std::make_unique<ScrollMomentum>(*context_, dependencies_.clock, dependencies_.remoteInput);
 
     updates_.yield(State::idle());
     pairingPrompts_.yield(std::nullopt);
@@ -257,11 +255,10 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     // 6. Session tasks.
     clipboardTransferTask_.cancel();
     mediaSendTask_.cancel();
-    keyboardLayoutRefreshTask_.cancel();
-    keyboardLockStateMonitorTask_.cancel();
+    keyboardReporting_->endSession();
     sessionSetupTimeoutTask_.cancel();
     // 7. Scroll momentum ends with one end scroll.
-    stopScrollMomentum();
+    scrollMomentum_->stop();
     // 8-9. Held buttons and keys are released.
     releaseRemoteInput();
     // 10. Unexpected ends are logged once.
@@ -280,7 +277,6 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     }
     resetVideoEncodingPipeline();
     // 12.
-    lastSentKeyboardLockState_.reset();
     inboundStreamTask_ = Task();
     inboundStreamHandlerTasks_.clear();
     clipboardTransferTask_ = Task();
@@ -289,8 +285,6 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     activeClipboardStream_.reset();
     cancelledClipboardPasteTransferIDs_.clear();
     mediaSendTask_ = Task();
-    keyboardLayoutRefreshTask_ = Task();
-    keyboardLockStateMonitorTask_ = Task();
     sessionSetupTimeoutTask_ = Task();
     // 13-14.
     pendingMediaFrames_.clear();

@@ -47,7 +47,7 @@ struct ScreenStreamBroadcasterTestAccess {
     static std::uint64_t& nextSentFrameID(Broadcaster& b) { return b.nextSentFrameID_; }
     static std::uint64_t& nextSentAudioChunkID(Broadcaster& b) { return b.nextSentAudioChunkID_; }
     static KeyboardTypePreference keyboardTypePreference(const Broadcaster& b) {
-        return b.keyboardTypePreference_;
+        return b.keyboardReporting_->typePreference_;
     }
     static bool& isPersonaCameraRequested(Broadcaster& b) { return b.isPersonaCameraRequested_; }
     static bool& isMicrophoneRequested(Broadcaster& b) { return b.isMicrophoneRequested_; }
@@ -60,7 +60,7 @@ struct ScreenStreamBroadcasterTestAccess {
     static void localNetworkProbeSucceeded(Broadcaster& b, std::uint64_t generation) {
         b.listener_->localNetworkProbeSucceeded(generation);
     }
-    static bool isScrollMomentumRunning(const Broadcaster& b) { return b.scrollMomentumRunning_; }
+    static bool isScrollMomentumRunning(const Broadcaster& b) { return b.scrollMomentum_->isRunning(); }
 
     // Admission.
     static const std::optional<Bytes>& tlsCertificateDER(const Broadcaster& b) {

@@ -427,6 +427,35 @@ void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
     }
 }
 
+std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
+    Session& session, ScreenCaptureFrameScheduler& scheduler, const ScreenCaptureFrameScheduler::Pass& pass,
+    const xcb_xfixes_get_cursor_image_reply_t* cursor, std::chrono::nanoseconds frameInterval) {
+    xcb_connection_t* c = session.connection->get();
+    auto buffer = session.pool->acquire();
+    if (!buffer) {
+        ++skippedGrabs_;
+        scheduler.grabSkipped();
+        return std::nullopt;
+    }
+    xcb_damage_subtract(c, session.damage, XCB_NONE, XCB_NONE);
+    const std::uint64_t grabTime = monotonicNanoseconds();
+    const Rect rect = session.rect;
+    auto image = session.grabber->grab(rect.x, rect.y, rect.width, rect.height);
+    if (!image) {
+        if (session.connection->hasError()) {
+            return connectionLost();
+        }
+        // The screen changed under the grab; look at the geometry again and grab at the next tick.
+        scheduler.grabFailed();
+        return std::nullopt;
+    }
+    // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps.
+    scheduler.grabbed(pass, std::chrono::steady_clock::time_point{std::chrono::nanoseconds(grabTime)},
+                      frameInterval);
+    deliverFrame(session, *image, cursor, std::move(buffer), grabTime, frameInterval);
+    return std::nullopt;
+}
+
 std::optional<CaptureStreamFailure> XcbScreenCaptureStream::capture(Session& session) {
     using Clock = std::chrono::steady_clock;
     xcb_connection_t* c = session.connection->get();
@@ -482,29 +511,9 @@ std::optional<CaptureStreamFailure> XcbScreenCaptureStream::capture(Session& ses
             return connectionLost();
         }
         if (scheduler.grabs(pass)) {
-            auto buffer = session.pool->acquire();
-            if (!buffer) {
-                ++skippedGrabs_;
-                scheduler.grabSkipped();
-                ticks_ += pass.tick ? 1 : 0;
-                continue;
+            if (auto stop = grab(session, scheduler, pass, cursor.get(), frameInterval)) {
+                return stop;
             }
-            xcb_damage_subtract(c, session.damage, XCB_NONE, XCB_NONE);
-            const std::uint64_t grabTime = monotonicNanoseconds();
-            const Rect rect = session.rect;
-            auto image = session.grabber->grab(rect.x, rect.y, rect.width, rect.height);
-            if (!image) {
-                if (session.connection->hasError()) {
-                    return connectionLost();
-                }
-                // The screen changed under the grab; look at the geometry again and grab at the next tick.
-                scheduler.grabFailed();
-                ticks_ += pass.tick ? 1 : 0;
-                continue;
-            }
-            // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps.
-            scheduler.grabbed(pass, Clock::time_point{std::chrono::nanoseconds(grabTime)}, frameInterval);
-            deliverFrame(session, *image, cursor.get(), std::move(buffer), grabTime, frameInterval);
         } else if (scheduler.sendsIdleFrame(pass)) {
             deliverIdleFrame(frameInterval);
             scheduler.idleFrameSent();

@@ -78,6 +78,12 @@ private:
     std::optional<CaptureStreamFailure> capture(Session& session);
     // Takes the settings changed since the previous pass; false once the stream is stopping.
     bool takeSettings(Session& session, Settings& settings, ScreenCaptureFrameScheduler& scheduler);
+    // Grabs the output into a pooled buffer (or notes why it could not) and delivers the frame; what stops
+    // the capture.
+    std::optional<CaptureStreamFailure> grab(Session& session, ScreenCaptureFrameScheduler& scheduler,
+                                             const ScreenCaptureFrameScheduler::Pass& pass,
+                                             const xcb_xfixes_get_cursor_image_reply_t* cursor,
+                                             std::chrono::nanoseconds frameInterval);
     // Draws the cursor in, scales the grab into the pooled buffer and hands the frame on.
     void deliverFrame(Session& session, const XcbScreenGrabber::Image& image,
                       const xcb_xfixes_get_cursor_image_reply_t* cursor, std::shared_ptr<std::uint8_t> buffer,

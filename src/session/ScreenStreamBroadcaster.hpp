@@ -46,6 +46,7 @@
 #include "session/AudioPCMAccumulator.hpp"
 #include "session/CapturedVideoFrame.hpp"
 #include "session/ClipboardTransferService.hpp"
+#include "session/ClipboardTransfers.hpp"
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
@@ -358,27 +359,6 @@ private:
     asio::awaitable<void> setPersonaCameraRequestedOnActor(bool isRequested, std::uint64_t revision);
     asio::awaitable<void> setMicrophoneRequestedOnActor(bool isRequested, std::uint64_t revision);
 
-    // Clipboard.
-    void handleClipboardTransferRequest(const ClipboardTransferRequestMessage& message);
-    void handleClipboardTransferCancel(const ClipboardTransferCancelMessage& message);
-    asio::awaitable<void> receiveClipboardPasteStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<ClipboardTransferResultCode> performClipboardPaste(std::shared_ptr<QuicStream> stream,
-                                                                       std::uint64_t transferID,
-                                                                       std::uint32_t payloadByteCount,
-                                                                       Uuid sessionID);
-    asio::awaitable<void> answerClipboardPaste(std::shared_ptr<QuicStream> stream, std::uint64_t transferID,
-                                               Uuid sessionID, std::exception_ptr error);
-    void noteCancelledClipboardPaste(std::uint64_t transferID);
-    bool isActiveClipboardTransfer(std::uint64_t transferID, ClipboardTransferOperation operation) const;
-    asio::awaitable<void> sendClipboardCopyTransfer(std::uint64_t transferID, Uuid sessionID);
-    asio::awaitable<void> retireClipboardCopySender(std::uint64_t transferID, Uuid sessionID,
-                                                    ClipboardTransferOperation operation);
-    asio::awaitable<void> sendClipboardTransferResult(ClipboardTransferResultMessage message);
-    void sendClipboardTransferResultLater(ClipboardTransferResultMessage message);
-    void clearClipboardTransfer(std::uint64_t transferID, const Uuid& sessionID);
-    // Lets the running transfer task go on without being cancelled or owned by the transfer state.
-    void releaseClipboardTransferTask();
-
     // Remote input.
     void handleMouseClick(const MouseClickMessage& message);
     void handleMouseMove(const MouseMoveMessage& message);
@@ -422,6 +402,7 @@ private:
     std::unique_ptr<Listener> listener_;
     std::unique_ptr<KeyboardReporting> keyboardReporting_;
     std::unique_ptr<ScrollMomentum> scrollMomentum_;
+    std::unique_ptr<ClipboardTransfers> clipboardTransfers_;
 
     // Connection and streams.
     std::shared_ptr<QuicConnection> connection_;
@@ -455,15 +436,6 @@ private:
     std::uint64_t latestMicrophoneRequestRevision_ = 0;
     // The one Persona camera stream and the one microphone stream a session reads at a time.
     InboundMediaStreamSlots inboundMediaStreamSlots_;
-
-    // Clipboard.
-    Task clipboardTransferTask_;
-    std::optional<std::uint64_t> activeClipboardTransferID_;
-    std::optional<ClipboardTransferOperation> activeClipboardTransferOperation_;
-    std::shared_ptr<QuicStream> activeClipboardStream_;
-    std::set<std::uint64_t> cancelledClipboardPasteTransferIDs_;
-    // Transfer tasks let go of without cancelling, result sends and copy retirements still running.
-    std::vector<Task> clipboardBackgroundTasks_;
 
     // Audio.
     std::unique_ptr<AudioCompressionSession> audioEncoder_;

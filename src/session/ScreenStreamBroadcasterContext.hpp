@@ -13,6 +13,9 @@ public:
     asio::any_io_executor executor() const override { return broadcaster_.actor_.executor(); }
     std::shared_ptr<void> keepAlive() override { return broadcaster_.shared_from_this(); }
     std::weak_ptr<void> weakKeepAlive() override { return broadcaster_.weak_from_this(); }
+    const Uuid& sessionID() const override { return broadcaster_.sessionID_; }
+    std::shared_ptr<QuicConnection> connection() const override { return broadcaster_.connection_; }
+    bool isAuthorized() const override { return broadcaster_.isAuthorized_; }
     bool hasConnection() const override { return broadcaster_.connection_ != nullptr; }
     bool isAuthorizedWithControlStream() const override {
         return broadcaster_.isAuthorized_ && broadcaster_.controlStream_ != nullptr;

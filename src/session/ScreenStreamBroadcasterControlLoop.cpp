@@ -419,10 +419,10 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             handleSystemAction(*message.get<Case::systemAction>());
             co_return LoopStep::readOn;
         case Case::clipboardTransferRequest:
-            handleClipboardTransferRequest(*message.get<Case::clipboardTransferRequest>());
+            clipboardTransfers_->handleRequest(*message.get<Case::clipboardTransferRequest>());
             co_return LoopStep::readOn;
         case Case::clipboardTransferCancel:
-            handleClipboardTransferCancel(*message.get<Case::clipboardTransferCancel>());
+            clipboardTransfers_->handleCancel(*message.get<Case::clipboardTransferCancel>());
             co_return LoopStep::readOn;
         case Case::receiverReady:
             co_return co_await handleReceiverReady(sessionID);

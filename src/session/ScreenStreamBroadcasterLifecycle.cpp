@@ -95,6 +95,7 @@ void ScreenStreamBroadcaster::initialize() {
     }
     listener_ = std::make_unique<Listener>(*context_, dependencies_, localPeerIdentity_);
     keyboardReporting_ = std::make_unique<KeyboardReporting>(*context_, dependencies_);
+    clipboardTransfers_ = std::make_unique<ClipboardTransfers>(*context_, dependencies_);
     scrollMomentum_ =
         std::make_unique<ScrollMomentum>(*context_, dependencies_.clock, dependencies_.remoteInput);
 
@@ -249,11 +250,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
         task.cancel();
     }
     // 5. An active clipboard stream aborts with the clipboard code.
-    if (activeClipboardStream_) {
-        activeClipboardStream_->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
-    }
+    clipboardTransfers_->abortForSessionEnd();
     // 6. Session tasks.
-    clipboardTransferTask_.cancel();
     mediaSendTask_.cancel();
     keyboardReporting_->endSession();
     sessionSetupTimeoutTask_.cancel();
@@ -279,11 +277,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     // 12.
     inboundStreamTask_ = Task();
     inboundStreamHandlerTasks_.clear();
-    clipboardTransferTask_ = Task();
-    activeClipboardTransferID_.reset();
-    activeClipboardTransferOperation_.reset();
-    activeClipboardStream_.reset();
-    cancelledClipboardPasteTransferIDs_.clear();
+    clipboardTransfers_->endSession();
     mediaSendTask_ = Task();
     sessionSetupTimeoutTask_ = Task();
     // 13-14.

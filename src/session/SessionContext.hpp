@@ -5,6 +5,7 @@
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
 
+#include "core/Uuid.hpp"
 #include "pairing/PeerCertificateCapture.hpp"
 #include "pairing/TLSIdentity.hpp"
 #include "session/QuicConnection.hpp"
@@ -26,8 +27,14 @@ public:
     virtual std::shared_ptr<void> keepAlive() = 0;
     virtual std::weak_ptr<void> weakKeepAlive() = 0;
 
+    // The current session's identity: a fresh one retires every callback of an ended session.
+    virtual const Uuid& sessionID() const = 0;
+    // The headset connection, admitted or not; null without one.
+    virtual std::shared_ptr<QuicConnection> connection() const = 0;
     // Whether a headset connection exists, admitted or not.
     virtual bool hasConnection() const = 0;
+    // Whether the headset proved itself (reconnect authentication or pairing).
+    virtual bool isAuthorized() const = 0;
     // Whether the headset proved itself and its control stream is open.
     virtual bool isAuthorizedWithControlStream() const = 0;
     // Sends one control message on the control stream; nothing without one. Throws the send error.

@@ -41,9 +41,9 @@
 #include "pairing/SecretStore.hpp"
 #include "pairing/SessionAuthentication.hpp"
 #include "pairing/TLSIdentity.hpp"
-#include "session/AudioCompressionSession.hpp"
 #include "session/AudioConverterFactory.hpp"
 #include "session/AudioPCMAccumulator.hpp"
+#include "session/AudioPipeline.hpp"
 #include "session/CapturedVideoFrame.hpp"
 #include "session/ClipboardTransferService.hpp"
 #include "session/ClipboardTransfers.hpp"
@@ -338,20 +338,6 @@ private:
     asio::awaitable<void> runMediaSendLoop();
     void compactPendingMediaFrames();
 
-    // Audio.
-    asio::awaitable<void> sendAudioFormatIfNeeded();
-    asio::awaitable<void> openAudioDatagrams();
-    void resetAudioEncoding();
-    asio::awaitable<void> sendAudioDatagramsOnActor(AudioPCMBuffer buffer);
-    // The connection that carries the session's audio datagrams, or nullptr without one; throws a
-    // cancellation error when `sessionID` is no longer current.
-    asio::awaitable<std::shared_ptr<QuicConnection>> openAudioDatagrams(const Uuid& sessionID);
-    // Whether the chunk may go out under the flight window at host time `hostTimeNanoseconds`.
-    bool admitAudioChunk(std::uint64_t chunkID, std::uint64_t hostTimeNanoseconds);
-    void handleAudioDatagramFailure(const std::exception_ptr& error, const Uuid& sessionID);
-    // Logs the datagrams the transport dropped unsent (congestion) since the last look.
-    void reportUnsentAudioDatagrams(const std::shared_ptr<QuicConnection>& flow);
-
     // Inbound media and clipboard streams.
     asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
     asio::awaitable<void> receivePersonaCameraStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
@@ -403,13 +389,12 @@ private:
     std::unique_ptr<KeyboardReporting> keyboardReporting_;
     std::unique_ptr<ScrollMomentum> scrollMomentum_;
     std::unique_ptr<ClipboardTransfers> clipboardTransfers_;
+    std::unique_ptr<AudioPipeline> audioPipeline_;
 
     // Connection and streams.
     std::shared_ptr<QuicConnection> connection_;
     std::shared_ptr<QuicStream> controlStream_;
     std::shared_ptr<QuicStream> mediaStream_;
-    // Audio datagrams go over the connection itself; this marks them open.
-    bool audioDatagrams_ = false;
     Task inboundStreamTask_;
     // The per-stream handlers of the inbound stream loop (the control loop first).
     std::vector<Task> inboundStreamHandlerTasks_;
@@ -436,24 +421,6 @@ private:
     std::uint64_t latestMicrophoneRequestRevision_ = 0;
     // The one Persona camera stream and the one microphone stream a session reads at a time.
     InboundMediaStreamSlots inboundMediaStreamSlots_;
-
-    // Audio.
-    std::unique_ptr<AudioCompressionSession> audioEncoder_;
-    AudioPCMAccumulator audioAccumulator_{512};
-    std::optional<AudioStreamFormatAnnouncementMessage> lastAudioFormatMessage_;
-    std::uint32_t audioFormatRevision_ = 0;
-    std::uint64_t nextSentAudioChunkID_ = 0;
-    std::optional<std::uint64_t> highestReceivedAudioChunkID_;
-    struct AudioFlightWindow {
-        std::size_t maximumOutstandingChunkCount = 24;
-        std::uint64_t recoveryProbeIntervalNanoseconds = 250'000'000;
-        std::optional<std::uint64_t> pressureObservedAtHostTimeNanoseconds;
-        std::optional<std::uint64_t> lastRecoveryProbeHostTimeNanoseconds;
-    } audioFlightWindow_;
-    // What the transport had dropped unsent on the connection last looked at.
-    std::weak_ptr<QuicConnection> audioStatisticsConnection_;
-    std::uint64_t audioDatagramsDroppedUnsentSeen_ = 0;
-    std::unique_ptr<LogRateLimiter> unsentAudioDatagramLog_;
 
     // Video.
     std::uint64_t compressionSessionGeneration_ = 0;

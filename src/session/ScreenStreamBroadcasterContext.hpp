@@ -16,6 +16,15 @@ public:
     const Uuid& sessionID() const override { return broadcaster_.sessionID_; }
     std::shared_ptr<QuicConnection> connection() const override { return broadcaster_.connection_; }
     bool isAuthorized() const override { return broadcaster_.isAuthorized_; }
+    bool isReceiverReady() const override { return broadcaster_.isReceiverReady_; }
+    std::shared_ptr<QuicStream> controlStream() const override { return broadcaster_.controlStream_; }
+    std::uint64_t hostTimeNanoseconds() const override { return broadcaster_.hostTimeNanoseconds(); }
+    bool isExpectedTransportError(const std::exception_ptr& error) const override {
+        return broadcaster_.handleTransportError(error);
+    }
+    void endSessionForLostConnection(std::exception_ptr error) override {
+        broadcaster_.startConnectionLostTeardown(std::move(error));
+    }
     bool hasConnection() const override { return broadcaster_.connection_ != nullptr; }
     bool isAuthorizedWithControlStream() const override {
         return broadcaster_.isAuthorized_ && broadcaster_.controlStream_ != nullptr;

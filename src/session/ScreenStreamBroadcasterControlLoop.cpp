@@ -189,7 +189,7 @@ StreamControlMessage ScreenStreamBroadcaster::clockSynchronizationResponse(
 
 void ScreenStreamBroadcaster::applyReceiverReport(const StreamReceiverReportMessage& report) {
     raiseTo(highestReceivedFrameID_, report.highestReceivedFrameID);
-    raiseTo(highestReceivedAudioChunkID_, report.highestReceivedAudioChunkID);
+    audioPipeline_->noteHighestReceivedChunkID(report.highestReceivedAudioChunkID);
     if (!pendingMediaFrames_.empty() && mediaSendTask_.isFinished()) {
         startMediaSendTaskIfNeeded();
     }
@@ -212,13 +212,13 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
         if (sessionID_ != sessionID) {
             co_return LoopStep::endLoop;
         }
-        if (lastAudioFormatMessage_) {
-            co_await sendAudioFormatIfNeeded();
+        if (audioPipeline_->hasFormat()) {
+            co_await audioPipeline_->sendAudioFormatIfNeeded();
             if (sessionID_ != sessionID) {
                 co_return LoopStep::endLoop;
             }
         }
-        co_await openAudioDatagrams();
+        co_await audioPipeline_->openAudioDatagrams();
     } catch (...) {
         failure = std::current_exception();
     }

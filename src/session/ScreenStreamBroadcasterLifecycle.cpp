@@ -80,9 +80,6 @@ void ScreenStreamBroadcaster::initialize() {
     personaAVTimingCoordinator_ = dependencies_.personaAVTimingCoordinator;
     personaCameraReceiver_ = dependencies_.personaCameraReceiver;
     microphoneReceiver_ = dependencies_.microphoneReceiver;
-    if (dependencies_.audioConverterFactory != nullptr) {
-        audioEncoder_ = std::make_unique<AudioCompressionSession>(*dependencies_.audioConverterFactory);
-    }
 
     localPeerIdentity_ =
         LocalDeviceIdentity{peerStore_->localPeerID(), hostDisplayName(dependencies_.hostDisplayName)};
@@ -95,6 +92,7 @@ void ScreenStreamBroadcaster::initialize() {
     }
     listener_ = std::make_unique<Listener>(*context_, dependencies_, localPeerIdentity_);
     keyboardReporting_ = std::make_unique<KeyboardReporting>(*context_, dependencies_);
+    audioPipeline_ = std::make_unique<AudioPipeline>(*context_, dependencies_);
     clipboardTransfers_ = std::make_unique<ClipboardTransfers>(*context_, dependencies_);
     scrollMomentum_ =
         std::make_unique<ScrollMomentum>(*context_, dependencies_.clock, dependencies_.remoteInput);
@@ -269,7 +267,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     connection_.reset();
     controlStream_.reset();
     mediaStream_.reset();
-    audioDatagrams_ = false;
+    audioPipeline_->endSessionTransport();
     if (closingConnection) {
         closeAfterFlush(std::move(closingConnection), std::move(closingControlStream));
     }
@@ -287,10 +285,6 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     lastFormatMessage_.reset();
     nextSentFrameID_ = 0;
     highestReceivedFrameID_.reset();
-    nextSentAudioChunkID_ = 0;
-    highestReceivedAudioChunkID_.reset();
-    audioFlightWindow_.pressureObservedAtHostTimeNanoseconds.reset();
-    audioFlightWindow_.lastRecoveryProbeHostTimeNanoseconds.reset();
     // 15.
     isReceiverReady_ = false;
     isAuthorized_ = false;
@@ -333,9 +327,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     pairingPrompts_.yield(currentPairingPrompt_);
     // 22. Encoders start over.
     forceNextKeyFrame_ = true;
-    lastAudioFormatMessage_.reset();
-    audioFormatRevision_ = 0;
-    resetAudioEncoding();
+    audioPipeline_->startOver();
     // 23-24.
     if (state) {
         updates_.yield(*state);

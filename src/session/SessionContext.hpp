@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <exception>
 #include <memory>
 
 #include <asio/any_io_executor.hpp>
@@ -9,6 +11,7 @@
 #include "pairing/PeerCertificateCapture.hpp"
 #include "pairing/TLSIdentity.hpp"
 #include "session/QuicConnection.hpp"
+#include "session/QuicStream.hpp"
 #include "session/ScreenStreamBroadcasterState.hpp"
 #include "wire/StreamControlMessage.hpp"
 
@@ -37,6 +40,17 @@ public:
     virtual bool isAuthorized() const = 0;
     // Whether the headset proved itself and its control stream is open.
     virtual bool isAuthorizedWithControlStream() const = 0;
+    // Whether the headset reported its receiver ready (the session's media may flow).
+    virtual bool isReceiverReady() const = 0;
+    // The control stream; null before the headset opened it and after the session ended.
+    virtual std::shared_ptr<QuicStream> controlStream() const = 0;
+    // Host media time, CLOCK_MONOTONIC nanoseconds.
+    virtual std::uint64_t hostTimeNanoseconds() const = 0;
+    // Whether a transport error is an expected end (cancellation, a closed stream or connection, a teardown
+    // under way) that forgets the flow rather than ending the session.
+    virtual bool isExpectedTransportError(const std::exception_ptr& error) const = 0;
+    // Ends the session as lost, in a task of its own (the caller goes on and re-checks its session).
+    virtual void endSessionForLostConnection(std::exception_ptr error) = 0;
     // Sends one control message on the control stream; nothing without one. Throws the send error.
     virtual asio::awaitable<void> sendControlMessage(const StreamControlMessage& message) = 0;
     // Tells the user interface the session's state.

@@ -42,10 +42,12 @@ struct ScreenStreamBroadcasterTestAccess {
         return b.highestReceivedFrameID_;
     }
     static std::optional<std::uint64_t>& highestReceivedAudioChunkID(Broadcaster& b) {
-        return b.highestReceivedAudioChunkID_;
+        return b.audioPipeline_->highestReceivedAudioChunkID_;
     }
     static std::uint64_t& nextSentFrameID(Broadcaster& b) { return b.nextSentFrameID_; }
-    static std::uint64_t& nextSentAudioChunkID(Broadcaster& b) { return b.nextSentAudioChunkID_; }
+    static std::uint64_t& nextSentAudioChunkID(Broadcaster& b) {
+        return b.audioPipeline_->nextSentAudioChunkID_;
+    }
     static KeyboardTypePreference keyboardTypePreference(const Broadcaster& b) {
         return b.keyboardReporting_->typePreference_;
     }

@@ -309,6 +309,8 @@ private:
     asio::awaitable<void> openMediaStream();
     void startMediaSendTaskIfNeeded();
     bool isVideoEncodingPipelineIdle() const;
+    // Drops the encoder and what it was built for, and takes over the pending codec and frame rate.
+    void discardCompressionSession();
     void applyVideoEncodingPipelineReset();
     void retryDeferredVideoSampleBuffer();
     void deferLastCapturedVideoFrame();

@@ -41,22 +41,30 @@
 #include "pairing/SecretStore.hpp"
 #include "pairing/SessionAuthentication.hpp"
 #include "pairing/TLSIdentity.hpp"
-#include "session/AudioCompressionSession.hpp"
 #include "session/AudioConverterFactory.hpp"
 #include "session/AudioPCMAccumulator.hpp"
+#include "session/AudioPipeline.hpp"
 #include "session/CapturedVideoFrame.hpp"
 #include "session/ClipboardTransferService.hpp"
+#include "session/ClipboardTransfers.hpp"
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
 #include "session/InboundMediaStreamSlots.hpp"
 #include "session/KeyboardLayoutChangeObserver.hpp"
+#include "session/KeyboardReporting.hpp"
 #include "session/KeyboardReportingService.hpp"
+#include "session/Listener.hpp"
 #include "session/PeerStoreWriteOrder.hpp"
 #include "session/QuicTransport.hpp"
 #include "session/RemoteInputSink.hpp"
+#include "session/ScreenStreamBroadcasterDependencies.hpp"
+#include "session/ScreenStreamBroadcasterState.hpp"
+#include "session/ScrollMomentum.hpp"
 #include "session/ServiceAdvertiser.hpp"
 #include "session/ServiceBrowser.hpp"
+#include "session/SessionContext.hpp"
+#include "session/SessionErrors.hpp"
 #include "session/VideoColorProperties.hpp"
 #include "session/VideoEncoder.hpp"
 #include "session/VideoEncoderFactory.hpp"
@@ -75,101 +83,13 @@
 
 namespace quillbridge {
 
-// What the broadcaster is built from. Pointers marked required must be set and outlive the broadcaster;
-// the optional ones may be null (the feature then does nothing and says so in the log).
-struct ScreenStreamBroadcasterDependencies {
-    // Required: the broadcaster's strand is made on it.
-    asio::any_io_executor executor;
-    // Required.
-    QuicTransport* transport = nullptr;
-    // Required: a fresh advertiser for each listener run and a fresh browser for each Local Network probe.
-    std::function<std::unique_ptr<ServiceAdvertiser>()> makeAdvertiser;
-    std::function<std::unique_ptr<ServiceBrowser>()> makeBrowser;
-    // Required: time-outs, sleeps and momentum ticks.
-    Clock* clock = nullptr;
-    // Host media time (CLOCK_MONOTONIC nanoseconds) for clock synchronisation; empty: the monotonic clock.
-    std::function<std::uint64_t()> hostTimeNanoseconds;
-    // Required: settings and secrets of the paired-peer store and the TLS identity.
-    DefaultsStore* defaults = nullptr;
-    SecretStore* secrets = nullptr;
-    // The host's display name as the system gives it (trimmed here; "Mac" when empty).
-    std::string hostDisplayName;
-    HostFormFactor hostFormFactor = HostFormFactor::desktop;
-    bool peerToPeerEnabled = false;
-
-    std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator;
-    std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver;
-    std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver;
-
-    ConnectionPowerActivity* connectionPowerActivity = nullptr;
-    DisplayWaker* displayWaker = nullptr;
-    RemoteInputSink* remoteInput = nullptr;
-    AudioConverterFactory* audioConverterFactory = nullptr;
-
-    // Clipboard transfers and keyboard reporting: the desktop clipboard for copy and paste, the keyboard for
-    // the paste chord and the layout and lock-state reports. Null: the feature does nothing.
-    ClipboardTransferService* clipboard = nullptr;
-    KeyboardReportingService* keyboardReporting = nullptr;
-    // Changes of the host's keyboard layout, observed from startObservingKeyboardLayoutChanges() for the
-    // broadcaster's lifetime (it stops the observer when it goes). Null: the layout is reported only when
-    // the headset becomes ready, changes its keyboard type or presses Caps Lock.
-    KeyboardLayoutChangeObserver* keyboardLayoutChanges = nullptr;
-
-    // Listening address and port (tests use port 0 and loopback).
-    std::uint16_t listenPort = 49555;
-    std::string bindAddress = "::";
-    // How long a connected headset has to report that its receiver is ready.
-    Clock::Duration sessionSetupTimeout = std::chrono::seconds(10);
-    // How long a closing connection may take to hand its last written bytes to the network.
-    Clock::Duration closeFlushLimit = std::chrono::milliseconds(200);
-
-    // Admission: where the pairing code's key derivation (tens of milliseconds), the identity rotation and
-    // the peer-store writes run, off the actor. Null runs them in place (tests with a single-threaded
-    // context).
-    BlockingWorkPool* blockingWork = nullptr;
-
-    // Video. Without a factory no frame is encoded (each captured frame is deferred and the log says so).
-    VideoEncoderFactory* videoEncoderFactory = nullptr;
-};
-
 // The host's network session: one actor (a strand) that owns the advertised QUIC listener, the one
 // accepted headset connection and its streams, the control conversation and everything that crosses the
 // connection. Every session ends through endSession(). Create it with create(); all public awaitables may
 // be awaited from any executor and run on the broadcaster's strand.
 class ScreenStreamBroadcaster : public std::enable_shared_from_this<ScreenStreamBroadcaster> {
 public:
-    // The session state the user interface shows.
-    struct State {
-        enum class Kind {
-            connected,
-            localNetworkPermissionCheckFailed,
-            failed,
-            idle,
-            listening,
-            localNetworkPermissionChecking,
-            localNetworkPermissionGranted,
-            localNetworkPermissionDenied,
-        };
-        Kind kind = Kind::idle;
-        // The headset's name (connected) or the failure text.
-        std::string text;
-
-        static State connected(std::string name) { return {Kind::connected, std::move(name)}; }
-        static State localNetworkPermissionCheckFailed(std::string text) {
-            return {Kind::localNetworkPermissionCheckFailed, std::move(text)};
-        }
-        static State failed(std::string text) { return {Kind::failed, std::move(text)}; }
-        static State idle() { return {Kind::idle, {}}; }
-        static State listening() { return {Kind::listening, {}}; }
-        static State localNetworkPermissionChecking() { return {Kind::localNetworkPermissionChecking, {}}; }
-        static State localNetworkPermissionGranted() { return {Kind::localNetworkPermissionGranted, {}}; }
-        static State localNetworkPermissionDenied() { return {Kind::localNetworkPermissionDenied, {}}; }
-
-        // The status line for the user.
-        std::string statusText() const;
-
-        bool operator==(const State&) const = default;
-    };
+    using State = ScreenStreamBroadcasterState;
 
     // The pairing code prompt shown while a headset pairs.
     struct PairingPrompt {
@@ -317,7 +237,6 @@ private:
 
     // Lifecycle.
     void stopOnActor(bool& needsTeardown);
-    void stopListeningOnActor();
     void beginConnectionActivity();
     void endConnectionActivity();
     void startSessionSetupTimeout(const Uuid& sessionID);
@@ -328,18 +247,6 @@ private:
     void closeAfterFlush(std::shared_ptr<QuicConnection> connection,
                          std::shared_ptr<QuicStream> controlStream);
     void spawnDetached(std::string name, std::function<asio::awaitable<void>()> body);
-
-    // Listener and Local Network probe.
-    void startListeningOnActor();
-    void restartListeningOnActor();
-    asio::awaitable<void> runListener();
-    void handleListenerState(const ServiceDiscoveryState& state);
-    void startLocalNetworkProbe();
-    void cancelLocalNetworkProbe();
-    asio::awaitable<void> runLocalNetworkProbe(std::uint64_t generation);
-    void handleLocalNetworkProbeFailure(const ServiceDiscoveryState& state, std::uint64_t generation);
-    void localNetworkProbeSucceeded(std::uint64_t generation);
-    ServiceAdvertisement makeAdvertisement(std::uint16_t port) const;
 
     // Connection.
     asio::awaitable<void> accept(std::shared_ptr<QuicConnection> connection,
@@ -365,13 +272,6 @@ private:
     void applyReceiverReport(const StreamReceiverReportMessage& report);
     asio::awaitable<LoopStep> handleReceiverReady(const Uuid& sessionID);
     std::uint64_t hostTimeNanoseconds() const;
-
-    // Scroll momentum.
-    void handleMouseScroll(const MouseScrollMessage& message);
-    void stopScrollMomentum();
-    void startScrollMomentum(double velocityX, double velocityY);
-    asio::awaitable<void> runScrollMomentum(std::int64_t generation, double velocityX, double velocityY);
-    double systemUptimeSeconds() const;
 
     // Admission (hello, authentication, pairing, rotation, authorised start).
     asio::awaitable<void> handleHello(const SessionHelloMessage& hello);
@@ -409,6 +309,8 @@ private:
     asio::awaitable<void> openMediaStream();
     void startMediaSendTaskIfNeeded();
     bool isVideoEncodingPipelineIdle() const;
+    // Drops the encoder and what it was built for, and takes over the pending codec and frame rate.
+    void discardCompressionSession();
     void applyVideoEncodingPipelineReset();
     void retryDeferredVideoSampleBuffer();
     void deferLastCapturedVideoFrame();
@@ -438,56 +340,12 @@ private:
     asio::awaitable<void> runMediaSendLoop();
     void compactPendingMediaFrames();
 
-    // Audio.
-    asio::awaitable<void> sendAudioFormatIfNeeded();
-    asio::awaitable<void> openAudioDatagrams();
-    void resetAudioEncoding();
-    asio::awaitable<void> sendAudioDatagramsOnActor(AudioPCMBuffer buffer);
-    // The connection that carries the session's audio datagrams, or nullptr without one; throws a
-    // cancellation error when `sessionID` is no longer current.
-    asio::awaitable<std::shared_ptr<QuicConnection>> openAudioDatagrams(const Uuid& sessionID);
-    // Whether the chunk may go out under the flight window at host time `hostTimeNanoseconds`.
-    bool admitAudioChunk(std::uint64_t chunkID, std::uint64_t hostTimeNanoseconds);
-    void handleAudioDatagramFailure(const std::exception_ptr& error, const Uuid& sessionID);
-    // Logs the datagrams the transport dropped unsent (congestion) since the last look.
-    void reportUnsentAudioDatagrams(const std::shared_ptr<QuicConnection>& flow);
-
     // Inbound media and clipboard streams.
     asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
     asio::awaitable<void> receivePersonaCameraStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
     asio::awaitable<void> receiveMicrophoneStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
     asio::awaitable<void> setPersonaCameraRequestedOnActor(bool isRequested, std::uint64_t revision);
     asio::awaitable<void> setMicrophoneRequestedOnActor(bool isRequested, std::uint64_t revision);
-
-    // Clipboard.
-    void handleClipboardTransferRequest(const ClipboardTransferRequestMessage& message);
-    void handleClipboardTransferCancel(const ClipboardTransferCancelMessage& message);
-    asio::awaitable<void> receiveClipboardPasteStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<ClipboardTransferResultCode> performClipboardPaste(std::shared_ptr<QuicStream> stream,
-                                                                       std::uint64_t transferID,
-                                                                       std::uint32_t payloadByteCount,
-                                                                       Uuid sessionID);
-    asio::awaitable<void> answerClipboardPaste(std::shared_ptr<QuicStream> stream, std::uint64_t transferID,
-                                               Uuid sessionID, std::exception_ptr error);
-    void noteCancelledClipboardPaste(std::uint64_t transferID);
-    bool isActiveClipboardTransfer(std::uint64_t transferID, ClipboardTransferOperation operation) const;
-    asio::awaitable<void> sendClipboardCopyTransfer(std::uint64_t transferID, Uuid sessionID);
-    asio::awaitable<void> retireClipboardCopySender(std::uint64_t transferID, Uuid sessionID,
-                                                    ClipboardTransferOperation operation);
-    asio::awaitable<void> sendClipboardTransferResult(ClipboardTransferResultMessage message);
-    void sendClipboardTransferResultLater(ClipboardTransferResultMessage message);
-    void clearClipboardTransfer(std::uint64_t transferID, const Uuid& sessionID);
-    // Lets the running transfer task go on without being cancelled or owned by the transfer state.
-    void releaseClipboardTransferTask();
-
-    // Keyboard layout and lock-state reporting.
-    void startObservingKeyboardLayoutChangesOnActor();
-    void scheduleKeyboardLayoutRefresh();
-    void startKeyboardLockStateReporting();
-    asio::awaitable<void> runKeyboardLayoutRefresh();
-    asio::awaitable<void> sendKeyboardLayout(const MacKeyboardInputSourceIdentity& identity);
-    asio::awaitable<void> runKeyboardLockStatePoll();
-    asio::awaitable<void> sendKeyboardLockStateIfChanged(KeyboardLockStateMessage state);
 
     // Remote input.
     void handleMouseClick(const MouseClickMessage& message);
@@ -497,8 +355,6 @@ private:
     void handleKeyboardTypePreference(const KeyboardTypePreferenceMessage& message);
     void handleTextInput(const TextInputMessage& message);
     void handleSystemAction(const SystemActionMessage& message);
-    void postScroll(double deltaX, double deltaY, MouseScrollPhase phase,
-                    MouseScrollMomentumPhase momentumPhase);
     void releaseRemoteInput();
 
     ScreenStreamBroadcasterDependencies dependencies_;
@@ -516,43 +372,31 @@ private:
 
     // Collaborators.
     Logger logger_{"ScreenStreamBroadcaster"};
+    // What the components below see of the session.
+    class Context;
+    std::unique_ptr<Context> context_;
     std::unique_ptr<PairedPeerStore> peerStore_;
     // Peer-store writes that run on blocking-work workers keep the order they were issued in.
     std::shared_ptr<PeerStoreWriteOrder> peerStoreWriteOrder_ = PeerStoreWriteOrder::create();
     LocalDeviceIdentity localPeerIdentity_;
     std::optional<P256SigningKey> localSigningPrivateKey_;
+    std::optional<TLSIdentity> tlsIdentity_;
+    std::optional<Bytes> tlsCertificateDER_;
     std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator_;
     std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver_;
     std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver_;
 
-    // Listener and Local Network probe.
-    Task listenerTask_;
-    Task localNetworkProbeTask_;
-    std::uint64_t localNetworkProbeGeneration_ = 0;
-    bool localNetworkProbeNeedsRetry_ = false;
-    std::optional<TLSIdentity> tlsIdentity_;
-    std::optional<Bytes> tlsCertificateDER_;
-    bool isListenerReady_ = false;
-    bool isLocalNetworkProbeReady_ = false;
-    bool peerToPeerEnabled_ = false;
-    // Whether a listener task was started and not cleared since (a failed listener stays until cleared).
-    bool listenerStarted_ = false;
-    // Whether the owner wants the host to listen: set by starting or restarting listening, cleared by
-    // stopping it. A session's teardown starts listening again only while this holds, so a stop that comes
-    // while a teardown is under way stays a stop.
-    bool isListeningWanted_ = false;
-    // Fences the callbacks of earlier listener runs.
-    std::uint64_t listenerGeneration_ = 0;
-    // The running listener and its advertisement, stopped when listening stops.
-    std::shared_ptr<QuicListener> quicListener_;
-    std::unique_ptr<ServiceAdvertiser> advertiser_;
+    // Components.
+    std::unique_ptr<Listener> listener_;
+    std::unique_ptr<KeyboardReporting> keyboardReporting_;
+    std::unique_ptr<ScrollMomentum> scrollMomentum_;
+    std::unique_ptr<ClipboardTransfers> clipboardTransfers_;
+    std::unique_ptr<AudioPipeline> audioPipeline_;
 
     // Connection and streams.
     std::shared_ptr<QuicConnection> connection_;
     std::shared_ptr<QuicStream> controlStream_;
     std::shared_ptr<QuicStream> mediaStream_;
-    // Audio datagrams go over the connection itself; this marks them open.
-    bool audioDatagrams_ = false;
     Task inboundStreamTask_;
     // The per-stream handlers of the inbound stream loop (the control loop first).
     std::vector<Task> inboundStreamHandlerTasks_;
@@ -579,33 +423,6 @@ private:
     std::uint64_t latestMicrophoneRequestRevision_ = 0;
     // The one Persona camera stream and the one microphone stream a session reads at a time.
     InboundMediaStreamSlots inboundMediaStreamSlots_;
-
-    // Clipboard.
-    Task clipboardTransferTask_;
-    std::optional<std::uint64_t> activeClipboardTransferID_;
-    std::optional<ClipboardTransferOperation> activeClipboardTransferOperation_;
-    std::shared_ptr<QuicStream> activeClipboardStream_;
-    std::set<std::uint64_t> cancelledClipboardPasteTransferIDs_;
-    // Transfer tasks let go of without cancelling, result sends and copy retirements still running.
-    std::vector<Task> clipboardBackgroundTasks_;
-
-    // Audio.
-    std::unique_ptr<AudioCompressionSession> audioEncoder_;
-    AudioPCMAccumulator audioAccumulator_{512};
-    std::optional<AudioStreamFormatAnnouncementMessage> lastAudioFormatMessage_;
-    std::uint32_t audioFormatRevision_ = 0;
-    std::uint64_t nextSentAudioChunkID_ = 0;
-    std::optional<std::uint64_t> highestReceivedAudioChunkID_;
-    struct AudioFlightWindow {
-        std::size_t maximumOutstandingChunkCount = 24;
-        std::uint64_t recoveryProbeIntervalNanoseconds = 250'000'000;
-        std::optional<std::uint64_t> pressureObservedAtHostTimeNanoseconds;
-        std::optional<std::uint64_t> lastRecoveryProbeHostTimeNanoseconds;
-    } audioFlightWindow_;
-    // What the transport had dropped unsent on the connection last looked at.
-    std::weak_ptr<QuicConnection> audioStatisticsConnection_;
-    std::uint64_t audioDatagramsDroppedUnsentSeen_ = 0;
-    std::unique_ptr<LogRateLimiter> unsentAudioDatagramLog_;
 
     // Video.
     std::uint64_t compressionSessionGeneration_ = 0;
@@ -652,31 +469,7 @@ private:
         dependencies_.clock != nullptr ? dependencies_.clock->now() : Clock::TimePoint{};
 
     // Keyboard and scrolling.
-    Task scrollMomentumTask_;
-    std::int64_t scrollMomentumGeneration_ = 0;
-    // Whether a momentum task runs (its Task may be finishing while the flag already says no).
-    bool scrollMomentumRunning_ = false;
-    // Whether the keyboard layout observer was started (it stays so for the broadcaster's lifetime).
-    bool isObservingKeyboardLayoutChanges_ = false;
-    Task keyboardLayoutRefreshTask_;
-    Task keyboardLockStateMonitorTask_;
-    std::optional<KeyboardLockStateMessage> lastSentKeyboardLockState_;
-    std::map<std::string, KeyboardLayoutSnapshot> keyboardLayoutSnapshotCache_;
-    KeyboardTypePreference keyboardTypePreference_ = KeyboardTypePreference::automatic;
-    // Lock states reported by the keyboard, on their way to the headset.
-    std::vector<Task> keyboardLockStateSendTasks_;
 };
-
-// Whether an error is an expected end of a connection or stream (cancellation, a closed control stream,
-// a connection closed by this side) that is neither logged nor reported as a failure.
-bool isCancellationError(const std::exception_ptr& error);
-
-// Whether a listener or browse error means the system denied local network access.
-bool isLocalNetworkDeniedError(const ServiceDiscoveryError& error);
-bool isLocalNetworkDeniedError(const std::exception_ptr& error);
-
-// The text of an error for logs and status lines.
-std::string errorDescription(const std::exception_ptr& error);
 
 // The name the host advertises: the system's display name trimmed, "Mac" when that leaves nothing.
 std::string hostDisplayName(std::string_view systemName);

@@ -650,7 +650,7 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleCertificateRotation(
 asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {
     // No other headset can connect while this session lasts: the probe and the listener stop (the
     // advertisement is withdrawn; the live connection goes on). Listening resumes at the session's end.
-    stopListeningOnActor();
+    listener_->pause();
     const Uuid sessionID = sessionID_;
 
     const auto [pointWidth, pointHeight] =

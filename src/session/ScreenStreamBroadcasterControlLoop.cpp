@@ -189,7 +189,7 @@ StreamControlMessage ScreenStreamBroadcaster::clockSynchronizationResponse(
 
 void ScreenStreamBroadcaster::applyReceiverReport(const StreamReceiverReportMessage& report) {
     raiseTo(highestReceivedFrameID_, report.highestReceivedFrameID);
-    raiseTo(highestReceivedAudioChunkID_, report.highestReceivedAudioChunkID);
+    audioPipeline_->noteHighestReceivedChunkID(report.highestReceivedAudioChunkID);
     if (!pendingMediaFrames_.empty() && mediaSendTask_.isFinished()) {
         startMediaSendTaskIfNeeded();
     }
@@ -212,13 +212,13 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
         if (sessionID_ != sessionID) {
             co_return LoopStep::endLoop;
         }
-        if (lastAudioFormatMessage_) {
-            co_await sendAudioFormatIfNeeded();
+        if (audioPipeline_->hasFormat()) {
+            co_await audioPipeline_->sendAudioFormatIfNeeded();
             if (sessionID_ != sessionID) {
                 co_return LoopStep::endLoop;
             }
         }
-        co_await openAudioDatagrams();
+        co_await audioPipeline_->openAudioDatagrams();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -232,8 +232,8 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
     beginConnectionActivity();
     wakeDisplayOnActor();
     updates_.yield(State::connected(currentHello_ ? currentHello_->displayName : "Vision Pro"));
-    scheduleKeyboardLayoutRefresh();
-    startKeyboardLockStateReporting();
+    keyboardReporting_->scheduleLayoutRefresh();
+    keyboardReporting_->startLockStateReporting();
     startMediaSendTaskIfNeeded();
     if (nextSentFrameID_ == 0 && framesInFlight_ == 0) {
         // Whatever was encoded before now was dropped: the headset's first frame must be a key frame, and
@@ -384,33 +384,32 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             }
             co_return LoopStep::readOn;
         case Case::mouseClick:
-            stopScrollMomentum();
+            scrollMomentum_->stop();
             handleMouseClick(*message.get<Case::mouseClick>());
             co_return LoopStep::readOn;
         case Case::mouseMove:
             handleMouseMove(*message.get<Case::mouseMove>());
             co_return LoopStep::readOn;
         case Case::mouseScroll:
-            handleMouseScroll(*message.get<Case::mouseScroll>());
+            scrollMomentum_->handleMouseScroll(*message.get<Case::mouseScroll>());
             co_return LoopStep::readOn;
         case Case::mousePosition:
-            stopScrollMomentum();
+            scrollMomentum_->stop();
             handleMousePosition(*message.get<Case::mousePosition>());
             co_return LoopStep::readOn;
         case Case::keyboardEvent: {
             const auto& event = *message.get<Case::keyboardEvent>();
             handleKeyboardEvent(event);
             if (event.key == RemoteKeyboardKey::capsLock && event.phase == KeyboardEventPhase::pressed) {
-                scheduleKeyboardLayoutRefresh();
+                keyboardReporting_->scheduleLayoutRefresh();
             }
             co_return LoopStep::readOn;
         }
         case Case::keyboardTypePreference: {
             const auto& preference = *message.get<Case::keyboardTypePreference>();
-            keyboardTypePreference_ = preference.preference;
-            keyboardLayoutSnapshotCache_.clear();
+            keyboardReporting_->setTypePreference(preference.preference);
             handleKeyboardTypePreference(preference);
-            scheduleKeyboardLayoutRefresh();
+            keyboardReporting_->scheduleLayoutRefresh();
             co_return LoopStep::readOn;
         }
         case Case::textInput:
@@ -420,10 +419,10 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             handleSystemAction(*message.get<Case::systemAction>());
             co_return LoopStep::readOn;
         case Case::clipboardTransferRequest:
-            handleClipboardTransferRequest(*message.get<Case::clipboardTransferRequest>());
+            clipboardTransfers_->handleRequest(*message.get<Case::clipboardTransferRequest>());
             co_return LoopStep::readOn;
         case Case::clipboardTransferCancel:
-            handleClipboardTransferCancel(*message.get<Case::clipboardTransferCancel>());
+            clipboardTransfers_->handleCancel(*message.get<Case::clipboardTransferCancel>());
             co_return LoopStep::readOn;
         case Case::receiverReady:
             co_return co_await handleReceiverReady(sessionID);

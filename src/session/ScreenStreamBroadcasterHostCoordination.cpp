@@ -16,13 +16,13 @@ asio::awaitable<bool> ScreenStreamBroadcaster::hasConnection() {
 
 asio::awaitable<bool> ScreenStreamBroadcaster::peerToPeerEnabled() {
     auto self = shared_from_this();
-    auto work = [this] { return peerToPeerEnabled_; };
+    auto work = [this] { return listener_->peerToPeerEnabled(); };
     co_return co_await actor_.call(std::move(work));
 }
 
 asio::awaitable<void> ScreenStreamBroadcaster::setPeerToPeerEnabled(bool enabled) {
     auto self = shared_from_this();
-    auto work = [this, enabled] { peerToPeerEnabled_ = enabled; };
+    auto work = [this, enabled] { listener_->setPeerToPeerEnabled(enabled); };
     co_await actor_.call(std::move(work));
 }
 

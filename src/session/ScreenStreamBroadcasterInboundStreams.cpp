@@ -116,7 +116,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::routeInboundStream(std::shared_pt
                 co_return;
             }
             case InboundStreamKind::clipboardPaste:
-                co_await receiveClipboardPasteStream(stream, sessionID);
+                co_await clipboardTransfers_->receivePasteStream(stream, sessionID);
                 co_return;
             case InboundStreamKind::video:
             case InboundStreamKind::audio:

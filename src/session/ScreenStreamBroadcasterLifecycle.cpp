@@ -1,5 +1,7 @@
 #include "session/ScreenStreamBroadcaster.hpp"
 
+#include "session/ScreenStreamBroadcasterContext.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -23,37 +25,9 @@ namespace {
 
 constexpr std::string_view connectionActivityReason = "Active Quillbridge Vision Pro connection";
 
-// The Avahi codes for a denied or forbidden operation, and the service discovery daemon's policy refusal.
-constexpr int avahiAccessDenied = -20;
-constexpr int avahiNotPermitted = -50;
-constexpr int policyDenied = -65570;
-
-std::string lowercased(std::string_view text) {
-    std::string result(text);
-    std::ranges::transform(result, result.begin(), [](unsigned char character) {
-        return static_cast<char>(std::tolower(character));
-    });
-    return result;
-}
-
-bool describesLocalNetworkDenial(std::string_view description) {
-    const std::string text = lowercased(description);
-    for (std::string_view needle :
-         {"policydenied", "policy denied", "local network", "operation not permitted"}) {
-        if (text.find(needle) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool isPermissionError(const std::error_code& code) {
-    return code == std::errc::operation_not_permitted || code == std::errc::permission_denied;
-}
-
 }  // namespace
 
-std::string ScreenStreamBroadcaster::State::statusText() const {
+std::string ScreenStreamBroadcasterState::statusText() const {
     switch (kind) {
         case Kind::connected:
             return "Connected to " + text;
@@ -83,63 +57,6 @@ std::string hostDisplayName(std::string_view systemName) {
     return std::string(systemName.substr(first, last - first + 1));
 }
 
-std::string errorDescription(const std::exception_ptr& error) {
-    if (!error) {
-        return {};
-    }
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& exception) {
-        return exception.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-
-bool isCancellationError(const std::exception_ptr& error) {
-    if (!error) {
-        return false;
-    }
-    try {
-        std::rethrow_exception(error);
-    } catch (const ControlMessageFramingError&) {
-        return true;
-    } catch (const std::system_error& exception) {
-        const auto& code = exception.code();
-        return code == asio::error::operation_aborted || code == std::errc::operation_canceled ||
-               code == std::errc::not_connected;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool isLocalNetworkDeniedError(const ServiceDiscoveryError& error) {
-    if (error.domain == ServiceDiscoveryError::Domain::posix &&
-        (error.code == EPERM || error.code == EACCES)) {
-        return true;
-    }
-    if (error.domain == ServiceDiscoveryError::Domain::dns &&
-        (error.code == policyDenied || error.code == avahiAccessDenied || error.code == avahiNotPermitted)) {
-        return true;
-    }
-    return describesLocalNetworkDenial(error.localizedDescription);
-}
-
-bool isLocalNetworkDeniedError(const std::exception_ptr& error) {
-    if (!error) {
-        return false;
-    }
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::system_error& exception) {
-        return isPermissionError(exception.code()) || describesLocalNetworkDenial(exception.what());
-    } catch (const std::exception& exception) {
-        return describesLocalNetworkDenial(exception.what());
-    } catch (...) {
-        return false;
-    }
-}
-
 std::shared_ptr<ScreenStreamBroadcaster> ScreenStreamBroadcaster::create(
     ScreenStreamBroadcasterDependencies dependencies) {
     std::shared_ptr<ScreenStreamBroadcaster> broadcaster(
@@ -149,14 +66,12 @@ std::shared_ptr<ScreenStreamBroadcaster> ScreenStreamBroadcaster::create(
 }
 
 ScreenStreamBroadcaster::ScreenStreamBroadcaster(ScreenStreamBroadcasterDependencies dependencies)
-    : dependencies_(std::move(dependencies)), actor_(dependencies_.executor), sessionID_(Uuid::random()) {}
+    : dependencies_(std::move(dependencies)),
+      actor_(dependencies_.executor),
+      context_(std::make_unique<Context>(*this)),
+      sessionID_(Uuid::random()) {}
 
-ScreenStreamBroadcaster::~ScreenStreamBroadcaster() {
-    // The observer's notices hold the broadcaster weakly; stopping it ends them before it goes.
-    if (isObservingKeyboardLayoutChanges_) {
-        dependencies_.keyboardLayoutChanges->stop();
-    }
-}
+ScreenStreamBroadcaster::~ScreenStreamBroadcaster() = default;
 
 void ScreenStreamBroadcaster::initialize() {
     // Collaborators, then state, then the identity, in that order.
@@ -165,10 +80,6 @@ void ScreenStreamBroadcaster::initialize() {
     personaAVTimingCoordinator_ = dependencies_.personaAVTimingCoordinator;
     personaCameraReceiver_ = dependencies_.personaCameraReceiver;
     microphoneReceiver_ = dependencies_.microphoneReceiver;
-    peerToPeerEnabled_ = dependencies_.peerToPeerEnabled;
-    if (dependencies_.audioConverterFactory != nullptr) {
-        audioEncoder_ = std::make_unique<AudioCompressionSession>(*dependencies_.audioConverterFactory);
-    }
 
     localPeerIdentity_ =
         LocalDeviceIdentity{peerStore_->localPeerID(), hostDisplayName(dependencies_.hostDisplayName)};
@@ -179,6 +90,12 @@ void ScreenStreamBroadcaster::initialize() {
     } else {
         logger_.error("Failed to load or create the local TLS identity");
     }
+    listener_ = std::make_unique<Listener>(*context_, dependencies_, localPeerIdentity_);
+    keyboardReporting_ = std::make_unique<KeyboardReporting>(*context_, dependencies_);
+    audioPipeline_ = std::make_unique<AudioPipeline>(*context_, dependencies_);
+    clipboardTransfers_ = std::make_unique<ClipboardTransfers>(*context_, dependencies_);
+    scrollMomentum_ =
+        std::make_unique<ScrollMomentum>(*context_, dependencies_.clock, dependencies_.remoteInput);
 
     updates_.yield(State::idle());
     pairingPrompts_.yield(std::nullopt);
@@ -200,30 +117,12 @@ asio::awaitable<void> ScreenStreamBroadcaster::stop() {
 }
 
 void ScreenStreamBroadcaster::stopOnActor(bool& needsTeardown) {
-    isListeningWanted_ = false;
-    stopListeningOnActor();
+    listener_->stop();
     if (!connection_) {
         updates_.yield(State::idle());
         return;
     }
     needsTeardown = true;
-}
-
-void ScreenStreamBroadcaster::stopListeningOnActor() {
-    cancelLocalNetworkProbe();
-    listenerTask_.cancel();
-    listenerTask_ = Task();
-    listenerStarted_ = false;
-    ++listenerGeneration_;
-    if (quicListener_) {
-        quicListener_->stop();
-        quicListener_.reset();
-    }
-    if (advertiser_) {
-        advertiser_->stop();
-        advertiser_.reset();
-    }
-    isListenerReady_ = false;
 }
 
 asio::awaitable<void> ScreenStreamBroadcaster::stopListeningIfNotConnected() {
@@ -232,8 +131,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::stopListeningIfNotConnected() {
         if (connection_) {
             return;
         }
-        isListeningWanted_ = false;
-        stopListeningOnActor();
+        listener_->stop();
         updates_.yield(State::idle());
     });
 }
@@ -350,17 +248,13 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
         task.cancel();
     }
     // 5. An active clipboard stream aborts with the clipboard code.
-    if (activeClipboardStream_) {
-        activeClipboardStream_->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
-    }
+    clipboardTransfers_->abortForSessionEnd();
     // 6. Session tasks.
-    clipboardTransferTask_.cancel();
     mediaSendTask_.cancel();
-    keyboardLayoutRefreshTask_.cancel();
-    keyboardLockStateMonitorTask_.cancel();
+    keyboardReporting_->endSession();
     sessionSetupTimeoutTask_.cancel();
     // 7. Scroll momentum ends with one end scroll.
-    stopScrollMomentum();
+    scrollMomentum_->stop();
     // 8-9. Held buttons and keys are released.
     releaseRemoteInput();
     // 10. Unexpected ends are logged once.
@@ -373,23 +267,16 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     connection_.reset();
     controlStream_.reset();
     mediaStream_.reset();
-    audioDatagrams_ = false;
+    audioPipeline_->endSessionTransport();
     if (closingConnection) {
         closeAfterFlush(std::move(closingConnection), std::move(closingControlStream));
     }
     resetVideoEncodingPipeline();
     // 12.
-    lastSentKeyboardLockState_.reset();
     inboundStreamTask_ = Task();
     inboundStreamHandlerTasks_.clear();
-    clipboardTransferTask_ = Task();
-    activeClipboardTransferID_.reset();
-    activeClipboardTransferOperation_.reset();
-    activeClipboardStream_.reset();
-    cancelledClipboardPasteTransferIDs_.clear();
+    clipboardTransfers_->endSession();
     mediaSendTask_ = Task();
-    keyboardLayoutRefreshTask_ = Task();
-    keyboardLockStateMonitorTask_ = Task();
     sessionSetupTimeoutTask_ = Task();
     // 13-14.
     pendingMediaFrames_.clear();
@@ -398,10 +285,6 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     lastFormatMessage_.reset();
     nextSentFrameID_ = 0;
     highestReceivedFrameID_.reset();
-    nextSentAudioChunkID_ = 0;
-    highestReceivedAudioChunkID_.reset();
-    audioFlightWindow_.pressureObservedAtHostTimeNanoseconds.reset();
-    audioFlightWindow_.lastRecoveryProbeHostTimeNanoseconds.reset();
     // 15.
     isReceiverReady_ = false;
     isAuthorized_ = false;
@@ -444,16 +327,14 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     pairingPrompts_.yield(currentPairingPrompt_);
     // 22. Encoders start over.
     forceNextKeyFrame_ = true;
-    lastAudioFormatMessage_.reset();
-    audioFormatRevision_ = 0;
-    resetAudioEncoding();
+    audioPipeline_->startOver();
     // 23-24.
     if (state) {
         updates_.yield(*state);
     }
-    if (restartListening && isListeningWanted_) {
-        startListeningOnActor();
-        if (!connection_ && isListenerReady_ && isLocalNetworkProbeReady_) {
+    if (restartListening && listener_->isWanted()) {
+        listener_->resume();
+        if (!connection_ && listener_->isReady()) {
             updates_.yield(State::listening());
         }
     } else if (restartListening) {

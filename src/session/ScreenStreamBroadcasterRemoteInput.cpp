@@ -61,13 +61,6 @@ void ScreenStreamBroadcaster::handleSystemAction(const SystemActionMessage& mess
     }
 }
 
-void ScreenStreamBroadcaster::postScroll(double deltaX, double deltaY, MouseScrollPhase phase,
-                                         MouseScrollMomentumPhase momentumPhase) {
-    if (auto* input = dependencies_.remoteInput) {
-        input->scroll(deltaX, deltaY, phase, momentumPhase);
-    }
-}
-
 void ScreenStreamBroadcaster::releaseRemoteInput() {
     if (auto* input = dependencies_.remoteInput) {
         input->releaseAll();

@@ -272,7 +272,7 @@ void ScreenStreamBroadcaster::applyPendingVideoEncodingPipelineResetIfIdle() {
     }
 }
 
-void ScreenStreamBroadcaster::applyVideoEncodingPipelineReset() {
+void ScreenStreamBroadcaster::discardCompressionSession() {
     isVideoEncodingPipelineResetPending_ = false;
     invalidateCompressionSession();
     if (pendingVideoCodec_) {
@@ -286,25 +286,17 @@ void ScreenStreamBroadcaster::applyVideoEncodingPipelineReset() {
     inputPixelFormat_.reset();
     activeColorProperties_.reset();
     encodedSize_.reset();
+}
+
+void ScreenStreamBroadcaster::applyVideoEncodingPipelineReset() {
+    discardCompressionSession();
     forceNextKeyFrame_ = true;
     // The rebuilt encoder has no picture of the screen until it gets a frame; callers retry it.
     deferLastCapturedVideoFrame();
 }
 
 void ScreenStreamBroadcaster::resetVideoEncodingPipeline() {
-    isVideoEncodingPipelineResetPending_ = false;
-    invalidateCompressionSession();
-    if (pendingVideoCodec_) {
-        videoCodec_ = *pendingVideoCodec_;
-        pendingVideoCodec_.reset();
-    }
-    if (pendingFrameRate_) {
-        frameRate_ = *pendingFrameRate_;
-        pendingFrameRate_.reset();
-    }
-    inputPixelFormat_.reset();
-    activeColorProperties_.reset();
-    encodedSize_.reset();
+    discardCompressionSession();
     deferredVideoSampleBuffer_.reset();
     // The next session starts its own capture.
     lastCapturedVideoFrame_.reset();

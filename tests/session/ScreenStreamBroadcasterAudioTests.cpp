@@ -26,18 +26,24 @@ struct ScreenStreamBroadcasterAudioTestAccess {
     using Broadcaster = ScreenStreamBroadcaster;
     static std::shared_ptr<QuicConnection>& connection(Broadcaster& b) { return b.connection_; }
     static std::shared_ptr<QuicStream>& controlStream(Broadcaster& b) { return b.controlStream_; }
-    static bool audioDatagramsOpen(const Broadcaster& b) { return b.audioDatagrams_; }
-    static std::uint32_t audioFormatRevision(const Broadcaster& b) { return b.audioFormatRevision_; }
-    static bool hasAudioFormat(const Broadcaster& b) { return b.lastAudioFormatMessage_.has_value(); }
-    static const AudioPCMAccumulator& accumulator(const Broadcaster& b) { return b.audioAccumulator_; }
+    static bool audioDatagramsOpen(const Broadcaster& b) { return b.audioPipeline_->audioDatagrams_; }
+    static std::uint32_t audioFormatRevision(const Broadcaster& b) {
+        return b.audioPipeline_->audioFormatRevision_;
+    }
+    static bool hasAudioFormat(const Broadcaster& b) {
+        return b.audioPipeline_->lastAudioFormatMessage_.has_value();
+    }
+    static const AudioPCMAccumulator& accumulator(const Broadcaster& b) {
+        return b.audioPipeline_->audioAccumulator_;
+    }
     static bool hasAudioEncoderConverter(const Broadcaster& b) {
-        return b.audioEncoder_ && b.audioEncoder_->inputFormat().has_value();
+        return b.audioPipeline_->audioEncoder_ && b.audioPipeline_->audioEncoder_->inputFormat().has_value();
     }
     static std::optional<std::uint64_t> pressureTime(const Broadcaster& b) {
-        return b.audioFlightWindow_.pressureObservedAtHostTimeNanoseconds;
+        return b.audioPipeline_->audioFlightWindow_.pressureObservedAtHostTimeNanoseconds;
     }
     static std::optional<std::uint64_t> lastProbeTime(const Broadcaster& b) {
-        return b.audioFlightWindow_.lastRecoveryProbeHostTimeNanoseconds;
+        return b.audioPipeline_->audioFlightWindow_.lastRecoveryProbeHostTimeNanoseconds;
     }
 };
 

@@ -42,12 +42,14 @@ struct ScreenStreamBroadcasterTestAccess {
         return b.highestReceivedFrameID_;
     }
     static std::optional<std::uint64_t>& highestReceivedAudioChunkID(Broadcaster& b) {
-        return b.highestReceivedAudioChunkID_;
+        return b.audioPipeline_->highestReceivedAudioChunkID_;
     }
     static std::uint64_t& nextSentFrameID(Broadcaster& b) { return b.nextSentFrameID_; }
-    static std::uint64_t& nextSentAudioChunkID(Broadcaster& b) { return b.nextSentAudioChunkID_; }
+    static std::uint64_t& nextSentAudioChunkID(Broadcaster& b) {
+        return b.audioPipeline_->nextSentAudioChunkID_;
+    }
     static KeyboardTypePreference keyboardTypePreference(const Broadcaster& b) {
-        return b.keyboardTypePreference_;
+        return b.keyboardReporting_->typePreference_;
     }
     static bool& isPersonaCameraRequested(Broadcaster& b) { return b.isPersonaCameraRequested_; }
     static bool& isMicrophoneRequested(Broadcaster& b) { return b.isMicrophoneRequested_; }
@@ -55,19 +57,19 @@ struct ScreenStreamBroadcasterTestAccess {
         return b.currentHello_;
     }
     static std::uint64_t localNetworkProbeGeneration(const Broadcaster& b) {
-        return b.localNetworkProbeGeneration_;
+        return b.listener_->localNetworkProbeGeneration_;
     }
     static void localNetworkProbeSucceeded(Broadcaster& b, std::uint64_t generation) {
-        b.localNetworkProbeSucceeded(generation);
+        b.listener_->localNetworkProbeSucceeded(generation);
     }
-    static bool isScrollMomentumRunning(const Broadcaster& b) { return b.scrollMomentumRunning_; }
+    static bool isScrollMomentumRunning(const Broadcaster& b) { return b.scrollMomentum_->isRunning(); }
 
     // Admission.
     static const std::optional<Bytes>& tlsCertificateDER(const Broadcaster& b) {
         return b.tlsCertificateDER_;
     }
     static bool hasPairingAttempt(const Broadcaster& b) { return b.pairingExchange_ != nullptr; }
-    static bool isListenerReady(const Broadcaster& b) { return b.isListenerReady_; }
+    static bool isListenerReady(const Broadcaster& b) { return b.listener_->isListenerReady_; }
     static std::optional<VideoFormatDescriptionMessage>& lastFormatMessage(Broadcaster& b) {
         return b.lastFormatMessage_;
     }

@@ -41,7 +41,8 @@ struct ScreenStreamBroadcasterLoopbackTestAccess {
         return broadcaster.connection_;
     }
     static bool isIdle(const ScreenStreamBroadcaster& broadcaster) {
-        return !broadcaster.activeClipboardTransferID_ && !broadcaster.activeClipboardStream_;
+        const auto& transfers = *broadcaster.clipboardTransfers_;
+        return !transfers.activeTransferID_ && !transfers.activeStream_;
     }
 };
 

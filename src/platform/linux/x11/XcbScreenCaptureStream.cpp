@@ -23,6 +23,7 @@
 #include "capture/CaptureStreamError.hpp"
 #include "capture/CapturedFrameColorAttachments.hpp"
 #include "capture/CursorCompositor.hpp"
+#include "capture/ScreenCaptureFrameScheduler.hpp"
 #include "core/Logger.hpp"
 
 namespace quillbridge {
@@ -39,6 +40,14 @@ std::uint64_t monotonicNanoseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(now.tv_nsec);
+}
+
+CaptureStreamFailure connectionLost() {
+    return failure(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
+}
+
+CaptureStreamFailure displayUnavailable() {
+    return failure(captureStreamErrorCode::displayUnavailable, "The captured display is no longer available");
 }
 
 struct Rect {
@@ -177,6 +186,33 @@ public:
         return Rect{0, 0, geometry->width, geometry->height};
     }
 
+    // Follows the output's current rectangle (clipped to the root window) and sizes the frames for it; what
+    // stops the capture when the output or the connection went away.
+    std::optional<CaptureStreamFailure> followGeometry(const CaptureStreamConfiguration& configuration) {
+        auto current = queryOutputRect();
+        auto root = rootGeometry();
+        if (connection->hasError() || !root) {
+            return connectionLost();
+        }
+        if (!current) {
+            return displayUnavailable();
+        }
+        // A rectangle partly off the root window (the screen shrank before the CRTC moved) is clipped.
+        current->width = std::min(current->width, root->width - current->x);
+        current->height = std::min(current->height, root->height - current->y);
+        if (current->width <= 0 || current->height <= 0) {
+            return displayUnavailable();
+        }
+        if (!(*current == rect)) {
+            logger.info("Captured output is now ", current->width, "x", current->height, "+", current->x, "+",
+                        current->y);
+        }
+        rect = *current;
+        grabber->setRootSize(root->width, root->height);
+        configureFrames(configuration);
+        return std::nullopt;
+    }
+
     void configureFrames(const CaptureStreamConfiguration& configuration) {
         const std::uint32_t width =
             configuration.width > 0 ? configuration.width : static_cast<std::uint32_t>(rect.width);
@@ -307,222 +343,184 @@ bool XcbScreenCaptureStream::waitForActivity(int connectionFd, std::chrono::nano
     return true;
 }
 
+// Takes the settings the owner changed since the previous pass; false once the stream is stopping.
+bool XcbScreenCaptureStream::takeSettings(Session& session, Settings& settings,
+                                          ScreenCaptureFrameScheduler& scheduler) {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+        return false;
+    }
+    if (settings_.revision != settings.revision || !session.pool) {
+        const bool filterChanged = settings_.filter != settings.filter;
+        settings = settings_;
+        if (filterChanged) {
+            const auto& frame = settings.filter.display.frame;
+            session.outputID = settings.filter.display.displayID;
+            if (frame.width > 0 && frame.height > 0) {
+                session.rect = Rect{static_cast<int>(frame.x), static_cast<int>(frame.y),
+                                    static_cast<int>(frame.width), static_cast<int>(frame.height)};
+            }
+        }
+        // Look at the output again and size the frames for the new settings.
+        scheduler.settingsChanged();
+    }
+    return true;
+}
+
+void XcbScreenCaptureStream::deliverFrame(Session& session, const XcbScreenGrabber::Image& image,
+                                          const xcb_xfixes_get_cursor_image_reply_t* cursor,
+                                          std::shared_ptr<std::uint8_t> buffer, std::uint64_t grabTime,
+                                          std::chrono::nanoseconds frameInterval) {
+    const Rect rect = session.rect;
+    if (cursor != nullptr) {
+        compositeCursor(image.data, image.bytesPerRow, image.width, image.height,
+                        xcb_xfixes_get_cursor_image_cursor_image(cursor), cursor->width, cursor->height,
+                        cursor->x - cursor->xhot - rect.x, cursor->y - cursor->yhot - rect.y);
+    }
+    const std::uint32_t width = session.frameWidth;
+    const std::uint32_t height = session.frameHeight;
+    const int bytesPerRow = static_cast<int>(width * 4);
+    if (static_cast<int>(width) == image.width && static_cast<int>(height) == image.height) {
+        libyuv::ARGBCopy(image.data, static_cast<int>(image.bytesPerRow), buffer.get(), bytesPerRow,
+                         image.width, image.height);
+    } else {
+        libyuv::ARGBScale(image.data, static_cast<int>(image.bytesPerRow), image.width, image.height,
+                          buffer.get(), bytesPerRow, static_cast<int>(width), static_cast<int>(height),
+                          libyuv::kFilterBox);
+    }
+
+    auto pixels = std::make_shared<CapturedPixelBuffer>();
+    pixels->width = width;
+    pixels->height = height;
+    pixels->pixelFormat = pixelFormatBGRA;
+    pixels->planes.push_back({buffer.get(), static_cast<std::size_t>(bytesPerRow)});
+    pixels->attachments = standardDynamicRangeColorAttachments();
+    pixels->storage = std::move(buffer);
+
+    auto frame = std::make_shared<CapturedVideoFrame>();
+    frame->imageBuffer = std::move(pixels);
+    frame->formatDescription =
+        CapturedVideoFrame::FormatDescription{width, height, standardDynamicRangeColorAttachments()};
+    frame->presentationTimeNanoseconds = grabTime;
+    frame->durationNanoseconds = static_cast<std::uint64_t>(frameInterval.count());
+    frame->status = CapturedFrameStatus::complete;
+    output_->captureStreamDidOutputVideoFrame(std::move(frame));
+}
+
+void XcbScreenCaptureStream::deliverIdleFrame(std::chrono::nanoseconds frameInterval) {
+    auto frame = std::make_shared<CapturedVideoFrame>();
+    frame->presentationTimeNanoseconds = monotonicNanoseconds();
+    frame->durationNanoseconds = static_cast<std::uint64_t>(frameInterval.count());
+    frame->status = CapturedFrameStatus::idle;
+    output_->captureStreamDidOutputVideoFrame(std::move(frame));
+}
+
 void XcbScreenCaptureStream::run(std::unique_ptr<Session> session) {
+    if (auto stopped = capture(*session)) {
+        logger.error("Screen capture stopped: ", stopped->message);
+        output_->captureStreamDidStop(std::move(*stopped));
+    }
+    if (!session->connection->hasError()) {
+        xcb_connection_t* c = session->connection->get();
+        xcb_damage_destroy(c, session->damage);
+        xcb_flush(c);
+    }
+}
+
+std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
+    Session& session, ScreenCaptureFrameScheduler& scheduler, const ScreenCaptureFrameScheduler::Pass& pass,
+    const xcb_xfixes_get_cursor_image_reply_t* cursor, std::chrono::nanoseconds frameInterval) {
+    xcb_connection_t* c = session.connection->get();
+    auto buffer = session.pool->acquire();
+    if (!buffer) {
+        ++skippedGrabs_;
+        scheduler.grabSkipped();
+        return std::nullopt;
+    }
+    xcb_damage_subtract(c, session.damage, XCB_NONE, XCB_NONE);
+    const std::uint64_t grabTime = monotonicNanoseconds();
+    const Rect rect = session.rect;
+    auto image = session.grabber->grab(rect.x, rect.y, rect.width, rect.height);
+    if (!image) {
+        if (session.connection->hasError()) {
+            return connectionLost();
+        }
+        // The screen changed under the grab; look at the geometry again and grab at the next tick.
+        scheduler.grabFailed();
+        return std::nullopt;
+    }
+    // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps.
+    scheduler.grabbed(pass, std::chrono::steady_clock::time_point{std::chrono::nanoseconds(grabTime)},
+                      frameInterval);
+    deliverFrame(session, *image, cursor, std::move(buffer), grabTime, frameInterval);
+    return std::nullopt;
+}
+
+std::optional<CaptureStreamFailure> XcbScreenCaptureStream::capture(Session& session) {
     using Clock = std::chrono::steady_clock;
-    auto report = [&](std::int64_t code, std::string message) {
-        logger.error("Screen capture stopped: ", message);
-        output_->captureStreamDidStop(failure(code, std::move(message)));
-    };
-    xcb_connection_t* c = session->connection->get();
+    xcb_connection_t* c = session.connection->get();
     const int connectionFd = xcb_get_file_descriptor(c);
     Settings settings;
-    bool pendingChange = true;
-    bool idleSent = false;
-    bool geometryChanged = true;
-    auto nextTick = Clock::now();
-    // When the previous grab was due: the grab's own time when it came at once, the end of the interval it
-    // waited for otherwise, so that a late wake-up does not push every later frame back and the frame rate
-    // holds under a screen that never stops changing. The next grab is due one interval later.
-    std::optional<Clock::time_point> lastGrabDue;
-    // Whether the change waiting to be grabbed was held back until a grab is due.
-    bool heldBack = false;
-    // The earliest time a grab is tried again after one that found every pooled buffer held or failed (the
-    // next tick, as when every grab waited for a tick).
-    Clock::time_point retryGrabAt{};
-
-    for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (stopping_) {
-                break;
-            }
-            if (settings_.revision != settings.revision || !session->pool) {
-                const bool filterChanged = settings_.filter != settings.filter;
-                settings = settings_;
-                if (filterChanged) {
-                    const auto& frame = settings.filter.display.frame;
-                    session->outputID = settings.filter.display.displayID;
-                    if (frame.width > 0 && frame.height > 0) {
-                        session->rect = Rect{static_cast<int>(frame.x), static_cast<int>(frame.y),
-                                             static_cast<int>(frame.width), static_cast<int>(frame.height)};
-                    }
-                }
-                // Look at the output again and size the frames for the new settings.
-                geometryChanged = true;
-                pendingChange = true;
-            }
-        }
+    ScreenCaptureFrameScheduler scheduler(deliversScreen_, Clock::now());
+    while (takeSettings(session, settings, scheduler)) {
         const auto& configuration = settings.configuration;
-        std::int64_t interval = configuration.minimumFrameInterval.nanoseconds();
-        if (interval <= 0) {
-            // No limit asked for: at most the display's own rate.
-            const double refresh = settings.filter.display.modeRefreshRate.value_or(60.0);
-            interval = static_cast<std::int64_t>(1e9 / (refresh >= 1 ? refresh : 60.0));
-        }
-        const auto frameInterval = std::chrono::nanoseconds(interval);
-
+        const auto frameInterval = ScreenCaptureFrameScheduler::frameInterval(
+            configuration.minimumFrameInterval.nanoseconds(), settings.filter.display.modeRefreshRate);
         // Events may wait in xcb's own queue (read along with a reply, or while a flush waited to write)
         // where polling the socket cannot see them: send what is buffered, then take every event before
         // deciding to sleep.
         xcb_flush(c);
-        if (!session->readEvents(pendingChange, geometryChanged)) {
-            report(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
-            break;
+        bool contentChanged = false;
+        bool geometryChanged = false;
+        const bool connected = session.readEvents(contentChanged, geometryChanged);
+        if (contentChanged) {
+            scheduler.contentChanged();
         }
-        const auto now = Clock::now();
-        auto grabAllowedAt = retryGrabAt;
-        if (lastGrabDue) {
-            grabAllowedAt = std::max(grabAllowedAt, *lastGrabDue + frameInterval);
+        if (geometryChanged) {
+            scheduler.geometryChanged();
         }
-        const bool tick = now >= nextTick;
-        const bool wantsGrab = pendingChange && deliversScreen_;
-        heldBack = heldBack || (wantsGrab && now < grabAllowedAt);
-        if (!tick && !geometryChanged && !(wantsGrab && now >= grabAllowedAt)) {
-            const auto until = wantsGrab ? std::min(nextTick, grabAllowedAt) : nextTick;
-            if (!waitForActivity(connectionFd, until - now)) {
-                report(captureStreamErrorCode::connectionBroken, "Waiting on the X connection failed");
-                break;
+        if (!connected) {
+            return connectionLost();
+        }
+        const auto pass = scheduler.plan(Clock::now(), frameInterval);
+        if (pass.wait) {
+            if (!waitForActivity(connectionFd, *pass.wait)) {
+                return failure(captureStreamErrorCode::connectionBroken,
+                               "Waiting on the X connection failed");
             }
             continue;
         }
-        if (tick) {
-            nextTick += frameInterval;
-            if (nextTick < now) {
-                nextTick = now + frameInterval;
+        if (pass.checkGeometry) {
+            if (auto stop = session.followGeometry(configuration)) {
+                return stop;
             }
+            scheduler.geometryChecked();
         }
-
-        if (geometryChanged) {
-            geometryChanged = false;
-            auto rect = session->queryOutputRect();
-            auto root = session->rootGeometry();
-            if (session->connection->hasError() || !root) {
-                report(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
-                break;
-            }
-            if (!rect) {
-                report(captureStreamErrorCode::displayUnavailable,
-                       "The captured display is no longer available");
-                break;
-            }
-            // A rectangle partly off the root window (the screen shrank before the CRTC moved) is clipped.
-            rect->width = std::min(rect->width, root->width - rect->x);
-            rect->height = std::min(rect->height, root->height - rect->y);
-            if (rect->width <= 0 || rect->height <= 0) {
-                report(captureStreamErrorCode::displayUnavailable,
-                       "The captured display is no longer available");
-                break;
-            }
-            if (!(*rect == session->rect)) {
-                logger.info("Captured output is now ", rect->width, "x", rect->height, "+", rect->x, "+",
-                            rect->y);
-            }
-            session->rect = *rect;
-            session->grabber->setRootSize(root->width, root->height);
-            session->configureFrames(configuration);
-            pendingChange = true;
-        }
-
-        // The cursor is looked at on every tick (its moves send no event) and for every grab (it is drawn
-        // in).
-        const bool grabAllowed = now >= grabAllowedAt;
         XcbReply<xcb_xfixes_get_cursor_image_reply_t> cursor;
-        if (session->hasCursor && configuration.showsCursor &&
-            (tick || (pendingChange && deliversScreen_ && grabAllowed))) {
+        if (session.hasCursor && configuration.showsCursor && scheduler.looksAtCursor(pass)) {
             cursor.reset(xcb_xfixes_get_cursor_image_reply(c, xcb_xfixes_get_cursor_image(c), nullptr));
             if (cursor) {
                 const Session::CursorState state{cursor->x, cursor->y, cursor->cursor_serial};
-                if (session->lastCursor != state) {
-                    session->lastCursor = state;
-                    pendingChange = true;
+                if (session.lastCursor != state) {
+                    session.lastCursor = state;
+                    scheduler.contentChanged();
                 }
             }
         }
-        if (session->connection->hasError()) {
-            report(captureStreamErrorCode::connectionBroken, "The connection to the X server was lost");
-            break;
+        if (session.connection->hasError()) {
+            return connectionLost();
         }
-
-        if (pendingChange && deliversScreen_ && grabAllowed) {
-            auto buffer = session->pool->acquire();
-            if (!buffer) {
-                ++skippedGrabs_;
-                retryGrabAt = nextTick;
-                ticks_ += tick ? 1 : 0;
-                continue;
+        if (scheduler.grabs(pass)) {
+            if (auto stop = grab(session, scheduler, pass, cursor.get(), frameInterval)) {
+                return stop;
             }
-            xcb_damage_subtract(c, session->damage, XCB_NONE, XCB_NONE);
-            const std::uint64_t grabTime = monotonicNanoseconds();
-            const Rect rect = session->rect;
-            auto image = session->grabber->grab(rect.x, rect.y, rect.width, rect.height);
-            if (!image) {
-                if (session->connection->hasError()) {
-                    report(captureStreamErrorCode::connectionBroken,
-                           "The connection to the X server was lost");
-                    break;
-                }
-                // The screen changed under the grab; look at the geometry again and grab at the next tick.
-                geometryChanged = true;
-                retryGrabAt = nextTick;
-                ticks_ += tick ? 1 : 0;
-                continue;
-            }
-            // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps. A grab more than an
-            // interval late starts the count afresh.
-            const Clock::time_point grabbedAt{std::chrono::nanoseconds(grabTime)};
-            lastGrabDue = heldBack && grabbedAt < grabAllowedAt + frameInterval ? grabAllowedAt : grabbedAt;
-            heldBack = false;
-            nextTick = *lastGrabDue + frameInterval;
-            if (cursor) {
-                compositeCursor(image->data, image->bytesPerRow, image->width, image->height,
-                                xcb_xfixes_get_cursor_image_cursor_image(cursor.get()), cursor->width,
-                                cursor->height, cursor->x - cursor->xhot - rect.x,
-                                cursor->y - cursor->yhot - rect.y);
-            }
-            const std::uint32_t width = session->frameWidth;
-            const std::uint32_t height = session->frameHeight;
-            const int bytesPerRow = static_cast<int>(width * 4);
-            if (static_cast<int>(width) == image->width && static_cast<int>(height) == image->height) {
-                libyuv::ARGBCopy(image->data, static_cast<int>(image->bytesPerRow), buffer.get(), bytesPerRow,
-                                 image->width, image->height);
-            } else {
-                libyuv::ARGBScale(image->data, static_cast<int>(image->bytesPerRow), image->width,
-                                  image->height, buffer.get(), bytesPerRow, static_cast<int>(width),
-                                  static_cast<int>(height), libyuv::kFilterBox);
-            }
-
-            auto pixels = std::make_shared<CapturedPixelBuffer>();
-            pixels->width = width;
-            pixels->height = height;
-            pixels->pixelFormat = pixelFormatBGRA;
-            pixels->planes.push_back({buffer.get(), static_cast<std::size_t>(bytesPerRow)});
-            pixels->attachments = standardDynamicRangeColorAttachments();
-            pixels->storage = buffer;
-
-            auto frame = std::make_shared<CapturedVideoFrame>();
-            frame->imageBuffer = std::move(pixels);
-            frame->formatDescription =
-                CapturedVideoFrame::FormatDescription{width, height, standardDynamicRangeColorAttachments()};
-            frame->presentationTimeNanoseconds = grabTime;
-            frame->durationNanoseconds = static_cast<std::uint64_t>(interval);
-            frame->status = CapturedFrameStatus::complete;
-            output_->captureStreamDidOutputVideoFrame(std::move(frame));
-            pendingChange = false;
-            idleSent = false;
-        } else if (tick && !pendingChange && !idleSent && deliversScreen_) {
-            auto frame = std::make_shared<CapturedVideoFrame>();
-            frame->presentationTimeNanoseconds = monotonicNanoseconds();
-            frame->durationNanoseconds = static_cast<std::uint64_t>(interval);
-            frame->status = CapturedFrameStatus::idle;
-            output_->captureStreamDidOutputVideoFrame(std::move(frame));
-            idleSent = true;
+        } else if (scheduler.sendsIdleFrame(pass)) {
+            deliverIdleFrame(frameInterval);
+            scheduler.idleFrameSent();
         }
-        ticks_ += tick ? 1 : 0;
+        ticks_ += pass.tick ? 1 : 0;
     }
-    if (!session->connection->hasError()) {
-        xcb_damage_destroy(c, session->damage);
-        xcb_flush(c);
-    }
+    return std::nullopt;
 }
 
 }  // namespace quillbridge

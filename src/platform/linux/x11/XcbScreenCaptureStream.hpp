@@ -9,8 +9,11 @@
 #include <string>
 #include <thread>
 
+#include <xcb/xfixes.h>
+
 #include "capture/CaptureStream.hpp"
 #include "capture/CaptureStreamOutput.hpp"
+#include "capture/ScreenCaptureFrameScheduler.hpp"
 #include "platform/linux/x11/XcbScreenGrabber.hpp"
 
 namespace quillbridge {
@@ -71,6 +74,21 @@ private:
     class Session;
 
     void run(std::unique_ptr<Session> session);
+    // The capture thread's loop; what stopped it when it was not a stop().
+    std::optional<CaptureStreamFailure> capture(Session& session);
+    // Takes the settings changed since the previous pass; false once the stream is stopping.
+    bool takeSettings(Session& session, Settings& settings, ScreenCaptureFrameScheduler& scheduler);
+    // Grabs the output into a pooled buffer (or notes why it could not) and delivers the frame; what stops
+    // the capture.
+    std::optional<CaptureStreamFailure> grab(Session& session, ScreenCaptureFrameScheduler& scheduler,
+                                             const ScreenCaptureFrameScheduler::Pass& pass,
+                                             const xcb_xfixes_get_cursor_image_reply_t* cursor,
+                                             std::chrono::nanoseconds frameInterval);
+    // Draws the cursor in, scales the grab into the pooled buffer and hands the frame on.
+    void deliverFrame(Session& session, const XcbScreenGrabber::Image& image,
+                      const xcb_xfixes_get_cursor_image_reply_t* cursor, std::shared_ptr<std::uint8_t> buffer,
+                      std::uint64_t grabTime, std::chrono::nanoseconds frameInterval);
+    void deliverIdleFrame(std::chrono::nanoseconds frameInterval);
     // Signals the wake descriptor: the capture thread leaves its wait and looks at the settings.
     void wake();
     // On the capture thread: waits until the X connection has something to read, the wake descriptor is

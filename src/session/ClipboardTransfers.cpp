@@ -1,9 +1,11 @@
+#include "session/ClipboardTransfers.hpp"
+
 #include <sstream>
 
 #include <asio/this_coro.hpp>
 
 #include "session/PersonaCameraTransportError.hpp"
-#include "session/ScreenStreamBroadcaster.hpp"
+#include "session/SessionErrors.hpp"
 #include "wire/ClipboardLimits.hpp"
 #include "wire/ClipboardPayloadStreamCodec.hpp"
 #include "wire/ClipboardPayloadStreamHeader.hpp"
@@ -50,62 +52,82 @@ std::string clipboardItemSummary(const ClipboardTransferPayload& payload) {
 
 }  // namespace
 
-bool ScreenStreamBroadcaster::isActiveClipboardTransfer(std::uint64_t transferID,
-                                                        ClipboardTransferOperation operation) const {
-    return activeClipboardTransferID_ == transferID && activeClipboardTransferOperation_ == operation;
-}
+ClipboardTransfers::ClipboardTransfers(SessionContext& session,
+                                       const ScreenStreamBroadcasterDependencies& dependencies)
+    : session_(session), dependencies_(dependencies) {}
 
-void ScreenStreamBroadcaster::releaseClipboardTransferTask() {
-    std::erase_if(clipboardBackgroundTasks_, [](const Task& task) { return task.isFinished(); });
-    if (!clipboardTransferTask_.isFinished()) {
-        clipboardBackgroundTasks_.push_back(std::move(clipboardTransferTask_));
+void ClipboardTransfers::abortForSessionEnd() {
+    if (activeStream_) {
+        activeStream_->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
     }
-    clipboardTransferTask_ = Task();
+    transferTask_.cancel();
 }
 
-void ScreenStreamBroadcaster::clearClipboardTransfer(std::uint64_t transferID, const Uuid& sessionID) {
-    if (sessionID_ != sessionID || activeClipboardTransferID_ != transferID) {
+void ClipboardTransfers::endSession() {
+    transferTask_ = Task();
+    activeTransferID_.reset();
+    activeTransferOperation_.reset();
+    activeStream_.reset();
+    cancelledPasteTransferIDs_.clear();
+}
+
+bool ClipboardTransfers::isActiveClipboardTransfer(std::uint64_t transferID,
+                                                   ClipboardTransferOperation operation) const {
+    return activeTransferID_ == transferID && activeTransferOperation_ == operation;
+}
+
+void ClipboardTransfers::releaseClipboardTransferTask() {
+    std::erase_if(backgroundTasks_, [](const Task& task) { return task.isFinished(); });
+    if (!transferTask_.isFinished()) {
+        backgroundTasks_.push_back(std::move(transferTask_));
+    }
+    transferTask_ = Task();
+}
+
+void ClipboardTransfers::clearClipboardTransfer(std::uint64_t transferID, const Uuid& sessionID) {
+    if (session_.sessionID() != sessionID || activeTransferID_ != transferID) {
         return;
     }
     releaseClipboardTransferTask();
-    activeClipboardTransferID_.reset();
-    activeClipboardTransferOperation_.reset();
-    activeClipboardStream_.reset();
+    activeTransferID_.reset();
+    activeTransferOperation_.reset();
+    activeStream_.reset();
 }
 
-void ScreenStreamBroadcaster::noteCancelledClipboardPaste(std::uint64_t transferID) {
+void ClipboardTransfers::noteCancelledClipboardPaste(std::uint64_t transferID) {
     if (transferID == 0) {
         return;
     }
-    cancelledClipboardPasteTransferIDs_.insert(transferID);
-    while (cancelledClipboardPasteTransferIDs_.size() > maximumCancelledClipboardPasteCount) {
-        cancelledClipboardPasteTransferIDs_.erase(cancelledClipboardPasteTransferIDs_.begin());
+    cancelledPasteTransferIDs_.insert(transferID);
+    while (cancelledPasteTransferIDs_.size() > maximumCancelledClipboardPasteCount) {
+        cancelledPasteTransferIDs_.erase(cancelledPasteTransferIDs_.begin());
     }
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::sendClipboardTransferResult(
+asio::awaitable<void> ClipboardTransfers::sendClipboardTransferResult(
     ClipboardTransferResultMessage message) {
     try {
-        co_await sendControlMessageOnActor(
+        co_await session_.sendControlMessage(
             StreamControlMessage::make<StreamControlMessage::Case::clipboardTransferResult>(message));
     } catch (const std::exception&) {
         // A result that cannot be sent is dropped: the control stream's own failure ends the session.
     }
 }
 
-void ScreenStreamBroadcaster::sendClipboardTransferResultLater(ClipboardTransferResultMessage message) {
-    std::erase_if(clipboardBackgroundTasks_, [](const Task& task) { return task.isFinished(); });
-    auto self = shared_from_this();
-    clipboardBackgroundTasks_.push_back(Task::spawn(
-        actor_.executor(),
-        [self, message]() -> asio::awaitable<void> { co_await self->sendClipboardTransferResult(message); },
+void ClipboardTransfers::sendClipboardTransferResultLater(ClipboardTransferResultMessage message) {
+    std::erase_if(backgroundTasks_, [](const Task& task) { return task.isFinished(); });
+    backgroundTasks_.push_back(Task::spawn(
+        session_.executor(),
+        [this, owner = session_.keepAlive(), message]() -> asio::awaitable<void> {
+            co_await sendClipboardTransferResult(message);
+        },
         "clipboard transfer result"));
 }
 
 // Paste.
 
-asio::awaitable<void> ScreenStreamBroadcaster::receiveClipboardPasteStream(std::shared_ptr<QuicStream> stream,
-                                                                           Uuid sessionID) {
+asio::awaitable<void> ClipboardTransfers::receivePasteStream(std::shared_ptr<QuicStream> stream,
+                                                             Uuid sessionID) {
     if (stream->directionality() != QuicStreamDirectionality::bidirectional) {
         stream->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
         stream->stopSending(clipboardStreamApplicationErrorCode);
@@ -118,7 +140,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::receiveClipboardPasteStream(std::
         const auto chunk = co_await stream->receiveExactly(ClipboardPayloadStreamHeader::encodedByteCount);
         header = ClipboardPayloadStreamHeader::decode(chunk.data);
         if (!header || header->operation != ClipboardTransferOperation::pasteToMac ||
-            sessionID_ != sessionID) {
+            session_.sessionID() != sessionID) {
             throw PersonaCameraTransportException(PersonaCameraTransportError::invalidStreamKind);
         }
     } catch (...) {
@@ -135,14 +157,14 @@ asio::awaitable<void> ScreenStreamBroadcaster::receiveClipboardPasteStream(std::
             answered = true;
         } catch (const std::exception&) {
         }
-        if (answered && sessionID_ == sessionID && !co_await isCurrentCoroutineCancelled()) {
+        if (answered && session_.sessionID() == sessionID && !co_await isCurrentCoroutineCancelled()) {
             logger_.error("Clipboard paste stream failed without ending the session: ",
                           errorDescription(refusal));
         }
         co_return;
     }
     const std::uint64_t transferID = header->transferID;
-    if (cancelledClipboardPasteTransferIDs_.contains(transferID)) {
+    if (cancelledPasteTransferIDs_.contains(transferID)) {
         try {
             co_await ClipboardPayloadStreamCodec::receiveBytes(header->payloadByteCount, *stream);
         } catch (const std::exception&) {
@@ -154,7 +176,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::receiveClipboardPasteStream(std::
         }
         co_return;
     }
-    if (activeClipboardTransferID_) {
+    if (activeTransferID_) {
         stream->stopSending(clipboardStreamApplicationErrorCode);
         try {
             co_await ClipboardPayloadStreamCodec::sendTransferResult(ClipboardTransferResultCode::failed,
@@ -164,55 +186,54 @@ asio::awaitable<void> ScreenStreamBroadcaster::receiveClipboardPasteStream(std::
         }
         co_return;
     }
-    activeClipboardTransferID_ = transferID;
-    activeClipboardTransferOperation_ = ClipboardTransferOperation::pasteToMac;
-    activeClipboardStream_ = stream;
+    activeTransferID_ = transferID;
+    activeTransferOperation_ = ClipboardTransferOperation::pasteToMac;
+    activeStream_ = stream;
     stream->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
-    auto self = shared_from_this();
     const std::uint32_t payloadByteCount = header->payloadByteCount;
-    clipboardTransferTask_ = Task::spawn(
-        actor_.executor(),
-        [self, stream, transferID, payloadByteCount, sessionID]() -> asio::awaitable<void> {
+    transferTask_ = Task::spawn(
+        session_.executor(),
+        [this, owner = session_.keepAlive(), stream, transferID, payloadByteCount,
+         sessionID]() -> asio::awaitable<void> {
             std::exception_ptr error;
             std::optional<ClipboardTransferResultCode> result;
             try {
-                result =
-                    co_await self->performClipboardPaste(stream, transferID, payloadByteCount, sessionID);
+                result = co_await performClipboardPaste(stream, transferID, payloadByteCount, sessionID);
             } catch (...) {
                 error = std::current_exception();
             }
             if (error) {
-                co_await self->answerClipboardPaste(stream, transferID, sessionID, error);
+                co_await answerClipboardPaste(stream, transferID, sessionID, error);
             }
         },
         "clipboard paste");
     // The handler waits for the paste (a cancel message may release the task meanwhile; the join still
     // follows the same body).
-    auto joining = clipboardTransferTask_.join();
+    auto joining = transferTask_.join();
     try {
         co_await std::move(joining);
     } catch (const std::exception&) {
     }
-    if (sessionID_ == sessionID && activeClipboardTransferID_ == transferID) {
-        activeClipboardTransferID_.reset();
-        activeClipboardTransferOperation_.reset();
-        activeClipboardStream_.reset();
-        clipboardTransferTask_ = Task();
+    if (session_.sessionID() == sessionID && activeTransferID_ == transferID) {
+        activeTransferID_.reset();
+        activeTransferOperation_.reset();
+        activeStream_.reset();
+        transferTask_ = Task();
     }
 }
 
 // Runs in the transfer task. Returns the result it wrote; throws when reading or writing failed (the
 // caller answers then).
-asio::awaitable<ClipboardTransferResultCode> ScreenStreamBroadcaster::performClipboardPaste(
+asio::awaitable<ClipboardTransferResultCode> ClipboardTransfers::performClipboardPaste(
     std::shared_ptr<QuicStream> stream, std::uint64_t transferID, std::uint32_t payloadByteCount,
     Uuid sessionID) {
     auto payload = co_await ClipboardPayloadStreamCodec::read(*stream, payloadByteCount);
     if (co_await isCurrentCoroutineCancelled()) {
         throw asio::system_error(asio::error::operation_aborted);
     }
-    if (sessionID_ != sessionID ||
+    if (session_.sessionID() != sessionID ||
         !isActiveClipboardTransfer(transferID, ClipboardTransferOperation::pasteToMac) ||
-        cancelledClipboardPasteTransferIDs_.contains(transferID)) {
+        cancelledPasteTransferIDs_.contains(transferID)) {
         // Let go of: the stream closes with the clipboard code.
         stream->reset(clipboardStreamApplicationErrorCode);
         co_return ClipboardTransferResultCode::cancelled;
@@ -224,7 +245,7 @@ asio::awaitable<ClipboardTransferResultCode> ScreenStreamBroadcaster::performCli
         logger_.error("No desktop clipboard is available for a paste");
     }
     auto result = ClipboardTransferResultCode::failed;
-    if (applied && sessionID_ == sessionID && !co_await isCurrentCoroutineCancelled() &&
+    if (applied && session_.sessionID() == sessionID && !co_await isCurrentCoroutineCancelled() &&
         isActiveClipboardTransfer(transferID, ClipboardTransferOperation::pasteToMac)) {
         if (dependencies_.keyboardReporting) {
             dependencies_.keyboardReporting->pressPasteChord();
@@ -235,10 +256,10 @@ asio::awaitable<ClipboardTransferResultCode> ScreenStreamBroadcaster::performCli
     co_return result;
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::answerClipboardPaste(std::shared_ptr<QuicStream> stream,
-                                                                    std::uint64_t transferID, Uuid sessionID,
-                                                                    std::exception_ptr error) {
-    const bool wasCancelled = cancelledClipboardPasteTransferIDs_.contains(transferID);
+asio::awaitable<void> ClipboardTransfers::answerClipboardPaste(std::shared_ptr<QuicStream> stream,
+                                                               std::uint64_t transferID, Uuid sessionID,
+                                                               std::exception_ptr error) {
+    const bool wasCancelled = cancelledPasteTransferIDs_.contains(transferID);
     // Whatever of the body was not read stays unread.
     stream->stopSending(clipboardStreamApplicationErrorCode);
     try {
@@ -248,7 +269,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::answerClipboardPaste(std::shared_
     } catch (const std::exception&) {
         co_return;
     }
-    if (sessionID_ == sessionID &&
+    if (session_.sessionID() == sessionID &&
         isActiveClipboardTransfer(transferID, ClipboardTransferOperation::pasteToMac) && !wasCancelled) {
         logger_.error("Clipboard paste transfer failed: ", errorDescription(error));
     }
@@ -256,37 +277,36 @@ asio::awaitable<void> ScreenStreamBroadcaster::answerClipboardPaste(std::shared_
 
 // Requests and cancels.
 
-void ScreenStreamBroadcaster::handleClipboardTransferRequest(const ClipboardTransferRequestMessage& message) {
+void ClipboardTransfers::handleRequest(const ClipboardTransferRequestMessage& message) {
     if (message.transferID == 0 || message.operation != ClipboardTransferOperation::copyFromMac ||
-        activeClipboardTransferID_) {
+        activeTransferID_) {
         sendClipboardTransferResultLater(
             {message.transferID, message.operation, ClipboardTransferResultCode::failed});
         return;
     }
-    activeClipboardTransferID_ = message.transferID;
-    activeClipboardTransferOperation_ = ClipboardTransferOperation::copyFromMac;
+    activeTransferID_ = message.transferID;
+    activeTransferOperation_ = ClipboardTransferOperation::copyFromMac;
     releaseClipboardTransferTask();
-    auto self = shared_from_this();
     const auto transferID = message.transferID;
-    const auto sessionID = sessionID_;
-    clipboardTransferTask_ = Task::spawn(
-        actor_.executor(),
-        [self, transferID, sessionID]() -> asio::awaitable<void> {
-            co_await self->sendClipboardCopyTransfer(transferID, sessionID);
+    const auto sessionID = session_.sessionID();
+    transferTask_ = Task::spawn(
+        session_.executor(),
+        [this, owner = session_.keepAlive(), transferID, sessionID]() -> asio::awaitable<void> {
+            co_await sendClipboardCopyTransfer(transferID, sessionID);
         },
         "clipboard copy");
 }
 
-void ScreenStreamBroadcaster::handleClipboardTransferCancel(const ClipboardTransferCancelMessage& message) {
+void ClipboardTransfers::handleCancel(const ClipboardTransferCancelMessage& message) {
     logger_.info("Received clipboard ", operationName(message.operation), " cancellation for transfer ",
                  message.transferID);
     if (message.operation == ClipboardTransferOperation::pasteToMac) {
         noteCancelledClipboardPaste(message.transferID);
         if (isActiveClipboardTransfer(message.transferID, ClipboardTransferOperation::pasteToMac)) {
             releaseClipboardTransferTask();
-            activeClipboardTransferID_.reset();
-            activeClipboardTransferOperation_.reset();
-            activeClipboardStream_.reset();
+            activeTransferID_.reset();
+            activeTransferOperation_.reset();
+            activeStream_.reset();
         }
         sendClipboardTransferResultLater({message.transferID, ClipboardTransferOperation::pasteToMac,
                                           ClipboardTransferResultCode::cancelled});
@@ -297,32 +317,32 @@ void ScreenStreamBroadcaster::handleClipboardTransferCancel(const ClipboardTrans
                                           ClipboardTransferResultCode::cancelled});
         return;
     }
-    if (activeClipboardStream_) {
-        activeClipboardStream_->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
+    if (activeStream_) {
+        activeStream_->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
     }
-    clipboardTransferTask_.cancel();
+    transferTask_.cancel();
     // The cancelled task's clean-up runs first; the retirement's `cancelled` is the last word.
-    auto cancelled = std::make_shared<Task>(std::move(clipboardTransferTask_));
-    clipboardTransferTask_ = Task();
-    std::erase_if(clipboardBackgroundTasks_, [](const Task& task) { return task.isFinished(); });
-    auto self = shared_from_this();
+    auto cancelled = std::make_shared<Task>(std::move(transferTask_));
+    transferTask_ = Task();
+    std::erase_if(backgroundTasks_, [](const Task& task) { return task.isFinished(); });
     const auto transferID = message.transferID;
     const auto operation = message.operation;
-    const auto sessionID = sessionID_;
-    clipboardBackgroundTasks_.push_back(Task::spawn(
-        actor_.executor(),
-        [self, cancelled, transferID, operation, sessionID]() -> asio::awaitable<void> {
+    const auto sessionID = session_.sessionID();
+    backgroundTasks_.push_back(Task::spawn(
+        session_.executor(),
+        [this, owner = session_.keepAlive(), cancelled, transferID, operation,
+         sessionID]() -> asio::awaitable<void> {
             co_await cancelled->join();
-            co_await self->retireClipboardCopySender(transferID, sessionID, operation);
+            co_await retireClipboardCopySender(transferID, sessionID, operation);
         },
         "clipboard copy retirement"));
 }
 
 // Copy.
 
-asio::awaitable<void> ScreenStreamBroadcaster::retireClipboardCopySender(
-    std::uint64_t transferID, Uuid sessionID, ClipboardTransferOperation operation) {
-    if (sessionID_ != sessionID) {
+asio::awaitable<void> ClipboardTransfers::retireClipboardCopySender(std::uint64_t transferID, Uuid sessionID,
+                                                                    ClipboardTransferOperation operation) {
+    if (session_.sessionID() != sessionID) {
         co_return;
     }
     clearClipboardTransfer(transferID, sessionID);
@@ -330,9 +350,9 @@ asio::awaitable<void> ScreenStreamBroadcaster::retireClipboardCopySender(
     co_await sendClipboardTransferResult({transferID, operation, ClipboardTransferResultCode::cancelled});
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::sendClipboardCopyTransfer(std::uint64_t transferID,
-                                                                         Uuid sessionID) {
-    if (!(sessionID_ == sessionID && isAuthorized_ && activeClipboardTransferID_ == transferID) ||
+asio::awaitable<void> ClipboardTransfers::sendClipboardCopyTransfer(std::uint64_t transferID,
+                                                                    Uuid sessionID) {
+    if (!(session_.sessionID() == sessionID && session_.isAuthorized() && activeTransferID_ == transferID) ||
         co_await isCurrentCoroutineCancelled()) {
         co_return;
     }
@@ -349,7 +369,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendClipboardCopyTransfer(std::ui
         clearClipboardTransfer(transferID, sessionID);
         co_return;
     }
-    if (!(sessionID_ == sessionID && isAuthorized_ && activeClipboardTransferID_ == transferID)) {
+    if (!(session_.sessionID() == sessionID && session_.isAuthorized() && activeTransferID_ == transferID)) {
         co_return;
     }
     if (capture.kind != RemoteClipboardCaptureResult::Kind::captured || !capture.payload) {
@@ -360,7 +380,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendClipboardCopyTransfer(std::ui
     }
     const auto& payload = *capture.payload;
     const std::uint64_t byteCount = payload.encodedByteCount();
-    if (byteCount == 0 || byteCount > maximumClipboardCopyBodyByteCount || !connection_) {
+    if (byteCount == 0 || byteCount > maximumClipboardCopyBodyByteCount || !session_.connection()) {
         co_await sendClipboardTransferResult(
             {transferID, ClipboardTransferOperation::copyFromMac, ClipboardTransferResultCode::tooLarge});
         clearClipboardTransfer(transferID, sessionID);
@@ -373,14 +393,14 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendClipboardCopyTransfer(std::ui
     std::exception_ptr failure;
     std::shared_ptr<QuicStream> stream;
     try {
-        auto connection = connection_;
+        auto connection = session_.connection();
         stream = co_await connection->openStream(QuicStreamDirectionality::bidirectional);
         stream->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
-        if (sessionID_ != sessionID || activeClipboardTransferID_ != transferID ||
+        if (session_.sessionID() != sessionID || activeTransferID_ != transferID ||
             co_await isCurrentCoroutineCancelled()) {
             throw asio::system_error(asio::error::operation_aborted);
         }
-        activeClipboardStream_ = stream;
+        activeStream_ = stream;
         Bytes kindByte(1, wireByte(InboundStreamKind::clipboardPaste));
         co_await stream->send(std::move(kindByte), false);
         ClipboardPayloadStreamHeader header;
@@ -405,7 +425,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::sendClipboardCopyTransfer(std::ui
         stream->stopSending(clipboardStreamApplicationErrorCode);
         stream->reset(clipboardStreamApplicationErrorCode);
     }
-    if (sessionID_ == sessionID && activeClipboardTransferID_ == transferID &&
+    if (session_.sessionID() == sessionID && activeTransferID_ == transferID &&
         !co_await isCurrentCoroutineCancelled()) {
         logger_.error("Clipboard copy transfer failed: ", errorDescription(failure));
         co_await sendClipboardTransferResult(

@@ -1,4 +1,4 @@
-#include "session/ScreenStreamBroadcaster.hpp"
+#include "session/ScrollMomentum.hpp"
 
 #include <chrono>
 #include <cmath>
@@ -16,62 +16,70 @@ constexpr double minimumVelocity = 1.0;
 
 }  // namespace
 
-double ScreenStreamBroadcaster::systemUptimeSeconds() const {
-    return std::chrono::duration<double>(dependencies_.clock->now().time_since_epoch()).count();
+ScrollMomentum::ScrollMomentum(SessionContext& session, Clock* clock, RemoteInputSink* remoteInput)
+    : session_(session), clock_(clock), remoteInput_(remoteInput) {}
+
+double ScrollMomentum::systemUptimeSeconds() const {
+    return std::chrono::duration<double>(clock_->now().time_since_epoch()).count();
 }
 
-void ScreenStreamBroadcaster::stopScrollMomentum() {
-    if (!scrollMomentumRunning_) {
+void ScrollMomentum::postScroll(double deltaX, double deltaY, MouseScrollPhase phase,
+                                MouseScrollMomentumPhase momentumPhase) {
+    if (remoteInput_ != nullptr) {
+        remoteInput_->scroll(deltaX, deltaY, phase, momentumPhase);
+    }
+}
+
+void ScrollMomentum::stop() {
+    if (!isRunning_) {
         return;
     }
-    ++scrollMomentumGeneration_;
-    scrollMomentumTask_.cancel();
-    scrollMomentumTask_ = Task();
-    scrollMomentumRunning_ = false;
+    ++generation_;
+    task_.cancel();
+    task_ = Task();
+    isRunning_ = false;
     postScroll(0, 0, MouseScrollPhase::none, MouseScrollMomentumPhase::end);
 }
 
-void ScreenStreamBroadcaster::handleMouseScroll(const MouseScrollMessage& message) {
+void ScrollMomentum::handleMouseScroll(const MouseScrollMessage& message) {
     const bool carriesNoMomentum = message.momentumPhase == MouseScrollMomentumPhase::none;
     if (carriesNoMomentum) {
-        stopScrollMomentum();
+        stop();
     }
     postScroll(message.deltaX, message.deltaY, message.phase, message.momentumPhase);
     if (carriesNoMomentum && message.phase == MouseScrollPhase::ended && message.momentumVelocityX &&
         message.momentumVelocityY &&
         (std::abs(*message.momentumVelocityX) >= minimumVelocity ||
          std::abs(*message.momentumVelocityY) >= minimumVelocity)) {
-        startScrollMomentum(*message.momentumVelocityX, *message.momentumVelocityY);
+        start(*message.momentumVelocityX, *message.momentumVelocityY);
     }
 }
 
-void ScreenStreamBroadcaster::startScrollMomentum(double velocityX, double velocityY) {
-    if (scrollMomentumRunning_) {
+void ScrollMomentum::start(double velocityX, double velocityY) {
+    if (isRunning_) {
         // The new momentum follows at once: no end scroll in between.
-        ++scrollMomentumGeneration_;
-        scrollMomentumTask_.cancel();
-        scrollMomentumTask_ = Task();
+        ++generation_;
+        task_.cancel();
+        task_ = Task();
     }
-    const std::int64_t generation = ++scrollMomentumGeneration_;
-    scrollMomentumRunning_ = true;
-    std::weak_ptr<ScreenStreamBroadcaster> weakSelf = shared_from_this();
-    scrollMomentumTask_ = Task::spawn(
-        actor_.executor(),
-        [weakSelf, generation, velocityX, velocityY]() -> asio::awaitable<void> {
-            if (auto self = weakSelf.lock()) {
-                co_await self->runScrollMomentum(generation, velocityX, velocityY);
+    const std::int64_t generation = ++generation_;
+    isRunning_ = true;
+    task_ = Task::spawn(
+        session_.executor(),
+        [this, weakOwner = session_.weakKeepAlive(), generation, velocityX,
+         velocityY]() -> asio::awaitable<void> {
+            if (auto owner = weakOwner.lock()) {
+                co_await run(generation, velocityX, velocityY);
             }
         },
         "scroll momentum");
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::runScrollMomentum(std::int64_t generation, double velocityX,
-                                                                 double velocityY) {
+asio::awaitable<void> ScrollMomentum::run(std::int64_t generation, double velocityX, double velocityY) {
     double previousTime = systemUptimeSeconds() - tickSeconds;
     bool isFirstTick = true;
     for (;;) {
-        if (isCancelled(co_await asio::this_coro::cancellation_state) ||
-            scrollMomentumGeneration_ != generation) {
+        if (isCancelled(co_await asio::this_coro::cancellation_state) || generation_ != generation) {
             break;
         }
         const double now = systemUptimeSeconds();
@@ -96,14 +104,14 @@ asio::awaitable<void> ScreenStreamBroadcaster::runScrollMomentum(std::int64_t ge
                    isFirstTick ? MouseScrollMomentumPhase::begin : MouseScrollMomentumPhase::continuous);
         isFirstTick = false;
         try {
-            co_await dependencies_.clock->sleepFor(tickInterval);
+            co_await clock_->sleepFor(tickInterval);
         } catch (...) {
             break;
         }
     }
-    if (scrollMomentumGeneration_ == generation) {
-        scrollMomentumRunning_ = false;
-        scrollMomentumTask_ = Task();
+    if (generation_ == generation) {
+        isRunning_ = false;
+        task_ = Task();
         postScroll(0, 0, MouseScrollPhase::none, MouseScrollMomentumPhase::end);
     }
 }

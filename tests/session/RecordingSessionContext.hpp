@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include <asio/io_context.hpp>
+
+#include "session/SessionContext.hpp"
+
+namespace quillbridge {
+
+// A session for one component on its own: an executor, a lifetime token, switches for the connection and the
+// authorisation, and a record of the control messages and states the component gave it.
+class RecordingSessionContext final : public SessionContext {
+public:
+    explicit RecordingSessionContext(asio::io_context& context) : executor_(context.get_executor()) {}
+
+    asio::any_io_executor executor() const override { return executor_; }
+    std::shared_ptr<void> keepAlive() override { return alive; }
+    std::weak_ptr<void> weakKeepAlive() override { return alive; }
+    const Uuid& sessionID() const override { return currentSessionID; }
+    std::shared_ptr<QuicConnection> connection() const override { return nullptr; }
+    bool hasConnection() const override { return connected; }
+    bool isAuthorized() const override { return authorized; }
+    bool isAuthorizedWithControlStream() const override { return authorized && connected; }
+    bool isReceiverReady() const override { return false; }
+    std::shared_ptr<QuicStream> controlStream() const override { return nullptr; }
+    std::uint64_t hostTimeNanoseconds() const override { return 0; }
+    bool isExpectedTransportError(const std::exception_ptr&) const override { return false; }
+    void endSessionForLostConnection(std::exception_ptr) override { ++lostConnectionCount; }
+    asio::awaitable<void> sendControlMessage(const StreamControlMessage& message) override {
+        sent.push_back(message);
+        co_return;
+    }
+    void publishState(ScreenStreamBroadcasterState state) override { states.push_back(std::move(state)); }
+    const TLSIdentity* listenerIdentity() const override { return nullptr; }
+    asio::awaitable<void> acceptConnection(std::shared_ptr<QuicConnection>,
+                                           std::shared_ptr<PeerCertificateCapture>) override {
+        co_return;
+    }
+
+    std::shared_ptr<int> alive = std::make_shared<int>(0);
+    Uuid currentSessionID = Uuid::random();
+    bool connected = true;
+    bool authorized = true;
+    int lostConnectionCount = 0;
+    std::vector<StreamControlMessage> sent;
+    std::vector<ScreenStreamBroadcasterState> states;
+
+private:
+    asio::any_io_executor executor_;
+};
+
+}  // namespace quillbridge

@@ -14,11 +14,17 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <asio/io_context.hpp>
 
 #include "bridge/QueuedPersonaVirtualCameraFeeder.hpp"
+#include "bridge/SystemPersonaVirtualCameraController.hpp"
+#include "core/BlockingWorkPool.hpp"
 #include "core/Logger.hpp"
 #include "core/SerialQueue.hpp"
 #include "core/SteadyClock.hpp"
+#include "platform/linux/camera/PipeWireCameraDeviceRegistry.hpp"
+#include "platform/linux/camera/SdBusCameraDemandNotificationCenter.hpp"
+#include "support/bridge/FakeCameraExtensionSystem.hpp"
 #include "support/camera_extension/CameraNotificationListener.hpp"
 #include "support/camera_extension/CameraTestChildProcess.hpp"
 #include "support/camera_extension/PipeWireTestCamera.hpp"
@@ -155,7 +161,56 @@ TEST_F(PipeWirePersonaCameraSinkTest, FramesReachAnAppPixelForPixelAndMismatchin
 
 TEST_F(PipeWirePersonaCameraSinkTest, TheSinkIsFoundByTheCamerasDeviceUID) {
     PipeWirePersonaCameraSink sink;
-    EXPECT_TRUE(sink.findSinkNode().has_value());
+    EXPECT_TRUE(sink.findSinkNode(true).has_value());
+}
+
+// The host's controller on the session bus and the PipeWire registry: once the camera is there, the demand
+// query brings its demand, and an app that starts and stops recording switches the feeder on and off.
+TEST_F(PipeWirePersonaCameraSinkTest, TheCamerasDemandSwitchesTheFeederThroughTheController) {
+    asio::io_context mainActor;
+    BlockingWorkPool pool;
+    auto manager = std::make_shared<FakeCameraExtensionManager>();
+    auto notifications = std::make_shared<SdBusCameraDemandNotificationCenter>();
+    ASSERT_TRUE(notifications->isConnected());
+    auto controller = SystemPersonaVirtualCameraController::create(
+        {mainActor.get_executor(), &clock, manager, std::make_shared<PipeWireCameraDeviceRegistry>(pool),
+         notifications, nullptr});
+    std::vector<bool> demands;
+    controller->setDemandChangedHandler([&](bool demand) {
+        demands.push_back(demand);
+        feeder->setWantsToFeed(demand);
+    });
+    auto runUntil = [&](auto done) {
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            mainActor.restart();
+            mainActor.run_for(20ms);
+        }
+        return done();
+    };
+
+    controller->activateExtension();
+    controller->requestDidFinish(manager->last(FakeCameraExtensionManager::Kind::activation),
+                                 CameraExtensionActivationResult::completed);
+    ASSERT_TRUE(runUntil([&] {
+        return !logs.messages("PersonaCameraExtensionActivation").empty() &&
+               logs.messages("PersonaCameraExtensionActivation").back() ==
+                   "Persona camera CoreMediaIO registration verified";
+    })) << testing::PrintToString(logs.messages("PersonaCameraExtensionActivation"));
+    EXPECT_TRUE(demands.empty() || demands == std::vector<bool>{false});
+
+    {
+        TestCameraConsumer app(*appSession);
+        ASSERT_TRUE(runUntil([&] { return !demands.empty() && demands.back(); })) << program->log();
+        ASSERT_TRUE(waitUntilConnected(20s));
+        EXPECT_TRUE(deliver(app, 300));
+    }
+    ASSERT_TRUE(runUntil([&] { return !demands.back(); })) << program->log();
+    queue.sync([] {});
+    EXPECT_FALSE(isConnected());
+    controller.reset();
+    mainActor.restart();
+    mainActor.poll();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <asio/post.hpp>
 
+#include "core/Logger.hpp"
 #include "platform/linux/dbus/SdBus.hpp"
 #include "virtual_devices/CameraDeviceIdentifiers.hpp"
 
@@ -211,11 +212,21 @@ void SystemdCameraExtensionManager::startRequest(std::function<void()> work) {
 
 void SystemdCameraExtensionManager::superviseChild() {
     std::unique_lock lock(mutex_);
+    bool didLogSpawnFailure = false;
     while (!isStopping_) {
         char* arguments[] = {programPath_.data(), nullptr};
         pid_t child = -1;
-        if (::posix_spawn(&child, programPath_.c_str(), nullptr, nullptr, arguments, environ) != 0)
+        if (const int result =
+                ::posix_spawn(&child, programPath_.c_str(), nullptr, nullptr, arguments, environ);
+            result != 0) {
             child = -1;
+            if (!didLogSpawnFailure) {
+                didLogSpawnFailure = true;
+                Logger("PersonaCameraExtensionActivation")
+                    .error("Could not start the Persona camera program ", programPath_, ": ",
+                           std::strerror(result));
+            }
+        }
         child_ = child;
         if (child > 0) {
             lock.unlock();

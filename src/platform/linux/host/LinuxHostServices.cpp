@@ -12,6 +12,8 @@
 
 #include "bridge/DecodingPersonaCameraReceiver.hpp"
 #include "bridge/PersonaAVTimingCoordinator.hpp"
+#include "bridge/QueuedPersonaVirtualCameraFeeder.hpp"
+#include "bridge/SystemPersonaVirtualCameraController.hpp"
 #include "capture/AudioOutputMuteControls.hpp"
 #include "capture/BroadcasterRecorderSession.hpp"
 #include "capture/ScreenRecorder.hpp"
@@ -37,6 +39,7 @@
 #include "platform/linux/host/CachedMandatoryPermissionProbe.hpp"
 #include "platform/linux/host/DesktopSystemServices.hpp"
 #include "platform/linux/host/LinuxMandatoryPermissionProbe.hpp"
+#include "platform/linux/host/LinuxPersonaCamera.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
 #include "platform/linux/pulse/PulseSystemAudioRouter.hpp"
@@ -200,11 +203,11 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
         std::move(muteControls), std::make_unique<PulseSystemAudioRouter>(soundServerTimeout));
 
     host->timingCoordinator_ = std::make_shared<PersonaAVTimingCoordinator>();
-    // Decoded Persona pictures are meant for the virtual camera's feeder; the host has none on Linux yet, so
-    // they end here.
+    // Decoded Persona pictures go to the virtual camera's feeder.
+    host->personaCamera_ = LinuxPersonaCamera::create(options.mainActor, *host->clock_, *host->blockingWork_);
     host->personaCameraReceiver_ = std::make_shared<DecodingPersonaCameraReceiver>(
         host->workers_->get_executor(), host->timingCoordinator_,
-        std::make_unique<LibavPersonaCameraFrameDecoder>([](DecodedPersonaCameraFrame) {}));
+        std::make_unique<LibavPersonaCameraFrameDecoder>(host->personaCamera_->frameHandler()));
 
     ScreenStreamBroadcasterDependencies session;
     session.executor = host->workers_->get_executor();
@@ -264,6 +267,8 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
         std::make_shared<RandRDisplayChangeObserver>(options.mainActor, options.displayName);
     recorder.muteController = std::move(muteController);
     recorder.timingCoordinator = host->timingCoordinator_;
+    recorder.cameraController = host->personaCamera_->controller();
+    recorder.cameraFeeder = host->personaCamera_->feeder();
     recorder.blockingWork = host->blockingWork_.get();
     host->recorder_ = ScreenRecorder::create(std::move(recorder));
     // A grant that changes shows in the recorder's permission state.
@@ -342,6 +347,7 @@ LinuxHostServices::~LinuxHostServices() {
     abandon(clipboardController_);
     abandon(clipboardTransfers_);
     abandon(timingCoordinator_);
+    abandon(personaCamera_);
     abandon(personaCameraReceiver_);
 }
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include <pipewire/pipewire.h>
 #include <spa/buffer/meta.h>
@@ -54,32 +55,69 @@ bool waitLocked(pw_thread_loop* loop, std::chrono::milliseconds timeout, Predica
 }
 
 // The sink nodes the registry holds now: the one with the camera's device UID, else the one with its node
-// name.
+// name. The registry's announcements carry only a node's common properties: the camera's own (its UIDs) are
+// read from the node's info, for which every sink node is bound.
 struct SinkNodeSearch {
+    struct BoundNode {
+        SinkNodeSearch* search = nullptr;
+        std::uint32_t id = 0;
+        pw_proxy* proxy = nullptr;
+        spa_hook listener{};
+    };
+
     pw_thread_loop* loop = nullptr;
+    pw_registry* registry = nullptr;
     int syncSequence = 0;
     bool done = false;
     std::optional<std::uint32_t> byDeviceUID;
     std::optional<std::uint32_t> byName;
+    std::vector<std::unique_ptr<BoundNode>> boundNodes;
+
+    ~SinkNodeSearch() {
+        for (auto& node : boundNodes) {
+            spa_hook_remove(&node->listener);
+            pw_proxy_destroy(node->proxy);
+        }
+    }
 
     static void global(void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
                        const spa_dict* properties) {
+        static const pw_node_events nodeEvents = [] {
+            pw_node_events events{};
+            events.version = PW_VERSION_NODE_EVENTS;
+            events.info = &SinkNodeSearch::nodeInfo;
+            return events;
+        }();
         auto& search = *static_cast<SinkNodeSearch*>(data);
         if (std::strcmp(type, PW_TYPE_INTERFACE_Node) != 0)
             return;
         const char* mediaClass = property(properties, PW_KEY_MEDIA_CLASS);
         if (mediaClass == nullptr || Ids::sinkMediaClass != mediaClass)
             return;
-        const char* deviceUID = property(properties, Ids::deviceUIDPropertyKey);
-        const char* streamUID = property(properties, Ids::streamUIDPropertyKey);
         const char* name = property(properties, PW_KEY_NODE_NAME);
-        if (deviceUID != nullptr && upperCased(deviceUID) == Ids::deviceUID &&
-            (streamUID == nullptr || upperCased(streamUID) == Ids::sinkStreamUID)) {
-            if (!search.byDeviceUID)
-                search.byDeviceUID = id;
-        } else if (name != nullptr && Ids::sinkNodeName == name && !search.byName) {
+        if (name != nullptr && Ids::sinkNodeName == name && !search.byName)
             search.byName = id;
-        }
+        auto* proxy = static_cast<pw_proxy*>(
+            pw_registry_bind(search.registry, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+        if (proxy == nullptr)
+            return;
+        auto node = std::make_unique<BoundNode>();
+        node->search = &search;
+        node->id = id;
+        node->proxy = proxy;
+        pw_proxy_add_object_listener(proxy, &node->listener, &nodeEvents, node.get());
+        search.boundNodes.push_back(std::move(node));
+    }
+    static void nodeInfo(void* data, const pw_node_info* info) {
+        auto& node = *static_cast<BoundNode*>(data);
+        if (info == nullptr || info->props == nullptr)
+            return;
+        const char* deviceUID = property(info->props, Ids::deviceUIDPropertyKey);
+        const char* streamUID = property(info->props, Ids::streamUIDPropertyKey);
+        if (deviceUID != nullptr && upperCased(deviceUID) == Ids::deviceUID &&
+            (streamUID == nullptr || upperCased(streamUID) == Ids::sinkStreamUID) &&
+            !node.search->byDeviceUID)
+            node.search->byDeviceUID = node.id;
     }
     static void coreDone(void* data, std::uint32_t id, int sequence) {
         auto& search = *static_cast<SinkNodeSearch*>(data);
@@ -106,23 +144,34 @@ std::optional<std::uint32_t> findSinkNodeLocked(pw_thread_loop* loop, pw_core* c
         events.done = &SinkNodeSearch::coreDone;
         return events;
     }();
-    SinkNodeSearch search;
-    search.loop = loop;
     pw_registry* registry = pw_core_get_registry(core, PW_VERSION_REGISTRY, 0);
     if (registry == nullptr)
         return std::nullopt;
-    spa_hook registryHook{};
-    spa_hook coreHook{};
-    pw_registry_add_listener(registry, &registryHook, &registryEvents, &search);
-    pw_core_add_listener(core, &coreHook, &coreEvents, &search);
-    search.syncSequence = pw_core_sync(core, PW_ID_CORE, 0);
-    waitLocked(loop, timeout, [&] { return search.done; });
-    spa_hook_remove(&coreHook);
-    spa_hook_remove(&registryHook);
+    bool complete = false;
+    std::optional<std::uint32_t> found;
+    {
+        SinkNodeSearch search;
+        search.loop = loop;
+        search.registry = registry;
+        spa_hook registryHook{};
+        spa_hook coreHook{};
+        pw_registry_add_listener(registry, &registryHook, &registryEvents, &search);
+        pw_core_add_listener(core, &coreHook, &coreEvents, &search);
+        // The first round trip brings the globals (and binds the sinks), the second their nodes' info.
+        search.syncSequence = pw_core_sync(core, PW_ID_CORE, 0);
+        if (waitLocked(loop, timeout, [&] { return search.done; })) {
+            search.done = false;
+            search.syncSequence = pw_core_sync(core, PW_ID_CORE, 0);
+            complete = waitLocked(loop, timeout, [&] { return search.done; });
+        }
+        spa_hook_remove(&coreHook);
+        spa_hook_remove(&registryHook);
+        found = search.byDeviceUID || byDeviceUIDOnly ? search.byDeviceUID : search.byName;
+    }
     pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
-    if (!search.done)
+    if (!complete)
         return std::nullopt;
-    return search.byDeviceUID || byDeviceUIDOnly ? search.byDeviceUID : search.byName;
+    return found;
 }
 
 const spa_pod* buildFormat(spa_pod_builder& builder) {

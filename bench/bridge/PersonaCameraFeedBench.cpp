@@ -158,6 +158,7 @@ int measure(int seconds, int leadMilliseconds) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
     const long ticksAfter = hostTicks("camera-test");
     std::this_thread::sleep_for(300ms);
+    const std::size_t pendingAtEnd = queue.sync([&] { return feeder->pendingSampleCount(); });
     feeder->setWantsToFeed(false);
     queue.sync([&] { feeder.reset(); });
 
@@ -171,7 +172,8 @@ int measure(int seconds, int leadMilliseconds) {
         latencies.push_back(double(frame.receivedNanoseconds - entry->second) / 1e6);
     }
     if (latencies.empty()) {
-        std::fprintf(stderr, "no frame reached the app:\n%s", program.log().c_str());
+        std::fprintf(stderr, "no frame reached the app (%zu frames before, %zu unacknowledged at the end):\n%s",
+                     app.frames().size(), pendingAtEnd, program.log().c_str());
         return 1;
     }
     const double cpuShare =

@@ -172,7 +172,8 @@ int measure(int seconds, int leadMilliseconds) {
         latencies.push_back(double(frame.receivedNanoseconds - entry->second) / 1e6);
     }
     if (latencies.empty()) {
-        std::fprintf(stderr, "no frame reached the app (%zu frames before, %zu unacknowledged at the end):\n%s",
+        std::fprintf(stderr,
+                     "no frame reached the app (%zu frames before, %zu unacknowledged at the end):\n%s",
                      app.frames().size(), pendingAtEnd, program.log().c_str());
         return 1;
     }

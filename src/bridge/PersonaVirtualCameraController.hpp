@@ -16,6 +16,8 @@ public:
     virtual void activateExtension() = 0;
     // Asks for the component's state again; the answer arrives through the permission-state handler.
     virtual void refreshExtensionProperties() = 0;
+    // Asks a running camera component to report whether an application uses the camera.
+    virtual void postDemandQuery() = 0;
 
     // Each replaces the previous handler; empty removes it.
     // Told when applications start or stop using the camera (only real changes).

@@ -50,6 +50,8 @@ void ScreenRecorder::startDeviceSharing() {
                                  ScreenRecorderProperty::personaCameraExtensionPermissionState);
                 }
             });
+        // A camera component that is already running reports its current demand.
+        controller->postDemandQuery();
     }
 
     auto session = session_;

@@ -80,6 +80,11 @@ protected:
 
 // Camera.
 
+TEST_F(DeviceSharingTest, StartingUpAsksARunningCameraExtensionForItsDemandAfterTheHandlersAreInstalled) {
+    EXPECT_EQ(cameraController->demandQueryCount, 1);
+    EXPECT_TRUE(cameraController->handlersWereInstalledAtDemandQuery);
+}
+
 TEST_F(DeviceSharingTest, CameraSharingActivatesTheExtensionAndItsStateIsShown) {
     shareCamera(true);
     EXPECT_TRUE(recorder->isPersonaCameraSharingEnabled());

@@ -20,6 +20,10 @@ class FakePersonaVirtualCameraController final : public PersonaVirtualCameraCont
 public:
     void activateExtension() override { ++activationCount; }
     void refreshExtensionProperties() override { ++propertiesRequestCount; }
+    void postDemandQuery() override {
+        ++demandQueryCount;
+        handlersWereInstalledAtDemandQuery = demandChanged && permissionStateChanged;
+    }
     void setDemandChangedHandler(std::function<void(bool)> handler) override {
         demandChanged = std::move(handler);
     }
@@ -29,6 +33,8 @@ public:
 
     int activationCount = 0;
     int propertiesRequestCount = 0;
+    int demandQueryCount = 0;
+    bool handlersWereInstalledAtDemandQuery = false;
     std::function<void(bool)> demandChanged;
     std::function<void(PermissionState)> permissionStateChanged;
 };

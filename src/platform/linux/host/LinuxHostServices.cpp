@@ -12,6 +12,8 @@
 
 #include "bridge/DecodingPersonaCameraReceiver.hpp"
 #include "bridge/PersonaAVTimingCoordinator.hpp"
+#include "bridge/QueuedPersonaVirtualCameraFeeder.hpp"
+#include "bridge/SystemPersonaVirtualCameraController.hpp"
 #include "capture/AudioOutputMuteControls.hpp"
 #include "capture/BroadcasterRecorderSession.hpp"
 #include "capture/ScreenRecorder.hpp"
@@ -40,6 +42,7 @@
 #include "platform/linux/host/HostMicrophoneParts.hpp"
 #include "platform/linux/host/LinuxMandatoryPermissionProbe.hpp"
 #include "platform/linux/host/LinuxMemoryRelease.hpp"
+#include "platform/linux/host/LinuxPersonaCamera.hpp"
 #include "platform/linux/power/SysfsPowerSourceReader.hpp"
 #include "platform/linux/pulse/PulseAudioOutputMuteControls.hpp"
 #include "platform/linux/pulse/PulseSystemAudioRouter.hpp"
@@ -204,11 +207,11 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
         std::move(muteControls), std::make_unique<PulseSystemAudioRouter>(soundServerTimeout));
 
     host->timingCoordinator_ = std::make_shared<PersonaAVTimingCoordinator>();
-    // Decoded Persona pictures are meant for the virtual camera's feeder; the host has none on Linux yet, so
-    // they end here.
+    // Decoded Persona pictures go to the virtual camera's feeder.
+    host->personaCamera_ = LinuxPersonaCamera::create(options.mainActor, *host->clock_, *host->blockingWork_);
     host->personaCameraReceiver_ = std::make_shared<DecodingPersonaCameraReceiver>(
         host->workers_->get_executor(), host->timingCoordinator_,
-        std::make_unique<LibavPersonaCameraFrameDecoder>([](DecodedPersonaCameraFrame) {}));
+        std::make_unique<LibavPersonaCameraFrameDecoder>(host->personaCamera_->frameHandler()));
     host->microphone_ = std::make_unique<HostMicrophoneParts>(host->workers_->get_executor(),
                                                               host->timingCoordinator_, host->clock_);
 
@@ -272,6 +275,8 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     recorder.muteController = std::move(muteController);
     recorder.timingCoordinator = host->timingCoordinator_;
     recorder.microphoneDevice = host->microphone_->device();
+    recorder.cameraController = host->personaCamera_->controller();
+    recorder.cameraFeeder = host->personaCamera_->feeder();
     recorder.blockingWork = host->blockingWork_.get();
     host->recorder_ = ScreenRecorder::create(std::move(recorder));
     host->microphone_->attachRecorder(host->recorder_);
@@ -372,6 +377,7 @@ LinuxHostServices::~LinuxHostServices() {
     abandon(clipboardController_);
     abandon(clipboardTransfers_);
     abandon(timingCoordinator_);
+    abandon(personaCamera_);
     abandon(personaCameraReceiver_);
     abandon(microphone_);
 }

@@ -18,6 +18,7 @@ class BlockingWorkPool;
 class CachedMandatoryPermissionProbe;
 class BroadcasterRecorderSession;
 class DecodingPersonaCameraReceiver;
+class LinuxPersonaCamera;
 class DefaultsStore;
 class DesktopClipboard;
 class FdkAacAudioConverterFactory;
@@ -138,6 +139,8 @@ private:
 
     // The media clock and the camera receiver (whose strand runs on the workers).
     std::shared_ptr<PersonaAVTimingCoordinator> timingCoordinator_;
+    // The virtual camera (feeder and controller), fed by the camera receiver.
+    std::unique_ptr<LinuxPersonaCamera> personaCamera_;
     std::shared_ptr<DecodingPersonaCameraReceiver> personaCameraReceiver_;
     // The microphone receiver and the virtual microphone.
     std::unique_ptr<HostMicrophoneParts> microphone_;

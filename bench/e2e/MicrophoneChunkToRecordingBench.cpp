@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -240,9 +241,12 @@ ChildProcess startHostProcess(const std::string& logPath) {
         throw std::runtime_error("no host process");
     }
     if (pid == 0) {
-        // Descriptors 3 and 4 across exec, the rest closed by it.
-        ::dup2(toHost[0], 3);
-        ::dup2(fromHost[1], 4);
+        // Descriptors 3 and 4 across exec, the rest closed by it. Through copies first: a pipe may already
+        // sit at 3 or 4, where dup2 onto itself would leave it closed on exec.
+        const int input = ::dup(toHost[0]);
+        const int output = ::dup(fromHost[1]);
+        ::dup2(input, 3);
+        ::dup2(output, 4);
         const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (log >= 0) {
             ::dup2(log, STDERR_FILENO);
@@ -312,18 +316,36 @@ bool microphoneNodeExists() {
     return output.find("node.name = \"quillbridge-microphone\"") != std::string::npos;
 }
 
+// Whether a UDP socket is bound to the host's port (the listener starts a moment after the host is built).
+bool hostListens() {
+    char port[8];
+    std::snprintf(port, sizeof port, ":%04X ", hostPort);
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        std::ifstream file(table);
+        std::string line;
+        while (std::getline(file, line)) {
+            if (line.find(port) != std::string::npos) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 double percentile(std::vector<double> values, double fraction) {
     std::sort(values.begin(), values.end());
     return values[static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1))];
 }
 
-// Each pulse's latency to its first arrival within a second, in milliseconds.
+// Each pulse's latency to the first arrival after it, in milliseconds: within half the spacing of the pulses,
+// so that a lost pulse is counted as lost rather than matched with the next one's arrival.
 std::vector<double> pulseLatencies(const std::vector<std::int64_t>& sends,
                                    const std::vector<std::int64_t>& arrivals) {
+    constexpr std::int64_t window = chunksPerPulse * 10'000'000 / 2;
     std::vector<double> latencies;
     for (std::int64_t sent : sends) {
         auto arrival = std::find_if(arrivals.begin(), arrivals.end(), [sent](std::int64_t time) {
-            return time > sent && time - sent < 1'000'000'000;
+            return time > sent && time - sent < window;
         });
         if (arrival != arrivals.end()) {
             latencies.push_back(static_cast<double>(*arrival - sent) / 1e6);
@@ -357,6 +379,9 @@ public:
         host_ = startHostProcess(runtime + "/microphone-bench-host.log");
         if (host_.channel->receive() != "ready") {
             throw std::runtime_error("the host did not start");
+        }
+        if (!waitUntil(hostListens)) {
+            throw std::runtime_error("the host does not listen");
         }
         HeadsetSimulator::Options options;
         options.displayName = "Microphone Bench Headset";
@@ -405,8 +430,11 @@ public:
         std::printf(
             "headset microphone chunk to samples recorded, 480-frame chunks every 10 ms over QUIC "
             "(loopback), PipeWire quantum 512 frames\n");
-        std::printf("  pulses sent %zu, recorded %zu; chunks sent late (over 5 ms behind) %d\n",
-                    forwarding.pulseSends.size(), latencies.size(), forwarding.lateChunks);
+        std::printf(
+            "  pulses sent %zu, recorded within 250 ms %zu (lost %zu); chunks sent late (over 5 ms "
+            "behind) %d\n",
+            forwarding.pulseSends.size(), latencies.size(), forwarding.pulseSends.size() - latencies.size(),
+            forwarding.lateChunks);
         if (latencies.size() < forwarding.pulseSends.size() / 2 || latencies.empty()) {
             std::fprintf(stderr, "too few pulses were recorded\n");
             finish();

@@ -456,10 +456,9 @@ public:
             const double reservoirMedian = percentile(reservoir, 0.5);
             std::printf(
                 "  reservoir (the microphone program's target buffer): median %.1f ms (min %.1f, max "
-                "%.1f) = %.0f %% of the p50 latency; the rest, %.1f ms, is transport, the host, the "
-                "program and the PipeWire cycle\n",
+                "%.1f), %.0f %% of the p50 latency\n",
                 reservoirMedian, percentile(reservoir, 0), percentile(reservoir, 1),
-                100 * reservoirMedian / median, median - reservoirMedian);
+                100 * reservoirMedian / median);
         } else {
             std::printf("  reservoir: the microphone program's diagnostics did not answer\n");
         }

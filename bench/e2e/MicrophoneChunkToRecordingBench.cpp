@@ -8,13 +8,14 @@
 //   BUILD/bench/e2e/quillbridge_microphone_chunk_to_recording_bench
 //
 // (or `cmake --build BUILD --target quillbridge_microphone_chunk_to_recording_bench_run`). The headset sends
-// a 480-frame chunk every 10 ms stamped with its capture time (the headset's clock is this machine's
-// CLOCK_MONOTONIC, as the simulator's clock synchronisation tells the host); every 50th chunk starts with a
-// short pulse. Latency: from just before the pulse's chunk is handed to the headset's QUIC stream (loopback
-// transit included, so an upper bound of "received by the host") to the recording stream's process callback
-// holding the pulse. The reservoir is the buffer the microphone program keeps (its "targetFrames"
-// diagnostics, sampled while forwarding; 30 ms at least). Host CPU: the host process's CPU time (it reports
-// its own CLOCK_PROCESS_CPUTIME_ID) while chunks flow, against an equal stretch just before with the session
+// a 480-frame chunk every 10 ms stamped with its capture time on the headset's audio clock (this machine's
+// CLOCK_MONOTONIC at the first chunk, as the simulator's clock synchronisation tells the host, then 10 ms a
+// chunk, however late the sending runs); every 50th chunk starts with a short pulse. Latency: from just
+// before the pulse's chunk is handed to the headset's QUIC stream (loopback transit included, so an upper
+// bound of "received by the host") to the recording stream's process callback holding the pulse. The
+// reservoir is the buffer the microphone program keeps (its "targetFrames" diagnostics, sampled while
+// forwarding; 30 ms at least). Host CPU: the host process's CPU time (it reports its own
+// CLOCK_PROCESS_CPUTIME_ID) while chunks flow, against an equal stretch just before with the session
 // streaming, the microphone published and the recorder attached but no chunks; the difference is what
 // forwarding costs. The microphone program's CPU is shown apart. Exit status 0 when measured, 2 outside the
 // environment, 1 when a measurement failed.
@@ -539,17 +540,20 @@ private:
         std::vector<float> pulse(chunkFrames, 0.0f);
         std::fill(pulse.begin(), pulse.begin() + 16, 1.0f);
         auto next = std::chrono::steady_clock::now();
+        // The headset's audio clock: the first chunk's capture time, then 10 ms more for each chunk, however
+        // late the sending runs.
+        const std::int64_t firstCaptureTime = monotonicNanoseconds();
         for (int index = 0; index < measuredChunks; ++index) {
             const bool isPulse = index >= warmUpChunks && index % chunksPerPulse == chunksPerPulse / 2;
             const auto& samples = isPulse ? pulse : silence;
-            const auto sent =
-                headsetLoop_.run([](HeadsetSimulator& simulator, std::uint64_t chunkID,
-                                    std::span<const float> samples) -> asio::awaitable<std::int64_t> {
-                    // The capture time on the headset's clock, which here is this machine's monotonic clock.
-                    const std::int64_t now = monotonicNanoseconds();
-                    co_await simulator.sendMicrophoneChunk(chunkID, static_cast<std::uint64_t>(now), samples);
-                    co_return now;
-                }(headset, nextChunkID_++, samples));
+            const auto sent = headsetLoop_.run([](HeadsetSimulator& simulator, std::uint64_t chunkID,
+                                                  std::uint64_t captureTime, std::span<const float> samples)
+                                                   -> asio::awaitable<std::int64_t> {
+                const std::int64_t now = monotonicNanoseconds();
+                co_await simulator.sendMicrophoneChunk(chunkID, captureTime, samples);
+                co_return now;
+            }(headset, nextChunkID_++, static_cast<std::uint64_t>(firstCaptureTime + index * 10'000'000LL),
+                                                   samples));
             if (isPulse) {
                 forwarding.pulseSends.push_back(sent);
             }

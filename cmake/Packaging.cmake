@@ -34,3 +34,30 @@ set(CPACK_DEBIAN_MICROPHONE_PACKAGE_NAME quillbridge-microphone)
 set(CPACK_DEBIAN_MICROPHONE_DESCRIPTION
   "The microphone: lends the headset's microphone to desktop applications on PipeWire.")
 include(CPack)
+
+# The host carries the microphone's package, "Install Quillbridge Microphone.deb", beside the microphone's
+# metadata in share/quillbridge/SystemMicrophone: the menu window's Virtual Microphone section shows only when
+# both are there, and its "Install" hands that file to the package tool. The package is made while building,
+# by cpack from this build's own configuration with the microphone component alone (the same package the full
+# cpack run makes), so `cmake --install` and the host's package both carry it.
+if(TARGET quillbridge-microphone)
+  include(GNUInstallDirs)
+  set(microphone_package_dir ${CMAKE_BINARY_DIR}/carried-microphone-package)
+  set(microphone_package ${microphone_package_dir}/quillbridge-microphone.deb)
+  set(microphone_cpack_config ${microphone_package_dir}/CPackMicrophoneConfig.cmake)
+  file(WRITE ${microphone_cpack_config}
+    "include(\"${CMAKE_BINARY_DIR}/CPackConfig.cmake\")\nset(CPACK_COMPONENTS_ALL microphone)\n")
+  add_custom_command(OUTPUT ${microphone_package}
+    COMMAND ${CMAKE_COMMAND} -DCPACK=${CMAKE_CPACK_COMMAND} -DCONFIG=${microphone_cpack_config}
+            -DWORK=${microphone_package_dir}/work -DOUTPUT=${microphone_package}
+            -P ${PROJECT_SOURCE_DIR}/cmake/MakeMicrophonePackage.cmake
+    DEPENDS quillbridge-microphone $<TARGET_FILE:quillbridge-microphone>
+            ${PROJECT_SOURCE_DIR}/cmake/MakeMicrophonePackage.cmake ${CMAKE_BINARY_DIR}/CPackConfig.cmake
+            ${CMAKE_BINARY_DIR}/src/app/QuillbridgeMicrophone.plist
+            ${PROJECT_SOURCE_DIR}/src/microphone_plugin/linux/quillbridge-microphone.service.in
+    COMMENT "Packaging the microphone program for the host to carry"
+    VERBATIM)
+  add_custom_target(quillbridge_carried_microphone_package ALL DEPENDS ${microphone_package})
+  install(FILES ${microphone_package} DESTINATION ${CMAKE_INSTALL_DATADIR}/quillbridge/SystemMicrophone
+          RENAME "Install Quillbridge Microphone.deb" COMPONENT host)
+endif()

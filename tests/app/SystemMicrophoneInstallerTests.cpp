@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -229,6 +230,66 @@ TEST(SystemMicrophoneInstallerVersions, NumericComparison) {
     EXPECT_TRUE(Installer::compareVersions("b", "a") > 0);
     EXPECT_TRUE(Installer::compareVersions("99999999999999999999998", "99999999999999999999999") < 0)
         << "runs longer than any integer type";
+}
+
+// The installer against the host as `cmake --install` lays it out (installed-microphone-resources-test.sh
+// installs the build into temporary folders and names them here): the host's files alone, and everything the
+// build installs, the microphone program and its property list included.
+class InstalledHostTreeTest : public testing::Test {
+protected:
+    static std::optional<fs::path> tree(const char* variable) {
+        const char* path = std::getenv(variable);
+        return path != nullptr && *path != '\0' ? std::optional<fs::path>(path) : std::nullopt;
+    }
+
+    std::shared_ptr<SystemMicrophoneInstaller> installerOf(const fs::path& prefix) {
+        const auto share = prefix / "share" / "quillbridge";
+        return SystemMicrophoneInstaller::create(
+            {context_.get_executor(), std::make_shared<ManualClock>(), share / "SystemMicrophone",
+             share / "QuillbridgeMicrophone.driver", [] { return false; },
+             [this](const std::vector<std::string>& command) {
+                 launched_.push_back(command);
+                 return true;
+             }});
+    }
+
+    asio::io_context context_;
+    std::vector<std::vector<std::string>> launched_;
+};
+
+TEST_F(InstalledHostTreeTest, TheInstalledHostCarriesTheMicrophonesPackage) {
+    const auto hostOnly = tree("QUILLBRIDGE_TEST_HOST_ONLY_TREE");
+    const auto everything = tree("QUILLBRIDGE_TEST_FULL_TREE");
+    if (!hostOnly || !everything) {
+        GTEST_SKIP() << "run through installed-microphone-resources-test.sh";
+    }
+    struct Case {
+        const char* name;
+        fs::path prefix;
+        State state;
+        bool hasInstalledVersion;
+    };
+    const Case cases[] = {{"the host's package alone", *hostOnly, State::notInstalled, false},
+                          {"everything the build installs", *everything, State::installed, true}};
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        launched_.clear();
+        auto installer = installerOf(testCase.prefix);
+        installer->refreshState();
+        EXPECT_TRUE(installer->hasInstallerResources())
+            << "the menu window shows the Virtual Microphone section";
+        EXPECT_EQ(installer->state(), testCase.state);
+        EXPECT_EQ(installer->installedVersion().has_value(), testCase.hasInstalledVersion);
+        EXPECT_FALSE(installer->launchErrorMessage());
+
+        installer->openInstallerPackage(Package::install);
+        EXPECT_FALSE(installer->launchErrorMessage());
+        const auto package = testCase.prefix / "share" / "quillbridge" / "SystemMicrophone" /
+                             std::string(SystemMicrophoneInstaller::installPackageFileName);
+        ASSERT_EQ(launched_.size(), 1u);
+        EXPECT_EQ(launched_[0], (std::vector<std::string>{"pkexec", "apt-get", "install", "--yes",
+                                                          "--reinstall", package.string()}));
+    }
 }
 
 }  // namespace

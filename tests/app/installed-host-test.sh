@@ -7,11 +7,11 @@
 #   installed-host-test.sh BUILD_DIR INSTALL_PREFIX OUTPUT_DIR
 #
 # With a completed permission flow: the tray icon appears ("ready"), the listener is advertised, a click on
-# the icon opens the menu window, a second launch hands over its reopen and exits, the tray's context menu
-# opens the About window, SIGTERM shuts down cleanly (the advertisement withdrawn, the sinks unmuted, exit
-# status 0). At a first launch: the setup window opens
-# by itself with the attention icon, and a second launch brings it forward over another window; two SIGTERMs
-# end the host at once. The permission flow: "Set Up Permissions" and "Done" complete it on this desktop and the
+# the icon opens the menu window (with its Virtual Microphone section, since the host carries the microphone's
+# package), a second launch hands over its reopen and exits, the tray's context menu opens the About window,
+# SIGTERM shuts down cleanly (the advertisement withdrawn, the sinks unmuted, exit status 0). At a first launch:
+# the setup window opens by itself with the attention icon, and a second launch brings it forward over another
+# window; two SIGTERMs end the host at once. The permission flow: "Set Up Permissions" and "Done" complete it on this desktop and the
 # host keeps running; closing the setup window quits. Without a tray host: the menu window shows at launch.
 # Screenshots go to OUTPUT_DIR.
 set -euo pipefail
@@ -162,6 +162,9 @@ press_return_in_setup() {
 }
 flow_flag() { grep -q "\"$1\": *true" "$config/defaults.json" 2>/dev/null; }
 completed_by_done() { press_return_in_setup >/dev/null 2>&1 || true; sleep 0.5; flow_flag hasCompletedMandatoryPermissionFlow; }
+check "the host carries the microphone's package beside its metadata" test -f \
+    "$prefix/share/quillbridge/SystemMicrophone/Install Quillbridge Microphone.deb" -a -f \
+    "$prefix/share/quillbridge/SystemMicrophone/QuillbridgeMicrophoneMetadata.plist"
 check "the permission help page is installed" grep -q 'id="local-network"' "$prefix/share/quillbridge/help/permissions.html"
 rm -f "$config/defaults.json"
 start_host setup

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of a build folder with cpack and unpacks each into a temporary root: one package
-# per program, each with its own files only, the host's with its menu entry and icons and its dependency on
-# pkexec (the updater installs through it). Arguments: the build folder.
+# per program, each with its own files only, the host's with its menu entry and icons, its dependency on
+# pkexec (the updater installs through it) and the microphone's package with its metadata (the menu window's
+# microphone installer hands that package to the package tool). Arguments: the build folder.
 set -euo pipefail
 build=$1
 work=$(mktemp -d)
@@ -41,7 +42,9 @@ expect_package() {
 }
 
 host=$(expect_package quillbridge-host bin/quillbridge-host share/applications/com.mossharbor.quillbridgehost.desktop \
-  share/icons/hicolor/scalable/apps/quillbridge-host.svg share/icons/hicolor/scalable/status/quillbridge-host-ready.svg)
+  share/icons/hicolor/scalable/apps/quillbridge-host.svg share/icons/hicolor/scalable/status/quillbridge-host-ready.svg \
+  "share/quillbridge/SystemMicrophone/Install Quillbridge Microphone.deb" \
+  share/quillbridge/SystemMicrophone/QuillbridgeMicrophoneMetadata.plist)
 expect_package quillbridge-camera-extension bin/quillbridge-camera-extension \
   lib/systemd/user/quillbridge-camera-extension.service >/dev/null
 expect_package quillbridge-microphone bin/quillbridge-microphone lib/systemd/user/quillbridge-microphone.service \
@@ -51,4 +54,10 @@ expect_package quillbridge-microphone bin/quillbridge-microphone lib/systemd/use
 [[ -x $work/root-quillbridge-host/$prefix/bin/quillbridge-host ]] || fail "the host is not executable"
 grep -q "^Exec=/$prefix/bin/quillbridge-host" "$work/root-quillbridge-host/$prefix/share/applications/"*.desktop ||
   fail "the menu entry does not start the packaged program"
+# The carried package is the microphone's, of the same version as the one cpack made beside the host's.
+carried=$work/root-quillbridge-host/$prefix/share/quillbridge/SystemMicrophone/Install\ Quillbridge\ Microphone.deb
+microphone=$(ls "$work/out"/quillbridge-microphone_*.deb | head -1)
+[[ $(dpkg-deb -f "$carried" Package) == quillbridge-microphone ]] || fail "the host carries another package"
+[[ $(dpkg-deb -f "$carried" Version) == "$(dpkg-deb -f "$microphone" Version)" ]] ||
+  fail "the host carries the microphone at another version"
 echo "packages: $(cd "$work/out" && ls ./*.deb | tr '\n' ' ')"

@@ -22,6 +22,7 @@
 //   (loopback, after the simulator's AAC decode of it, which takes microseconds).
 
 #include <pthread.h>
+#include <sched.h>
 #include <time.h>
 
 #include <algorithm>
@@ -53,6 +54,7 @@
 #include "HostSendLog.hpp"
 #include "capture/DisplayCaptureConfigurator.hpp"
 #include "capture/ScreenRecorder.hpp"
+#include "core/FrameStageTrace.hpp"
 #include "e2e/PulseTonePlayer.hpp"
 #include "e2e/X11PatternWindow.hpp"
 #include "platform/linux/avahi/AvahiServiceBrowser.hpp"
@@ -260,6 +262,20 @@ std::string loadAverage() {
     return one + " (1 min), " + five + " (5 min)";
 }
 
+void printStageTable(const char* title, const std::vector<FrameStageTrace::Entry>& entries) {
+    const auto table = FrameStageTable::compute(entries);
+    std::printf(" Per-stage time %s (%zu frames stamped; ms from the stage before):\n", title,
+                table.frameCount);
+    std::printf("  %-36s %7s %7s %7s %6s\n", "stage", "p50", "p95", "p99", "frames");
+    const auto print = [](const std::string& name, const FrameStageTable::Row& row) {
+        std::printf("  %-36s %7.2f %7.2f %7.2f %6zu\n", name.c_str(), row.p50, row.p95, row.p99, row.count);
+    };
+    for (const auto& row : table.rows) {
+        print(std::string(frameStageName(row.from)) + " -> " + std::string(frameStageName(row.to)), row);
+    }
+    print("whole path (damage -> first UDP send)", table.total);
+}
+
 struct Change {
     std::uint64_t timeNanoseconds = 0;
     int colour = 0;
@@ -281,6 +297,8 @@ public:
             return 1;
         }
         painter_->drawTexture(0);
+        const char* stages = std::getenv("QUILLBRIDGE_E2E_BENCH_STAGES");
+        FrameStageTrace::global().setEnabled(stages == nullptr || std::string(stages) != "0");
         startHost();
         pairAndStream();
         measureLatency();
@@ -431,6 +449,7 @@ private:
         std::mt19937 random(12345);
         std::uniform_int_distribution<int> jitter(0, static_cast<int>(changeJitter.count()) * 1000);
         HostSendLog::start(*hostPort_);
+        FrameStageTrace::global().clear();
         for (int index = 0; index < changeCount; ++index) {
             std::this_thread::sleep_for(changeSpacing + std::chrono::microseconds(jitter(random)));
             const int colour = (index + 1) % paletteSize;
@@ -440,6 +459,7 @@ private:
         }
         std::this_thread::sleep_for(300ms);
         HostSendLog::stop();
+        latencyStages_ = FrameStageTrace::global().snapshot();
         sends_ = HostSendLog::sends();
         latencyPictures_ = headsetLoop_.call([&] { return records_.pictures; });
         const auto chunks = headsetLoop_.call([&] { return records_.chunks; });
@@ -506,12 +526,14 @@ private:
                 return 0;
             });
         };
+        FrameStageTrace::global().clear();
         Sample before = sample();
         const int drawnBefore = drawnFrames;
         countReceived(before);
         const std::size_t chunksBefore = headsetLoop_.call([&] { return records_.chunks.size(); });
         std::this_thread::sleep_for(loadPeriod);
         Sample after = sample();
+        loadStages_ = FrameStageTrace::global().snapshot();
         const int drawnAfter = drawnFrames;
         countReceived(after);
         stopDrawing = true;
@@ -662,8 +684,15 @@ private:
         printLatency("while the desktop scrolls, tone", percentiles(audioLatencies_), audioLatencies_.size());
         printLatency("while only the patch changes", percentiles(quietAudioLatencies_),
                      quietAudioLatencies_.size());
-        std::printf(" Machine load average at the end: %s; %u cores\n", loadAverage().c_str(),
-                    std::thread::hardware_concurrency());
+        if (FrameStageTrace::global().isEnabled()) {
+            printStageTable("while only the patch changes", latencyStages_);
+            printStageTable("while the desktop scrolls", loadStages_);
+        }
+        cpu_set_t allowed;
+        CPU_ZERO(&allowed);
+        const int usable = sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : 0;
+        std::printf(" Machine load average at the end: %s; %u cores, %d of them usable here\n",
+                    loadAverage().c_str(), std::thread::hardware_concurrency(), usable);
     }
 
     EventLoopThread main_;
@@ -682,6 +711,8 @@ private:
     std::vector<DecodedPicture> latencyPictures_;
     std::vector<double> audioLatencies_;
     std::vector<double> quietAudioLatencies_;
+    std::vector<FrameStageTrace::Entry> latencyStages_;
+    std::vector<FrameStageTrace::Entry> loadStages_;
     // What is streamed: the picture's size as the video format gives it, and the capture's frame rate.
     struct Stream {
         unsigned width = 0;

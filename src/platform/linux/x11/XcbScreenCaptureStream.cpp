@@ -24,6 +24,7 @@
 #include "capture/CapturedFrameColorAttachments.hpp"
 #include "capture/CursorCompositor.hpp"
 #include "capture/ScreenCaptureFrameScheduler.hpp"
+#include "core/FrameStageTrace.hpp"
 #include "core/Logger.hpp"
 
 namespace quillbridge {
@@ -76,6 +77,8 @@ public:
     std::uint32_t frameHeight = 0;
     std::uint64_t settingsRevision = 0;
     std::vector<std::uint8_t> scratch;
+    // When the first damage notify since the previous grab was read (traced frames only).
+    std::uint64_t firstDamageTime = 0;
 
     struct CursorState {
         int x = 0;
@@ -147,6 +150,9 @@ public:
             const std::uint8_t type = event->response_type & 0x7F;
             if (type == damageEventBase + XCB_DAMAGE_NOTIFY) {
                 contentChanged = true;
+                if (firstDamageTime == 0 && FrameStageTrace::global().isEnabled()) {
+                    firstDamageTime = FrameStageTrace::nowNanoseconds();
+                }
             } else if (randrEventBase && (type == *randrEventBase + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
                                           type == *randrEventBase + XCB_RANDR_NOTIFY)) {
                 geometryChanged = true;
@@ -404,6 +410,7 @@ void XcbScreenCaptureStream::deliverFrame(Session& session, const XcbScreenGrabb
     frame->presentationTimeNanoseconds = grabTime;
     frame->durationNanoseconds = static_cast<std::uint64_t>(frameInterval.count());
     frame->status = CapturedFrameStatus::complete;
+    FrameStageTrace::stamp(FrameStage::captureDone, grabTime);
     output_->captureStreamDidOutputVideoFrame(std::move(frame));
 }
 
@@ -449,6 +456,13 @@ std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
         scheduler.grabFailed();
         return std::nullopt;
     }
+    if (FrameStageTrace::global().isEnabled()) {
+        if (session.firstDamageTime != 0) {
+            FrameStageTrace::global().record(FrameStage::damageNotify, grabTime, session.firstDamageTime);
+        }
+        FrameStageTrace::stamp(FrameStage::grabDone, grabTime);
+    }
+    session.firstDamageTime = 0;
     // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps.
     scheduler.grabbed(pass, std::chrono::steady_clock::time_point{std::chrono::nanoseconds(grabTime)},
                       frameInterval);

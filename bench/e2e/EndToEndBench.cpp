@@ -8,7 +8,7 @@
 // outside the environment, 1 when a measurement could not be made, and 3 when the figures are out but the
 // host did not shut down in time. QUILLBRIDGE_E2E_BENCH_TRACE=FILE writes the raw times behind the latencies.
 // Measured at the size of the screen and the frame rate the capture runs at (both printed; 1920x1080 at 60 in
-// the environment), with H.264 (x264):
+// the environment), with H.264 (x264), or HEVC (x265) with QUILLBRIDGE_E2E_BENCH_CODEC=hevc:
 // - glass to grab, wire and decoded: a patch on the screen changes colour (the colour marks the change); the
 //   time is taken just before the fill is sent to the X server. "Grab" is the captured frame's timestamp,
 //   "wire" the first large UDP send of the host's socket after that grab (the first packet of the frame's
@@ -377,16 +377,28 @@ private:
 
         StreamConfigurationMessage configuration;
         configuration.resolution = CaptureResolutionOption::full;
-        configuration.videoCodec = StreamCodec::h264;
+        const char* codec = std::getenv("QUILLBRIDGE_E2E_BENCH_CODEC");
+        configuration.videoCodec =
+            codec != nullptr && std::string(codec) == "hevc" ? StreamCodec::hevc : StreamCodec::h264;
+        stream_.codec = configuration.videoCodec;
         configuration.frameRate = StreamFrameRateOption::fps60;
         configuration.mutesHostAudio = false;
         painter_->fill(0, 0, painter_->width(), painter_->height(), 0x404040);
         painter_->fill(patchX, patchY, patchSize, patchSize, palette[0]);
-        headsetLoop_.run(
-            [](HeadsetSimulator& simulator, StreamConfigurationMessage message) -> asio::awaitable<void> {
+        // The first clock synchronisations after receiverReady, one round each, timed: they show what holds
+        // up the control stream while streaming starts.
+        startSynchronizations_ =
+            headsetLoop_.run([](HeadsetSimulator& simulator,
+                                StreamConfigurationMessage message) -> asio::awaitable<std::vector<double>> {
                 co_await simulator.send(StreamControlMessage::make<Case::streamConfiguration>(message));
                 co_await simulator.sendReceiverReady();
-                co_await simulator.synchronizeClock();
+                std::vector<double> times;
+                for (int round = 0; round < 3; ++round) {
+                    const std::uint64_t start = monotonicNanoseconds();
+                    co_await simulator.synchronizeClock(1);
+                    times.push_back(static_cast<double>(monotonicNanoseconds() - start) / 1e6);
+                }
+                co_return times;
             }(headset, configuration));
         // The capture sends a picture when the screen changes: a frame grabbed before the headset said it was
         // ready is not sent, so keep changing the patch until one arrives.
@@ -659,8 +671,9 @@ private:
             }
         }
         writeTrace();
-        std::printf("\nEnd-to-end figures (%ux%u at %d frames a second, H.264 with x264, loopback)\n",
-                    stream_.width, stream_.height, stream_.framesPerSecond);
+        std::printf("\nEnd-to-end figures (%ux%u at %d frames a second, %s, loopback)\n", stream_.width,
+                    stream_.height, stream_.framesPerSecond,
+                    stream_.codec == StreamCodec::h264 ? "H.264 with x264" : "HEVC with x265");
         std::printf(" Glass latency over %zu colour changes (from the fill request to the X server):\n",
                     changes_.size());
         printLatency("glass to grab (capture timestamp)", percentiles(grab), changes_.size());
@@ -684,6 +697,11 @@ private:
         printLatency("while the desktop scrolls, tone", percentiles(audioLatencies_), audioLatencies_.size());
         printLatency("while only the patch changes", percentiles(quietAudioLatencies_),
                      quietAudioLatencies_.size());
+        std::printf(" Clock synchronisation round trips right after receiverReady:");
+        for (const double time : startSynchronizations_) {
+            std::printf(" %.2f ms", time);
+        }
+        std::printf("\n");
         if (FrameStageTrace::global().isEnabled()) {
             printStageTable("while only the patch changes", latencyStages_);
             printStageTable("while the desktop scrolls", loadStages_);
@@ -712,12 +730,14 @@ private:
     std::vector<double> audioLatencies_;
     std::vector<double> quietAudioLatencies_;
     std::vector<FrameStageTrace::Entry> latencyStages_;
+    std::vector<double> startSynchronizations_;
     std::vector<FrameStageTrace::Entry> loadStages_;
     // What is streamed: the picture's size as the video format gives it, and the capture's frame rate.
     struct Stream {
         unsigned width = 0;
         unsigned height = 0;
         int framesPerSecond = 0;
+        StreamCodec codec = StreamCodec::h264;
     } stream_;
     struct Load {
         double seconds = 0;

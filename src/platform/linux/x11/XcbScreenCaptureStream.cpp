@@ -26,6 +26,7 @@
 #include "capture/ScreenCaptureFrameScheduler.hpp"
 #include "core/FrameStageTrace.hpp"
 #include "core/Logger.hpp"
+#include "platform/linux/x11/XcbSharedImagePool.hpp"
 
 namespace quillbridge {
 
@@ -73,6 +74,9 @@ public:
     std::uint32_t outputID = 0;
     Rect rect;
     std::unique_ptr<CapturePixelBufferPool> pool;
+    // While frames are the output's own size and MIT-SHM is in use: segments the server grabs straight
+    // into, handed on as the frames' pixels (the pool above is then left unused).
+    std::unique_ptr<XcbSharedImagePool> sharedImages;
     std::uint32_t frameWidth = 0;
     std::uint32_t frameHeight = 0;
     std::uint64_t settingsRevision = 0;
@@ -230,6 +234,22 @@ public:
             frameHeight = height;
             pool = std::make_unique<CapturePixelBufferPool>(std::size_t{width} * height * 4, capacity);
         }
+        const bool unscaled =
+            static_cast<int>(width) == rect.width && static_cast<int>(height) == rect.height;
+        const std::size_t size = std::size_t{width} * height * 4;
+        if (!unscaled || grabber->method() != XcbScreenGrabber::Method::sharedMemory) {
+            sharedImages.reset();
+        } else if (!sharedImages || sharedImages->bufferSize() != size ||
+                   sharedImages->capacity() != capacity) {
+            sharedImages.reset();
+            sharedImages = XcbSharedImagePool::create(*connection, size, capacity);
+        }
+    }
+
+    // Whether a grab of the current rectangle lands in a shared segment handed on as it is.
+    bool grabsInPlace() const {
+        return sharedImages && static_cast<int>(frameWidth) == rect.width &&
+               static_cast<int>(frameHeight) == rect.height;
     }
 };
 
@@ -386,7 +406,9 @@ void XcbScreenCaptureStream::deliverFrame(Session& session, const XcbScreenGrabb
     const std::uint32_t width = session.frameWidth;
     const std::uint32_t height = session.frameHeight;
     const int bytesPerRow = static_cast<int>(width * 4);
-    if (static_cast<int>(width) == image.width && static_cast<int>(height) == image.height) {
+    if (image.data == buffer.get()) {
+        // Grabbed in place.
+    } else if (static_cast<int>(width) == image.width && static_cast<int>(height) == image.height) {
         libyuv::ARGBCopy(image.data, static_cast<int>(image.bytesPerRow), buffer.get(), bytesPerRow,
                          image.width, image.height);
     } else {
@@ -438,7 +460,16 @@ std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
     Session& session, ScreenCaptureFrameScheduler& scheduler, const ScreenCaptureFrameScheduler::Pass& pass,
     const xcb_xfixes_get_cursor_image_reply_t* cursor, std::chrono::nanoseconds frameInterval) {
     xcb_connection_t* c = session.connection->get();
-    auto buffer = session.pool->acquire();
+    std::shared_ptr<std::uint8_t> buffer;
+    std::uint32_t segment = 0;
+    if (session.grabsInPlace()) {
+        if (auto shared = session.sharedImages->acquire()) {
+            buffer = std::move(shared->data);
+            segment = shared->segment;
+        }
+    } else {
+        buffer = session.pool->acquire();
+    }
     if (!buffer) {
         ++skippedGrabs_;
         scheduler.grabSkipped();
@@ -447,7 +478,9 @@ std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
     xcb_damage_subtract(c, session.damage, XCB_NONE, XCB_NONE);
     const std::uint64_t grabTime = monotonicNanoseconds();
     const Rect rect = session.rect;
-    auto image = session.grabber->grab(rect.x, rect.y, rect.width, rect.height);
+    auto image = segment != 0 ? session.grabber->grabInto(rect.x, rect.y, rect.width, rect.height, segment,
+                                                          buffer.get())
+                              : session.grabber->grab(rect.x, rect.y, rect.width, rect.height);
     if (!image) {
         if (session.connection->hasError()) {
             return connectionLost();

@@ -8,7 +8,7 @@
 // outside the environment, 1 when a measurement could not be made, and 3 when the figures are out but the
 // host did not shut down in time. QUILLBRIDGE_E2E_BENCH_TRACE=FILE writes the raw times behind the latencies.
 // Measured at the size of the screen and the frame rate the capture runs at (both printed; 1920x1080 at 60 in
-// the environment), with H.264 (x264):
+// the environment), with H.264 (x264), or HEVC (x265) with QUILLBRIDGE_E2E_BENCH_CODEC=hevc:
 // - glass to grab, wire and decoded: a patch on the screen changes colour (the colour marks the change); the
 //   time is taken just before the fill is sent to the X server. "Grab" is the captured frame's timestamp,
 //   "wire" the first large UDP send of the host's socket after that grab (the first packet of the frame's
@@ -22,6 +22,7 @@
 //   (loopback, after the simulator's AAC decode of it, which takes microseconds).
 
 #include <pthread.h>
+#include <sched.h>
 #include <time.h>
 
 #include <algorithm>
@@ -53,6 +54,7 @@
 #include "HostSendLog.hpp"
 #include "capture/DisplayCaptureConfigurator.hpp"
 #include "capture/ScreenRecorder.hpp"
+#include "core/FrameStageTrace.hpp"
 #include "e2e/PulseTonePlayer.hpp"
 #include "e2e/X11PatternWindow.hpp"
 #include "platform/linux/avahi/AvahiServiceBrowser.hpp"
@@ -260,6 +262,20 @@ std::string loadAverage() {
     return one + " (1 min), " + five + " (5 min)";
 }
 
+void printStageTable(const char* title, const std::vector<FrameStageTrace::Entry>& entries) {
+    const auto table = FrameStageTable::compute(entries);
+    std::printf(" Per-stage time %s (%zu frames stamped; ms from the stage before):\n", title,
+                table.frameCount);
+    std::printf("  %-36s %7s %7s %7s %6s\n", "stage", "p50", "p95", "p99", "frames");
+    const auto print = [](const std::string& name, const FrameStageTable::Row& row) {
+        std::printf("  %-36s %7.2f %7.2f %7.2f %6zu\n", name.c_str(), row.p50, row.p95, row.p99, row.count);
+    };
+    for (const auto& row : table.rows) {
+        print(std::string(frameStageName(row.from)) + " -> " + std::string(frameStageName(row.to)), row);
+    }
+    print("whole path (damage -> first UDP send)", table.total);
+}
+
 struct Change {
     std::uint64_t timeNanoseconds = 0;
     int colour = 0;
@@ -281,6 +297,8 @@ public:
             return 1;
         }
         painter_->drawTexture(0);
+        const char* stages = std::getenv("QUILLBRIDGE_E2E_BENCH_STAGES");
+        FrameStageTrace::global().setEnabled(stages == nullptr || std::string(stages) != "0");
         startHost();
         pairAndStream();
         measureLatency();
@@ -359,16 +377,28 @@ private:
 
         StreamConfigurationMessage configuration;
         configuration.resolution = CaptureResolutionOption::full;
-        configuration.videoCodec = StreamCodec::h264;
+        const char* codec = std::getenv("QUILLBRIDGE_E2E_BENCH_CODEC");
+        configuration.videoCodec =
+            codec != nullptr && std::string(codec) == "hevc" ? StreamCodec::hevc : StreamCodec::h264;
+        stream_.codec = configuration.videoCodec;
         configuration.frameRate = StreamFrameRateOption::fps60;
         configuration.mutesHostAudio = false;
         painter_->fill(0, 0, painter_->width(), painter_->height(), 0x404040);
         painter_->fill(patchX, patchY, patchSize, patchSize, palette[0]);
-        headsetLoop_.run(
-            [](HeadsetSimulator& simulator, StreamConfigurationMessage message) -> asio::awaitable<void> {
+        // The first clock synchronisations after receiverReady, one round each, timed: they show what holds
+        // up the control stream while streaming starts.
+        startSynchronizations_ =
+            headsetLoop_.run([](HeadsetSimulator& simulator,
+                                StreamConfigurationMessage message) -> asio::awaitable<std::vector<double>> {
                 co_await simulator.send(StreamControlMessage::make<Case::streamConfiguration>(message));
                 co_await simulator.sendReceiverReady();
-                co_await simulator.synchronizeClock();
+                std::vector<double> times;
+                for (int round = 0; round < 3; ++round) {
+                    const std::uint64_t start = monotonicNanoseconds();
+                    co_await simulator.synchronizeClock(1);
+                    times.push_back(static_cast<double>(monotonicNanoseconds() - start) / 1e6);
+                }
+                co_return times;
             }(headset, configuration));
         // The capture sends a picture when the screen changes: a frame grabbed before the headset said it was
         // ready is not sent, so keep changing the patch until one arrives.
@@ -431,6 +461,7 @@ private:
         std::mt19937 random(12345);
         std::uniform_int_distribution<int> jitter(0, static_cast<int>(changeJitter.count()) * 1000);
         HostSendLog::start(*hostPort_);
+        FrameStageTrace::global().clear();
         for (int index = 0; index < changeCount; ++index) {
             std::this_thread::sleep_for(changeSpacing + std::chrono::microseconds(jitter(random)));
             const int colour = (index + 1) % paletteSize;
@@ -440,6 +471,7 @@ private:
         }
         std::this_thread::sleep_for(300ms);
         HostSendLog::stop();
+        latencyStages_ = FrameStageTrace::global().snapshot();
         sends_ = HostSendLog::sends();
         latencyPictures_ = headsetLoop_.call([&] { return records_.pictures; });
         const auto chunks = headsetLoop_.call([&] { return records_.chunks; });
@@ -506,12 +538,14 @@ private:
                 return 0;
             });
         };
+        FrameStageTrace::global().clear();
         Sample before = sample();
         const int drawnBefore = drawnFrames;
         countReceived(before);
         const std::size_t chunksBefore = headsetLoop_.call([&] { return records_.chunks.size(); });
         std::this_thread::sleep_for(loadPeriod);
         Sample after = sample();
+        loadStages_ = FrameStageTrace::global().snapshot();
         const int drawnAfter = drawnFrames;
         countReceived(after);
         stopDrawing = true;
@@ -637,8 +671,9 @@ private:
             }
         }
         writeTrace();
-        std::printf("\nEnd-to-end figures (%ux%u at %d frames a second, H.264 with x264, loopback)\n",
-                    stream_.width, stream_.height, stream_.framesPerSecond);
+        std::printf("\nEnd-to-end figures (%ux%u at %d frames a second, %s, loopback)\n", stream_.width,
+                    stream_.height, stream_.framesPerSecond,
+                    stream_.codec == StreamCodec::h264 ? "H.264 with x264" : "HEVC with x265");
         std::printf(" Glass latency over %zu colour changes (from the fill request to the X server):\n",
                     changes_.size());
         printLatency("glass to grab (capture timestamp)", percentiles(grab), changes_.size());
@@ -662,8 +697,20 @@ private:
         printLatency("while the desktop scrolls, tone", percentiles(audioLatencies_), audioLatencies_.size());
         printLatency("while only the patch changes", percentiles(quietAudioLatencies_),
                      quietAudioLatencies_.size());
-        std::printf(" Machine load average at the end: %s; %u cores\n", loadAverage().c_str(),
-                    std::thread::hardware_concurrency());
+        std::printf(" Clock synchronisation round trips right after receiverReady:");
+        for (const double time : startSynchronizations_) {
+            std::printf(" %.2f ms", time);
+        }
+        std::printf("\n");
+        if (FrameStageTrace::global().isEnabled()) {
+            printStageTable("while only the patch changes", latencyStages_);
+            printStageTable("while the desktop scrolls", loadStages_);
+        }
+        cpu_set_t allowed;
+        CPU_ZERO(&allowed);
+        const int usable = sched_getaffinity(0, sizeof allowed, &allowed) == 0 ? CPU_COUNT(&allowed) : 0;
+        std::printf(" Machine load average at the end: %s; %u cores, %d of them usable here\n",
+                    loadAverage().c_str(), std::thread::hardware_concurrency(), usable);
     }
 
     EventLoopThread main_;
@@ -682,11 +729,15 @@ private:
     std::vector<DecodedPicture> latencyPictures_;
     std::vector<double> audioLatencies_;
     std::vector<double> quietAudioLatencies_;
+    std::vector<FrameStageTrace::Entry> latencyStages_;
+    std::vector<double> startSynchronizations_;
+    std::vector<FrameStageTrace::Entry> loadStages_;
     // What is streamed: the picture's size as the video format gives it, and the capture's frame rate.
     struct Stream {
         unsigned width = 0;
         unsigned height = 0;
         int framesPerSecond = 0;
+        StreamCodec codec = StreamCodec::h264;
     } stream_;
     struct Load {
         double seconds = 0;

@@ -5,6 +5,8 @@
 #include <asio/co_spawn.hpp>
 #include <asio/detached.hpp>
 
+#include "core/FrameStageTrace.hpp"
+
 namespace quillbridge {
 
 StreamingFrameDispatcher::StreamingFrameDispatcher(asio::any_io_executor drainExecutor,
@@ -14,6 +16,9 @@ StreamingFrameDispatcher::StreamingFrameDispatcher(asio::any_io_executor drainEx
       storage_(std::make_shared<Storage>()) {}
 
 bool StreamingFrameDispatcher::submit(Frame frame) const {
+    if (frame) {
+        FrameStageTrace::stamp(FrameStage::mailboxIn, frame->presentationTimeNanoseconds);
+    }
     Frame replaced;
     bool wasDraining = false;
     {

@@ -4,6 +4,7 @@
 
 #include <asio/this_coro.hpp>
 
+#include "core/FrameStageTrace.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
 #include "session/VideoCompressionSupport.hpp"
 #include "wire/ControlMessageFraming.hpp"
@@ -152,6 +153,7 @@ void ScreenStreamBroadcaster::encodeOrDeferVideoFrameOnActor(
     if (!frame) {
         return;
     }
+    FrameStageTrace::stamp(FrameStage::broadcasterIn, frame->presentationTimeNanoseconds);
     lastCapturedVideoFrame_ = frame;
     if (encodeVideoFrame(*frame) == VideoEncodeResult::encoded) {
         deferredVideoSampleBuffer_.reset();
@@ -415,6 +417,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleEncodedFrame(VideoEncoderOu
                 frame.presentationTimeNanoseconds = sample.presentationTimeNanoseconds;
                 frame.isKeyFrame = sample.isKeyFrame;
                 frame.payload = std::move(sample.payload);
+                FrameStageTrace::stamp(FrameStage::mediaQueueIn, frame.presentationTimeNanoseconds);
                 pendingMediaFrames_.push_back(std::move(frame));
                 startMediaSendTaskIfNeeded();
             }
@@ -489,6 +492,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runMediaSendLoop() {
             // Each send is awaited before the next, so frames leave in queue order with every header
             // directly followed by its payload; the payload is handed over without a copy.
             auto stream = mediaStream_;
+            FrameStageTrace::stamp(FrameStage::handedToQuic, frame.presentationTimeNanoseconds);
             co_await stream->send(header->encodedData(), false);
             co_await stream->send(std::move(frame.payload), false);
         }

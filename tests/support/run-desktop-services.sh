@@ -5,7 +5,8 @@
 #   run-desktop-services.sh [--x11] [--tray] [--window-manager] [--pulse | --pipewire] [--session-bus] \
 #       [--system-bus] [--logind] [--upower] -- COMMAND [ARGS...]
 #
-#   --x11          Xvfb 1920x1080x24 with RANDR (DISPLAY, QUILLBRIDGE_TEST_X11=1)
+#   --x11          Xvfb 1920x1080x24 with RANDR (DISPLAY, QUILLBRIDGE_TEST_X11=1); QUILLBRIDGE_TEST_SCREEN_SIZE
+#                  (WIDTHxHEIGHT) sizes it otherwise
 #   --tray         an XEmbed system tray (trayer, 32 px high, at the bottom right) on that display
 #                  (QUILLBRIDGE_TEST_TRAYER_PID; implies --x11)
 #   --window-manager  openbox on that display, which activates windows on request (_NET_ACTIVE_WINDOW)
@@ -109,7 +110,7 @@ wait_until() {
 
 if ((want_x11)); then
     need Xvfb
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 +extension RANDR -nolisten tcp -noreset \
+    Xvfb -displayfd 3 -screen 0 "${QUILLBRIDGE_TEST_SCREEN_SIZE:-1920x1080}x24" +extension RANDR -nolisten tcp -noreset \
         3>"$work/display" >"$work/xvfb.log" 2>&1 &
     pids+=($!)
     wait_until 10 test -s "$work/display" || { cat "$work/xvfb.log" >&2; skip "Xvfb did not start"; }

@@ -215,6 +215,8 @@ private:
     // The connection's current path, and the path of the packets gathered for one send.
     ngtcp2_path_storage path_{};
     ngtcp2_path_storage batchPath_{};
+    // The traced frame whose first bytes are in the batch being filled (0 when none).
+    std::uint64_t batchTraceKey_ = 0;
     std::optional<asio::steady_timer> timer_;
     ngtcp2_tstamp armedExpiry_ = UINT64_MAX;
     bool writeScheduled_ = false;

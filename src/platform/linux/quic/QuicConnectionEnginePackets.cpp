@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <ngtcp2/ngtcp2_crypto_gnutls.h>
 #include <asio/error.hpp>
 #include <asio/post.hpp>
 
+#include "core/FrameStageTrace.hpp"
 #include "core/LogRateLimiter.hpp"
 #include "core/Logger.hpp"
 #include "core/SecureRandom.hpp"
@@ -196,6 +198,9 @@ void QuicConnectionEngine::writePackets() {
 bool QuicConnectionEngine::flushBatch(std::size_t& batchLength, std::size_t segmentSize,
                                       std::size_t& packetCount) {
     if (batchLength > 0 && endpoint_ != nullptr) {
+        if (batchTraceKey_ != 0) {
+            FrameStageTrace::stamp(FrameStage::firstUdpSend, std::exchange(batchTraceKey_, 0));
+        }
         endpoint_->sendPackets(batchPath_.path.remote, sendBuffer_.data(), batchLength, segmentSize);
     }
     batchLength = 0;
@@ -305,6 +310,20 @@ void QuicConnectionEngine::writeLoop() {
                 written = ngtcp2_conn_writev_stream(connection_, &pathStorage.path, &info, destination,
                                                     maximumPayload, &streamBytes, flags, stream->id, vectors,
                                                     vectorCount, timestamp);
+                if (streamBytes > 0) {
+                    // A traced frame's first bytes now in the batch.
+                    for (std::size_t index = stream->firstUnwrittenChunk; index < stream->sendQueue.size();
+                         ++index) {
+                        auto& chunk = stream->sendQueue[index];
+                        if (chunk.endOffset - chunk.data.size() >=
+                            stream->writtenOffset + static_cast<std::uint64_t>(streamBytes)) {
+                            break;
+                        }
+                        if (chunk.traceKey != 0) {
+                            batchTraceKey_ = std::exchange(chunk.traceKey, 0);
+                        }
+                    }
+                }
                 if (streamBytes >= 0) {
                     stream->writtenOffset += static_cast<std::uint64_t>(streamBytes);
                     if (offeredFin && static_cast<std::size_t>(streamBytes) == offeredBytes) {

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <ngtcp2/ngtcp2_crypto_gnutls.h>
 #include <asio/error.hpp>
 #include <asio/post.hpp>
 
+#include "core/FrameStageTrace.hpp"
 #include "core/LogRateLimiter.hpp"
 #include "core/Logger.hpp"
 #include "core/SecureRandom.hpp"
@@ -318,8 +320,8 @@ void QuicConnectionEngine::send(const std::shared_ptr<QuicStreamState>& stream, 
     stream->queuedEndOffset += data.size();
     stream->finQueued = endOfStream;
     noteQueuedStreamBytes(data.size());
-    stream->sendQueue.push_back(
-        {std::move(data), stream->queuedEndOffset, endOfStream, std::move(completion)});
+    stream->sendQueue.push_back({std::move(data), stream->queuedEndOffset, endOfStream, std::move(completion),
+                                 FrameStageTrace::claimWireKey()});
     // A cancelled send still goes out (its bytes may be partly on the wire); only the wait ends.
     const auto endOffset = stream->queuedEndOffset;
     stream->sendQueue.back().completion.setCanceller(

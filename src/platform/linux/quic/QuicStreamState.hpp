@@ -28,6 +28,8 @@ struct QuicStreamState {
         std::uint64_t endOffset = 0;
         bool endsStream = false;
         QuicCompletion<QuicUnit> completion;
+        // The traced video frame whose first bytes these are (0 when none): its first UDP send is stamped.
+        std::uint64_t traceKey = 0;
     };
 
     QuicStreamState(std::int64_t streamID, bool bidirectional, bool locallyInitiated)

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "core/FrameStageTrace.hpp"
 #include "core/Logger.hpp"
 #include "platform/linux/video/AnnexBAccessUnit.hpp"
 #include "platform/linux/video/VideoColorMapping.hpp"
@@ -325,6 +326,7 @@ void LibavVideoEncoder::encodeOnWorker(const VideoEncoderInput& input) {
         fail();
         return;
     }
+    FrameStageTrace::stamp(FrameStage::conversionDone, input.presentationTimeNanoseconds);
     AVFrame* submitted = picture_;
     AVFrame* hardwareFrame = nullptr;
     if (context_->hw_frames_ctx != nullptr) {
@@ -366,6 +368,7 @@ void LibavVideoEncoder::receivePackets() {
         }
         const auto frame = pending_.front();
         pending_.pop_front();
+        FrameStageTrace::stamp(FrameStage::encoderOut, frame.presentationTimeNanoseconds);
         auto unit = AnnexBAccessUnit::fromAnnexB(
             ByteView(packet_->data, static_cast<std::size_t>(packet_->size)), configuration_.codec);
         if (!unit.parameterSets.empty() && unit.parameterSets != format_->parameterSets) {

@@ -1,12 +1,30 @@
 #include "platform/linux/video/LibavVideoEncoderFactory.hpp"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <thread>
 
 namespace quillbridge {
 
 LibavVideoEncoderFactory::LibavVideoEncoderFactory() {
     options_.vaapiRenderNode = findRenderNode();
+    options_.threadCount = encoderThreadCount(availableCoreCount());
+}
+
+int LibavVideoEncoderFactory::availableCoreCount() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        return std::max(CPU_COUNT(&allowed), 1);
+    }
+    return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+}
+
+int LibavVideoEncoderFactory::encoderThreadCount(int availableCores) {
+    return std::clamp(availableCores, 1, maximumEncoderThreads);
 }
 
 std::optional<std::string> LibavVideoEncoderFactory::findRenderNode() {

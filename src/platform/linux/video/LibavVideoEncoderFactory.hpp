@@ -11,7 +11,8 @@ namespace quillbridge {
 // Builds LibavVideoEncoders: on VAAPI when a render node under /dev/dri opens, else in software.
 class LibavVideoEncoderFactory final : public VideoEncoderFactory {
 public:
-    // Looks for a render node once, at construction.
+    // Looks for a render node once, at construction, and gives the software encoders one thread per core
+    // this process may run on (at most maximumEncoderThreads).
     LibavVideoEncoderFactory();
     explicit LibavVideoEncoderFactory(LibavVideoEncoder::Options options) : options_(std::move(options)) {}
 
@@ -21,6 +22,14 @@ public:
 
     // The first render node (/dev/dri/renderD128 to renderD135) that opens for reading and writing.
     static std::optional<std::string> findRenderNode();
+
+    // The cores this process may run on (its CPU affinity, as taskset or a cgroup set it).
+    static int availableCoreCount();
+    // Threads of the software encoders on that many cores: with low-latency tuning, x264 cuts each picture
+    // into one slice per thread and encodes the slices side by side, so more threads than cores only make
+    // the picture wait for a slice that has no core; past eight, slices cost more bits than they save time.
+    static int encoderThreadCount(int availableCores);
+    static constexpr int maximumEncoderThreads = 8;
 
 private:
     LibavVideoEncoder::Options options_;

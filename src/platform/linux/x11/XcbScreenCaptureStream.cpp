@@ -24,7 +24,9 @@
 #include "capture/CapturedFrameColorAttachments.hpp"
 #include "capture/CursorCompositor.hpp"
 #include "capture/ScreenCaptureFrameScheduler.hpp"
+#include "core/FrameStageTrace.hpp"
 #include "core/Logger.hpp"
+#include "platform/linux/x11/XcbSharedImagePool.hpp"
 
 namespace quillbridge {
 
@@ -72,10 +74,15 @@ public:
     std::uint32_t outputID = 0;
     Rect rect;
     std::unique_ptr<CapturePixelBufferPool> pool;
+    // While frames are the output's own size and MIT-SHM is in use: segments the server grabs straight
+    // into, handed on as the frames' pixels (the pool above is then left unused).
+    std::unique_ptr<XcbSharedImagePool> sharedImages;
     std::uint32_t frameWidth = 0;
     std::uint32_t frameHeight = 0;
     std::uint64_t settingsRevision = 0;
     std::vector<std::uint8_t> scratch;
+    // When the first damage notify since the previous grab was read (traced frames only).
+    std::uint64_t firstDamageTime = 0;
 
     struct CursorState {
         int x = 0;
@@ -147,6 +154,9 @@ public:
             const std::uint8_t type = event->response_type & 0x7F;
             if (type == damageEventBase + XCB_DAMAGE_NOTIFY) {
                 contentChanged = true;
+                if (firstDamageTime == 0 && FrameStageTrace::global().isEnabled()) {
+                    firstDamageTime = FrameStageTrace::nowNanoseconds();
+                }
             } else if (randrEventBase && (type == *randrEventBase + XCB_RANDR_SCREEN_CHANGE_NOTIFY ||
                                           type == *randrEventBase + XCB_RANDR_NOTIFY)) {
                 geometryChanged = true;
@@ -224,6 +234,22 @@ public:
             frameHeight = height;
             pool = std::make_unique<CapturePixelBufferPool>(std::size_t{width} * height * 4, capacity);
         }
+        const bool unscaled =
+            static_cast<int>(width) == rect.width && static_cast<int>(height) == rect.height;
+        const std::size_t size = std::size_t{width} * height * 4;
+        if (!unscaled || grabber->method() != XcbScreenGrabber::Method::sharedMemory) {
+            sharedImages.reset();
+        } else if (!sharedImages || sharedImages->bufferSize() != size ||
+                   sharedImages->capacity() != capacity) {
+            sharedImages.reset();
+            sharedImages = XcbSharedImagePool::create(*connection, size, capacity);
+        }
+    }
+
+    // Whether a grab of the current rectangle lands in a shared segment handed on as it is.
+    bool grabsInPlace() const {
+        return sharedImages && static_cast<int>(frameWidth) == rect.width &&
+               static_cast<int>(frameHeight) == rect.height;
     }
 };
 
@@ -380,7 +406,9 @@ void XcbScreenCaptureStream::deliverFrame(Session& session, const XcbScreenGrabb
     const std::uint32_t width = session.frameWidth;
     const std::uint32_t height = session.frameHeight;
     const int bytesPerRow = static_cast<int>(width * 4);
-    if (static_cast<int>(width) == image.width && static_cast<int>(height) == image.height) {
+    if (image.data == buffer.get()) {
+        // Grabbed in place.
+    } else if (static_cast<int>(width) == image.width && static_cast<int>(height) == image.height) {
         libyuv::ARGBCopy(image.data, static_cast<int>(image.bytesPerRow), buffer.get(), bytesPerRow,
                          image.width, image.height);
     } else {
@@ -404,6 +432,7 @@ void XcbScreenCaptureStream::deliverFrame(Session& session, const XcbScreenGrabb
     frame->presentationTimeNanoseconds = grabTime;
     frame->durationNanoseconds = static_cast<std::uint64_t>(frameInterval.count());
     frame->status = CapturedFrameStatus::complete;
+    FrameStageTrace::stamp(FrameStage::captureDone, grabTime);
     output_->captureStreamDidOutputVideoFrame(std::move(frame));
 }
 
@@ -431,7 +460,16 @@ std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
     Session& session, ScreenCaptureFrameScheduler& scheduler, const ScreenCaptureFrameScheduler::Pass& pass,
     const xcb_xfixes_get_cursor_image_reply_t* cursor, std::chrono::nanoseconds frameInterval) {
     xcb_connection_t* c = session.connection->get();
-    auto buffer = session.pool->acquire();
+    std::shared_ptr<std::uint8_t> buffer;
+    std::uint32_t segment = 0;
+    if (session.grabsInPlace()) {
+        if (auto shared = session.sharedImages->acquire()) {
+            buffer = std::move(shared->data);
+            segment = shared->segment;
+        }
+    } else {
+        buffer = session.pool->acquire();
+    }
     if (!buffer) {
         ++skippedGrabs_;
         scheduler.grabSkipped();
@@ -440,7 +478,9 @@ std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
     xcb_damage_subtract(c, session.damage, XCB_NONE, XCB_NONE);
     const std::uint64_t grabTime = monotonicNanoseconds();
     const Rect rect = session.rect;
-    auto image = session.grabber->grab(rect.x, rect.y, rect.width, rect.height);
+    auto image = segment != 0 ? session.grabber->grabInto(rect.x, rect.y, rect.width, rect.height, segment,
+                                                          buffer.get())
+                              : session.grabber->grab(rect.x, rect.y, rect.width, rect.height);
     if (!image) {
         if (session.connection->hasError()) {
             return connectionLost();
@@ -449,6 +489,13 @@ std::optional<CaptureStreamFailure> XcbScreenCaptureStream::grab(
         scheduler.grabFailed();
         return std::nullopt;
     }
+    if (FrameStageTrace::global().isEnabled()) {
+        if (session.firstDamageTime != 0) {
+            FrameStageTrace::global().record(FrameStage::damageNotify, grabTime, session.firstDamageTime);
+        }
+        FrameStageTrace::stamp(FrameStage::grabDone, grabTime);
+    }
+    session.firstDamageTime = 0;
     // The steady clock is CLOCK_MONOTONIC, the clock of the frames' timestamps.
     scheduler.grabbed(pass, std::chrono::steady_clock::time_point{std::chrono::nanoseconds(grabTime)},
                       frameInterval);

@@ -93,28 +93,45 @@ void XcbScreenGrabber::detachSegment() {
     segmentID_ = -1;
 }
 
-std::optional<XcbScreenGrabber::Image> XcbScreenGrabber::grab(int x, int y, int width, int height) {
-    if (width <= 0 || height <= 0 || x < 0 || y < 0 || x + width > rootWidth_ || y + height > rootHeight_ ||
-        connection_.hasError()) {
-        return std::nullopt;
-    }
-    return method_ == Method::sharedMemory ? grabShared(x, y, width, height) : grabCore(x, y, width, height);
+bool XcbScreenGrabber::fits(int x, int y, int width, int height) const {
+    return width > 0 && height > 0 && x >= 0 && y >= 0 && x + width <= rootWidth_ &&
+           y + height <= rootHeight_ && !connection_.hasError();
 }
 
-std::optional<XcbScreenGrabber::Image> XcbScreenGrabber::grabShared(int x, int y, int width, int height) {
+std::optional<XcbScreenGrabber::Image> XcbScreenGrabber::grab(int x, int y, int width, int height) {
+    if (!fits(x, y, width, height)) {
+        return std::nullopt;
+    }
+    if (method_ == Method::coreGetImage) {
+        return grabCore(x, y, width, height);
+    }
     const std::size_t size = std::size_t(width) * height * 4;
     if (size > segmentSize_ && !attachSegment(size)) {
         return std::nullopt;
     }
+    return grabShared(x, y, width, height, segment_, segmentData_);
+}
+
+std::optional<XcbScreenGrabber::Image> XcbScreenGrabber::grabInto(int x, int y, int width, int height,
+                                                                  std::uint32_t segment, std::uint8_t* data) {
+    if (method_ != Method::sharedMemory || data == nullptr || !fits(x, y, width, height)) {
+        return std::nullopt;
+    }
+    return grabShared(x, y, width, height, segment, data);
+}
+
+std::optional<XcbScreenGrabber::Image> XcbScreenGrabber::grabShared(int x, int y, int width, int height,
+                                                                    std::uint32_t segment,
+                                                                    std::uint8_t* data) {
     auto cookie =
         xcb_shm_get_image(connection_.get(), connection_.root(), static_cast<std::int16_t>(x),
                           static_cast<std::int16_t>(y), static_cast<std::uint16_t>(width),
-                          static_cast<std::uint16_t>(height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment_, 0);
+                          static_cast<std::uint16_t>(height), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP, segment, 0);
     XcbReply<xcb_shm_get_image_reply_t> reply(xcb_shm_get_image_reply(connection_.get(), cookie, nullptr));
     if (!reply) {
         return std::nullopt;
     }
-    return Image{segmentData_, std::size_t(width) * 4, width, height};
+    return Image{data, std::size_t(width) * 4, width, height};
 }
 
 std::optional<XcbScreenGrabber::Image> XcbScreenGrabber::grabCore(int x, int y, int width, int height) {

@@ -43,13 +43,19 @@ public:
 
     // Nothing when the rectangle is not inside the root window or the connection failed.
     std::optional<Image> grab(int x, int y, int width, int height);
+    // The same through MIT-SHM into a segment the caller attached (`data`, its mapping, holds at least
+    // width * height * 4 bytes); nothing also when this grabber does not use shared memory.
+    std::optional<Image> grabInto(int x, int y, int width, int height, std::uint32_t segment,
+                                  std::uint8_t* data);
 
 private:
     explicit XcbScreenGrabber(XcbConnection& connection) : connection_(connection) {}
 
     bool attachSegment(std::size_t size);
     void detachSegment();
-    std::optional<Image> grabShared(int x, int y, int width, int height);
+    bool fits(int x, int y, int width, int height) const;
+    std::optional<Image> grabShared(int x, int y, int width, int height, std::uint32_t segment,
+                                    std::uint8_t* data);
     std::optional<Image> grabCore(int x, int y, int width, int height);
 
     XcbConnection& connection_;

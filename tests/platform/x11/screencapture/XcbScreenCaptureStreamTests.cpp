@@ -384,28 +384,66 @@ TEST_F(XcbScreenCaptureStreamTest, ThePointerIsDrawnIntoTheFrameAndItsMovesAreCh
 }
 
 TEST_F(XcbScreenCaptureStreamTest, SkipsGrabsWhileConsumersHoldEveryPooledBuffer) {
-    auto stream = makeStream(wholeScreen(), [] {
-        auto result = configuration(960, 540, false);
-        result.queueDepth = 2;
-        return result;
-    }());
-    const auto block = client.showBlock(300, 200, 200, 100, blockColor);
-    stream->start();
-    // The recorder keeps every frame, so after two complete frames the pool is empty.
-    ASSERT_TRUE(output->waitForFrame(isComplete));
-    for (int step = 0; step < 3; ++step) {
-        client.move(block, 300 + 20 * (step + 1), 200);
-        const auto ticks = stream->tickCount();
-        ASSERT_TRUE(eventually([&] { return stream->tickCount() >= ticks + 3; }));
+    // Scaled frames borrow plain buffers; frames of the output's own size borrow shared segments the
+    // server grabs into.
+    const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{960, 540}, {1920, 1080}};
+    for (const auto& [width, height] : sizes) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        output = std::make_shared<RecordingOutput>();
+        auto stream = makeStream(wholeScreen(), [&] {
+            auto result = configuration(width, height, false);
+            result.queueDepth = 2;
+            return result;
+        }());
+        const auto block = client.showBlock(300, 200, 200, 100, blockColor);
+        stream->start();
+        // The recorder keeps every frame, so after two complete frames the pool is empty.
+        ASSERT_TRUE(output->waitForFrame(isComplete));
+        for (int step = 0; step < 3; ++step) {
+            client.move(block, 300 + 20 * (step + 1), 200);
+            const auto ticks = stream->tickCount();
+            ASSERT_TRUE(eventually([&] { return stream->tickCount() >= ticks + 3; }));
+        }
+        stream->stop();
+        int complete = 0;
+        for (const auto& frame : output->frames()) {
+            complete += isComplete(*frame);
+        }
+        EXPECT_EQ(complete, 2);
+        EXPECT_GT(stream->skippedGrabCount(), 0u);
+        client.destroy(block);
     }
-    stream->stop();
-    int complete = 0;
-    for (const auto& frame : output->frames()) {
-        complete += isComplete(*frame);
+}
+
+TEST_F(XcbScreenCaptureStreamTest, FramesKeepTheirPixelsAfterTheStreamIsGone) {
+    // Full size with shared memory (frames are the server's segments), scaled, and core GetImage.
+    struct Case {
+        std::uint32_t width;
+        std::uint32_t height;
+        bool allowSharedMemory;
+    };
+    for (const auto& [width, height, allowSharedMemory] :
+         {Case{1920, 1080, true}, Case{960, 540, true}, Case{1920, 1080, false}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) +
+                     (allowSharedMemory ? " shared memory" : " core"));
+        output = std::make_shared<RecordingOutput>();
+        const auto block = client.showBlock(300, 200, 200, 100, blockColor);
+        auto stream = makeStream(wholeScreen(), configuration(width, height, false), allowSharedMemory);
+        stream->start();
+        const auto frame = output->waitForFrame([&](const CapturedVideoFrame& candidate) {
+            return isComplete(candidate) &&
+                   pixelAt(candidate, 400 * width / 1920, 250 * height / 1080) == blockColor;
+        });
+        ASSERT_TRUE(frame);
+        stream->stop();
+        stream.reset();
+        output = std::make_shared<RecordingOutput>();
+        // A change after the stream is gone reaches no buffer a frame still holds.
+        client.destroy(block);
+        client.paintRoot(background);
+        EXPECT_EQ(pixelAt(*frame, 400 * width / 1920, 250 * height / 1080), blockColor);
+        EXPECT_EQ(pixelAt(*frame, 100 * width / 1920, 100 * height / 1080), background);
     }
-    EXPECT_EQ(complete, 2);
-    EXPECT_GT(stream->skippedGrabCount(), 0u);
-    client.destroy(block);
 }
 
 TEST_F(XcbScreenCaptureStreamTest, AnUpdateWhileCapturingResizesTheFramesAndMovesTheRectangle) {

@@ -186,19 +186,6 @@ bool ScreenRecorder::isLidClosedWithoutExternalDisplay() const {
 }
 
 asio::awaitable<void> ScreenRecorder::drainVideoFrame(std::shared_ptr<const CapturedVideoFrame> frame) {
-    // The frame goes to the encoder first: the bookkeeping below takes two trips through the session's
-    // actor, which would otherwise hold up every frame behind whatever else the actor is doing.
-    const auto status = frame->status.value_or(CapturedFrameStatus::complete);
-    switch (status) {
-        case CapturedFrameStatus::complete:
-            co_await session_->encodeOrDeferVideoFrame(std::move(frame));
-            break;
-        case CapturedFrameStatus::idle:
-            co_await session_->completePendingFrames();
-            break;
-        default:
-            break;
-    }
     co_await session_->startObservingKeyboardLayoutChanges();
     // Frames still in flight after a suspension (lid closed, shutdown, a grant withdrawn) must not bring the
     // listener back.
@@ -215,6 +202,17 @@ asio::awaitable<void> ScreenRecorder::drainVideoFrame(std::shared_ptr<const Capt
                 co_await self.session_->startListening();
             }
         });
+    }
+    const auto status = frame->status.value_or(CapturedFrameStatus::complete);
+    switch (status) {
+        case CapturedFrameStatus::complete:
+            co_await session_->encodeOrDeferVideoFrame(std::move(frame));
+            break;
+        case CapturedFrameStatus::idle:
+            co_await session_->completePendingFrames();
+            break;
+        default:
+            break;
     }
 }
 

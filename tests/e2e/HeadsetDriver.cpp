@@ -8,6 +8,7 @@
 // - pair: finds the host, connects and asks to pair; "code NNNNNN" for every code shown (a new one after each
 //   wrong code), then "paired".
 // - reconnect: connects as the paired headset; "reconnected".
+// - forget: forgets the host it paired with; "forgotten".
 // - stream: starts the stream (the headset's default configuration) and says it is ready; "streaming".
 // - video FILE: waits for a decoded picture and writes the latest as FILE (PPM); "video WIDTHxHEIGHT".
 // - tone HERTZ: plays a tone of that frequency into the desktop's default sink; "playing".
@@ -132,6 +133,10 @@ public:
 private:
     asio::awaitable<void> perform(const std::string& command, const std::string& argument) {
         if (command == "pair") {
+            // What is left of a connection the host refused goes first.
+            if (headset_->isConnected()) {
+                headset_->close();
+            }
             co_await headset_->connect();
             watchingCodes_ = true;
             asio::co_spawn(context_, tellCodes(), asio::detached);
@@ -143,6 +148,9 @@ private:
             }
             watchingCodes_ = false;
             say("paired");
+        } else if (command == "forget") {
+            headset_->forgetPairedHost();
+            say("forgotten");
         } else if (command == "reconnect") {
             co_await headset_->reconnect();
             say("reconnected");

@@ -47,6 +47,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap "exit 143" TERM INT
 
 check() {
     local description=$1
@@ -185,6 +186,41 @@ close_menu_window() {
     eventually 10 window_gone "Quillbridge Host"
 }
 
+# Widgets of the menu window, by their place in it (the window is laid out the same on every run): the
+# point's offsets from the window's top left corner.
+login_toggle_at="19 201"
+microphone_unavailable="Quillbridge Microphone is not available"
+my_devices_at="65 241"
+click_in_menu_window() {
+    local window dx dy
+    window=$(visible_window "Quillbridge Host")
+    [[ -n $window ]] || return 1
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    read -r dx dy <<<"$1"
+    xdotool mousemove $((X + dx)) $((Y + dy)) click "${2:-1}"
+}
+# The first device under "My Devices": the group opened, the device's context menu, "Forget".
+forget_first_device() {
+    click_in_menu_window "$my_devices_at"
+    sleep 1
+    screenshot my-devices-open
+    click_in_menu_window "$first_device_at" 3
+    sleep 1
+    screenshot device-menu
+    xdotool key Down Return
+}
+first_device_at="65 275"
+# The names of the paired devices the host stores.
+stored_devices() {
+    /usr/bin/python3 -c '
+import base64, json, sys
+stored = json.load(open(sys.argv[1])).get("mac.pairedPeers")
+for peer in json.loads(base64.b64decode(stored["data"])) if stored else []:
+    print(peer["name"])' "$config/defaults.json"
+}
+device_stored() { stored_devices | grep -q "^Robin's Headset\$"; }
+device_forgotten() { local devices; devices=$(stored_devices) && ! grep -q "^Robin's Headset\$" <<<"$devices"; }
+
 # The sound: the host mutes the sinks while it streams the desktop's sound.
 no_sink_muted() { ! pactl list sinks | grep -q 'Mute: yes'; }
 some_sink_muted() { pactl list sinks | grep -q 'Mute: yes'; }
@@ -297,16 +333,16 @@ everyday() {
     find_icon "$ready_grey" || true
 
     # The login toggle.
-    local autostart=$XDG_CONFIG_HOME/autostart/com.mossharbor.quillbridgehost.desktop
+    local autostart=$XDG_CONFIG_HOME/autostart/quillbridge-host.desktop
     click_icon
     check "the menu window opens" eventually 15 window_shown "Quillbridge Host"
     sleep 0.5
     screenshot menu-window
-    click_in_menu_window login_toggle
+    click_in_menu_window "$login_toggle_at"
     check "the login toggle writes the autostart entry" eventually 10 test -s "$autostart"
     check "the entry starts the installed program" grep -q "^Exec=.*$program" "$autostart"
     screenshot login-on
-    click_in_menu_window login_toggle
+    click_in_menu_window "$login_toggle_at"
     check "the toggle again removes the entry" eventually 10 test ! -e "$autostart"
     close_menu_window || true
 
@@ -320,9 +356,11 @@ everyday() {
     tell_headset disconnect
     headset_answer 30 '^disconnected' >/dev/null
     click_icon
+    check "the host stores the paired headset" device_stored
     check "the menu window opens with the device" eventually 15 window_shown "Quillbridge Host"
     sleep 0.5
     screenshot menu-my-devices
+    cp "$config/defaults.json" "$output/defaults-before-forget.json" || true
     forget_first_device
     sleep 0.5
     screenshot forgotten
@@ -330,6 +368,9 @@ everyday() {
     close_menu_window || true
     tell_headset reconnect
     check "the forgotten headset's connection is refused" eventually 60 headset_answered '^failed'
+    # The headset, refused, forgets the host too and asks to pair again.
+    tell_headset forget
+    headset_answer 10 '^forgotten' >/dev/null
     pair_through_window again
 
     # Quit from the tray's menu while streaming with the microphone shared: a clean shutdown.

@@ -16,7 +16,7 @@
 //   level).
 // - camera on|off: the headset's user switches Persona camera sharing; "camera on|off".
 // - microphone on|off: the headset's user switches microphone sharing; while it is on, the headset sends a
-//   440 Hz tone at real-time pace; "microphone on|off".
+//   440 Hz tone at real-time pace whenever the host asks for it; "microphone on|off".
 // - requests: what the host asked for last; "requests camera=yes|no|none microphone=yes|no|none".
 // - disconnect: asks to leave; "disconnected". close: drops the connection at once; "closed".
 // - quit: ends the program.
@@ -197,7 +197,6 @@ private:
             const bool on = argument == "on";
             co_await headset_->sendMicrophoneSharingState(on);
             if (on && !speaking_) {
-                co_await headset_->sendMicrophoneFormat(MicrophoneFormatMessage{48000, 1});
                 speaking_ = true;
                 asio::co_spawn(context_, speak(), asio::detached);
             }
@@ -237,13 +236,31 @@ private:
         }
     }
 
-    // A 440 Hz tone on the microphone stream in 10 ms chunks at real-time pace, while sharing is on.
+    // A 440 Hz tone on the microphone stream in 10 ms chunks at real-time pace, while sharing is on and the
+    // host asks for the microphone.
     asio::awaitable<void> speak() {
         asio::steady_timer timer(co_await asio::this_coro::executor);
         constexpr double frequency = 440;
         std::uint64_t frame = 0;
         auto next = std::chrono::steady_clock::now();
+        bool formatSent = false;
         while (speaking_ && headset_->isConnected()) {
+            next += std::chrono::milliseconds(10);
+            // The headset sends its microphone only while the host asks for it, its format first.
+            if (headset_->microphoneRequested() != true) {
+                formatSent = false;
+                timer.expires_at(next);
+                co_await timer.async_wait(asio::use_awaitable);
+                continue;
+            }
+            if (!formatSent) {
+                try {
+                    co_await headset_->sendMicrophoneFormat(MicrophoneFormatMessage{48000, 1});
+                } catch (const std::exception&) {
+                    break;
+                }
+                formatSent = true;
+            }
             std::vector<float> samples(480);
             for (float& sample : samples) {
                 sample = 0.5f * float(std::sin(2 * std::numbers::pi * frequency * double(frame++) / 48000));
@@ -256,7 +273,6 @@ private:
             } catch (const std::exception&) {
                 break;
             }
-            next += std::chrono::milliseconds(10);
             timer.expires_at(next);
             co_await timer.async_wait(asio::use_awaitable);
         }

@@ -496,8 +496,8 @@ microphone() {
     cp "$work/recording.wav" "$output/" 2>/dev/null || true
     local tone
     tone=$(recorded_tone)
-    # The recording comes out about 2% high (449 Hz measured): the microphone's reader drops samples to keep
-    # its latency, which raises the rate of zero crossings. Within 15 Hz, until that is looked into.
+    # The recorded tone measures about 2% high (449 Hz by zero crossings), for a reason not yet known: the
+    # bound is 15 Hz until that is looked into.
     # shellcheck disable=SC2086 # frequency and level
     check "the recording holds the headset's 440 Hz tone ($tone)" a_440_hz_tone $tone 15
     tell_headset disconnect

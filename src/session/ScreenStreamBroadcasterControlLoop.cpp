@@ -44,12 +44,6 @@ std::uint64_t monotonicNanoseconds() {
            static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-void raiseTo(std::optional<std::uint64_t>& stored, const std::optional<std::uint64_t>& reported) {
-    if (reported) {
-        stored = stored ? std::max(*stored, *reported) : *reported;
-    }
-}
-
 }  // namespace
 
 ScreenStreamBroadcaster::ControlMessageGate ScreenStreamBroadcaster::gate(
@@ -188,17 +182,8 @@ StreamControlMessage ScreenStreamBroadcaster::clockSynchronizationResponse(
 }
 
 void ScreenStreamBroadcaster::applyReceiverReport(const StreamReceiverReportMessage& report) {
-    raiseTo(highestReceivedFrameID_, report.highestReceivedFrameID);
+    videoPipeline_->noteHighestReceivedFrameID(report.highestReceivedFrameID);
     audioPipeline_->noteHighestReceivedChunkID(report.highestReceivedAudioChunkID);
-    if (!pendingMediaFrames_.empty() && mediaSendTask_.isFinished()) {
-        startMediaSendTaskIfNeeded();
-    }
-    if (isVideoEncodingPipelineResetPending_ && isVideoEncodingPipelineIdle()) {
-        applyVideoEncodingPipelineReset();
-    }
-    if (deferredVideoSampleBuffer_) {
-        retryDeferredVideoSampleBuffer();
-    }
 }
 
 asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::handleReceiverReady(
@@ -208,7 +193,7 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
     isReceiverReady_ = true;
     std::exception_ptr failure;
     try {
-        co_await openMediaStream();
+        co_await videoPipeline_->openMediaStream();
         if (sessionID_ != sessionID) {
             co_return LoopStep::endLoop;
         }
@@ -234,14 +219,7 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
     updates_.yield(State::connected(currentHello_ ? currentHello_->displayName : "Vision Pro"));
     keyboardReporting_->scheduleLayoutRefresh();
     keyboardReporting_->startLockStateReporting();
-    startMediaSendTaskIfNeeded();
-    if (nextSentFrameID_ == 0 && framesInFlight_ == 0) {
-        // Whatever was encoded before now was dropped: the headset's first frame must be a key frame, and
-        // on a screen that no longer changes it has to be made from the last captured picture.
-        forceNextKeyFrame_ = true;
-        deferLastCapturedVideoFrame();
-        retryDeferredVideoSampleBuffer();
-    }
+    videoPipeline_->startSending();
     co_return LoopStep::readOn;
 }
 
@@ -319,7 +297,7 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             configurations_.yield(*message.get<Case::streamConfiguration>());
             co_return LoopStep::readOn;
         case Case::requestKeyFrame:
-            forceNextKeyFrame_ = true;
+            videoPipeline_->requestKeyFrame();
             co_return LoopStep::readOn;
         case Case::certificateRotation:
             co_return co_await endAfterRefusal(

@@ -93,6 +93,7 @@ void ScreenStreamBroadcaster::initialize() {
     listener_ = std::make_unique<Listener>(*context_, dependencies_, localPeerIdentity_);
     keyboardReporting_ = std::make_unique<KeyboardReporting>(*context_, dependencies_);
     audioPipeline_ = std::make_unique<AudioPipeline>(*context_, dependencies_);
+    videoPipeline_ = std::make_unique<VideoPipeline>(*context_, dependencies_);
     clipboardTransfers_ = std::make_unique<ClipboardTransfers>(*context_, dependencies_);
     scrollMomentum_ =
         std::make_unique<ScrollMomentum>(*context_, dependencies_.clock, dependencies_.remoteInput);
@@ -250,7 +251,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     // 5. An active clipboard stream aborts with the clipboard code.
     clipboardTransfers_->abortForSessionEnd();
     // 6. Session tasks.
-    mediaSendTask_.cancel();
+    videoPipeline_->cancelSending();
     keyboardReporting_->endSession();
     sessionSetupTimeoutTask_.cancel();
     // 7. Scroll momentum ends with one end scroll.
@@ -266,25 +267,19 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     auto closingControlStream = std::move(controlStream_);
     connection_.reset();
     controlStream_.reset();
-    mediaStream_.reset();
+    videoPipeline_->closeMediaStream();
     audioPipeline_->endSessionTransport();
     if (closingConnection) {
         closeAfterFlush(std::move(closingConnection), std::move(closingControlStream));
     }
-    resetVideoEncodingPipeline();
+    videoPipeline_->resetForNextSession();
     // 12.
     inboundStreamTask_ = Task();
     inboundStreamHandlerTasks_.clear();
     clipboardTransfers_->endSession();
-    mediaSendTask_ = Task();
     sessionSetupTimeoutTask_ = Task();
     // 13-14.
-    pendingMediaFrames_.clear();
-    pendingMediaFrameStartIndex_ = 0;
-    deferredVideoSampleBuffer_.reset();
-    lastFormatMessage_.reset();
-    nextSentFrameID_ = 0;
-    highestReceivedFrameID_.reset();
+    videoPipeline_->endSession();
     // 15.
     isReceiverReady_ = false;
     isAuthorized_ = false;
@@ -326,7 +321,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     }
     pairingPrompts_.yield(currentPairingPrompt_);
     // 22. Encoders start over.
-    forceNextKeyFrame_ = true;
+    videoPipeline_->requestKeyFrame();
     audioPipeline_->startOver();
     // 23-24.
     if (state) {

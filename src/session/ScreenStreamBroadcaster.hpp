@@ -51,7 +51,7 @@
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
-#include "session/InboundMediaStreamSlots.hpp"
+#include "session/InboundStreamRouter.hpp"
 #include "session/KeyboardLayoutChangeObserver.hpp"
 #include "session/KeyboardReporting.hpp"
 #include "session/KeyboardReportingService.hpp"
@@ -297,13 +297,6 @@ private:
     // Wall-clock time that moves with the injected clock (so that tests drive expiry with a manual clock).
     Date currentDate() const;
 
-    // Inbound media and clipboard streams.
-    asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<void> receivePersonaCameraStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<void> receiveMicrophoneStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<void> setPersonaCameraRequestedOnActor(bool isRequested, std::uint64_t revision);
-    asio::awaitable<void> setMicrophoneRequestedOnActor(bool isRequested, std::uint64_t revision);
-
     // Remote input.
     void handleMouseClick(const MouseClickMessage& message);
     void handleMouseMove(const MouseMoveMessage& message);
@@ -340,8 +333,6 @@ private:
     std::optional<TLSIdentity> tlsIdentity_;
     std::optional<Bytes> tlsCertificateDER_;
     std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator_;
-    std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver_;
-    std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver_;
 
     // Components.
     std::unique_ptr<Listener> listener_;
@@ -350,6 +341,7 @@ private:
     std::unique_ptr<ClipboardTransfers> clipboardTransfers_;
     std::unique_ptr<AudioPipeline> audioPipeline_;
     std::unique_ptr<VideoPipeline> videoPipeline_;
+    std::unique_ptr<InboundStreamRouter> inboundStreamRouter_;
 
     // Connection and streams.
     std::shared_ptr<QuicConnection> connection_;
@@ -370,16 +362,6 @@ private:
     // Power.
     std::unique_ptr<ConnectionPowerActivity::Token> connectionPowerActivity_;
     std::uint32_t displayWakeActivityID_ = 0;
-
-    // Persona camera and microphone lending.
-    bool isPersonaCameraSharingEnabled_ = false;
-    bool isPersonaCameraRequested_ = false;
-    std::uint64_t latestPersonaCameraRequestRevision_ = 0;
-    bool isMicrophoneSharingEnabled_ = false;
-    bool isMicrophoneRequested_ = false;
-    std::uint64_t latestMicrophoneRequestRevision_ = 0;
-    // The one Persona camera stream and the one microphone stream a session reads at a time.
-    InboundMediaStreamSlots inboundMediaStreamSlots_;
 
     // Pairing and authentication.
     std::optional<SessionHelloMessage> currentHello_;

@@ -235,12 +235,12 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             }
             break;
         case Gate::authorizedWithCameraRequested:
-            if (!isAuthorized_ || !isPersonaCameraRequested_) {
+            if (!isAuthorized_ || !inboundStreamRouter_->isPersonaCameraRequested()) {
                 co_return LoopStep::readOn;
             }
             break;
         case Gate::authorizedWithMicrophoneRequested:
-            if (!isAuthorized_ || !isMicrophoneRequested_) {
+            if (!isAuthorized_ || !inboundStreamRouter_->isMicrophoneRequested()) {
                 co_return LoopStep::readOn;
             }
             break;
@@ -320,46 +320,20 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             }
             co_return LoopStep::readOn;
         }
-        case Case::personaCameraSharingState: {
-            const bool isEnabled = message.get<Case::personaCameraSharingState>()->isEnabled;
-            if (isEnabled != isPersonaCameraSharingEnabled_) {
-                isPersonaCameraSharingEnabled_ = isEnabled;
-                personaCameraSharingStates_.yield(isEnabled);
-            }
+        case Case::personaCameraSharingState:
+            inboundStreamRouter_->setPersonaCameraSharingEnabled(
+                message.get<Case::personaCameraSharingState>()->isEnabled);
             co_return LoopStep::readOn;
-        }
-        case Case::microphoneSharingState: {
-            const bool isEnabled = message.get<Case::microphoneSharingState>()->isEnabled;
-            if (isEnabled != isMicrophoneSharingEnabled_) {
-                isMicrophoneSharingEnabled_ = isEnabled;
-                microphoneSharingStates_.yield(isEnabled);
-            }
+        case Case::microphoneSharingState:
+            inboundStreamRouter_->setMicrophoneSharingEnabled(
+                message.get<Case::microphoneSharingState>()->isEnabled);
             co_return LoopStep::readOn;
-        }
-        case Case::personaCameraFormat: {
-            if (!personaCameraReceiver_) {
-                co_return LoopStep::readOn;
-            }
-            std::optional<PersonaCameraReceiverReportMessage> report;
-            try {
-                report =
-                    co_await personaCameraReceiver_->updateFormat(*message.get<Case::personaCameraFormat>());
-            } catch (const std::exception& error) {
-                if (sessionID_ == sessionID) {
-                    logger_.error("Invalid Persona camera format: ", error.what());
-                }
-                co_return LoopStep::readOn;
-            }
-            if (report && sessionID_ == sessionID) {
-                co_await sendInline(StreamControlMessage::make<Case::personaCameraReceiverReport>(*report));
-            }
+        case Case::personaCameraFormat:
+            co_await inboundStreamRouter_->updatePersonaCameraFormat(
+                *message.get<Case::personaCameraFormat>());
             co_return LoopStep::readOn;
-        }
         case Case::microphoneFormat:
-            if (microphoneReceiver_) {
-                const auto& format = *message.get<Case::microphoneFormat>();
-                co_await microphoneReceiver_->updateFormat(format.sampleRate, format.channelCount);
-            }
+            co_await inboundStreamRouter_->updateMicrophoneFormat(*message.get<Case::microphoneFormat>());
             co_return LoopStep::readOn;
         case Case::mouseClick:
             scrollMomentum_->stop();

@@ -78,8 +78,6 @@ void ScreenStreamBroadcaster::initialize() {
     peerStore_ =
         std::make_unique<PairedPeerStore>(*dependencies_.defaults, *dependencies_.secrets, PairingRole::mac);
     personaAVTimingCoordinator_ = dependencies_.personaAVTimingCoordinator;
-    personaCameraReceiver_ = dependencies_.personaCameraReceiver;
-    microphoneReceiver_ = dependencies_.microphoneReceiver;
 
     localPeerIdentity_ =
         LocalDeviceIdentity{peerStore_->localPeerID(), hostDisplayName(dependencies_.hostDisplayName)};
@@ -97,6 +95,9 @@ void ScreenStreamBroadcaster::initialize() {
     clipboardTransfers_ = std::make_unique<ClipboardTransfers>(*context_, dependencies_);
     scrollMomentum_ =
         std::make_unique<ScrollMomentum>(*context_, dependencies_.clock, dependencies_.remoteInput);
+    inboundStreamRouter_ = std::make_unique<InboundStreamRouter>(
+        *context_, dependencies_, *clipboardTransfers_,
+        InboundStreamRouter::SharingStateOutputs{personaCameraSharingStates_, microphoneSharingStates_});
 
     updates_.yield(State::idle());
     pairingPrompts_.yield(std::nullopt);
@@ -283,32 +284,8 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     // 15.
     isReceiverReady_ = false;
     isAuthorized_ = false;
-    // 16-17. The Persona camera.
-    if (isPersonaCameraSharingEnabled_) {
-        isPersonaCameraSharingEnabled_ = false;
-        personaCameraSharingStates_.yield(false);
-    }
-    isPersonaCameraRequested_ = false;
-    if (personaCameraReceiver_) {
-        try {
-            co_await personaCameraReceiver_->reset();
-        } catch (...) {
-            // A receiver that fails to reset must not leave the teardown half done.
-        }
-    }
-    // 18-19. The microphone.
-    if (isMicrophoneSharingEnabled_) {
-        isMicrophoneSharingEnabled_ = false;
-        microphoneSharingStates_.yield(false);
-    }
-    isMicrophoneRequested_ = false;
-    if (microphoneReceiver_) {
-        try {
-            co_await microphoneReceiver_->reset();
-        } catch (...) {
-            // A receiver that fails to reset must not leave the teardown half done.
-        }
-    }
+    // 16-19. The Persona camera, then the microphone.
+    co_await inboundStreamRouter_->endSession();
     // 20-21. Pairing.
     currentHello_.reset();
     currentServerNonce_.reset();

@@ -51,8 +51,12 @@ struct ScreenStreamBroadcasterTestAccess {
     static KeyboardTypePreference keyboardTypePreference(const Broadcaster& b) {
         return b.keyboardReporting_->typePreference_;
     }
-    static bool& isPersonaCameraRequested(Broadcaster& b) { return b.isPersonaCameraRequested_; }
-    static bool& isMicrophoneRequested(Broadcaster& b) { return b.isMicrophoneRequested_; }
+    static bool& isPersonaCameraRequested(Broadcaster& b) {
+        return b.inboundStreamRouter_->isPersonaCameraRequested_;
+    }
+    static bool& isMicrophoneRequested(Broadcaster& b) {
+        return b.inboundStreamRouter_->isMicrophoneRequested_;
+    }
     static const std::optional<SessionHelloMessage>& currentHello(const Broadcaster& b) {
         return b.currentHello_;
     }

@@ -275,6 +275,7 @@ private:
     asio::awaitable<bool> continuePairingExchange(const PairingRoundRejectedMessage& message);
     asio::awaitable<bool> handleCertificateRotation(const CertificateRotationMessage& message);
     asio::awaitable<void> beginAuthorizedSession();
+    void endAdmission(bool clearPairingPrompt);
     SessionAuthentication::HostVerification verifyAuthenticationResponse(
         const AuthenticationResponseMessage& response, Date now) const;
     asio::awaitable<void> sendPairingRejectedIgnoringFailure(PairingFailureReason reason);

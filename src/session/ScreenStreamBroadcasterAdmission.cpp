@@ -645,6 +645,21 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleCertificateRotation(
     co_return sessionID_ == sessionID;
 }
 
+// Session end: the hello, the challenge, the captured certificate and any pairing attempt go; the prompt
+// stays on screen unless told otherwise, and is published either way.
+void ScreenStreamBroadcaster::endAdmission(bool clearPairingPrompt) {
+    currentHello_.reset();
+    currentServerNonce_.reset();
+    pendingPeerCertificate_.reset();
+    pairingExchange_.reset();
+    pairingCodeExpiryTask_.cancel();
+    pairingCodeExpiryTask_ = Task();
+    if (clearPairingPrompt) {
+        currentPairingPrompt_.reset();
+    }
+    pairingPrompts_.yield(currentPairingPrompt_);
+}
+
 // Authorised session start.
 
 asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {

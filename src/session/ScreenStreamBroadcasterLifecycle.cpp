@@ -287,16 +287,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     // 16-19. The Persona camera, then the microphone.
     co_await inboundStreamRouter_->endSession();
     // 20-21. Pairing.
-    currentHello_.reset();
-    currentServerNonce_.reset();
-    pendingPeerCertificate_.reset();
-    pairingExchange_.reset();
-    pairingCodeExpiryTask_.cancel();
-    pairingCodeExpiryTask_ = Task();
-    if (clearPairingPrompt) {
-        currentPairingPrompt_.reset();
-    }
-    pairingPrompts_.yield(currentPairingPrompt_);
+    endAdmission(clearPairingPrompt);
     // 22. Encoders start over.
     videoPipeline_->requestKeyFrame();
     audioPipeline_->startOver();

@@ -26,7 +26,50 @@ bool sameAudioFormat(const AudioStreamFormatMessage& a, const AudioStreamFormatM
            a.magicCookie == b.magicCookie;
 }
 
+// The chunk's datagram; nothing when the packet's counts do not fit the header. Takes the packet's payload.
+std::optional<Bytes> encodedDatagram(EncodedAudioPacket& packet, std::uint32_t formatRevision,
+                                     std::uint64_t chunkID, std::uint64_t presentationTimeNanoseconds) {
+    const std::size_t payloadByteCount = packet.payload.size();
+    if (packet.packetDescriptions.size() > std::numeric_limits<std::uint16_t>::max() ||
+        payloadByteCount > std::numeric_limits<std::uint32_t>::max()) {
+        return std::nullopt;
+    }
+    AudioFrameDatagram datagram;
+    datagram.formatRevision = formatRevision;
+    datagram.header.chunkID = chunkID;
+    datagram.header.presentationTimeNanoseconds = presentationTimeNanoseconds;
+    datagram.header.packetCount = static_cast<std::uint16_t>(packet.packetDescriptions.size());
+    datagram.header.packetDescriptionsByteCount =
+        static_cast<std::uint32_t>(AudioPacketDescription::byteCount * packet.packetDescriptions.size());
+    datagram.header.payloadByteCount = static_cast<std::uint32_t>(payloadByteCount);
+    datagram.packetDescriptions = std::move(packet.packetDescriptions);
+    datagram.payload = std::move(packet.payload);
+    return datagram.encodedData();
+}
+
 }  // namespace
+
+asio::awaitable<bool> AudioPipeline::announceFormatIfChanged(const AudioStreamFormatMessage& format,
+                                                             const Uuid& sessionID) {
+    if (lastAudioFormatMessage_ && sameAudioFormat(lastAudioFormatMessage_->format, format)) {
+        co_return true;
+    }
+    ++audioFormatRevision_;
+    lastAudioFormatMessage_ = AudioStreamFormatAnnouncementMessage{audioFormatRevision_, format};
+    std::exception_ptr failure;
+    try {
+        co_await sendAudioFormatIfNeeded();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        if (session_.sessionID() == sessionID) {
+            session_.endSessionForLostConnection(failure);
+        }
+        co_return false;
+    }
+    co_return true;
+}
 
 asio::awaitable<void> AudioPipeline::send(AudioPCMBuffer buffer) {
     const Uuid sessionID = session_.sessionID();
@@ -53,46 +96,14 @@ asio::awaitable<void> AudioPipeline::send(AudioPCMBuffer buffer) {
             continue;
         }
 
-        if (!lastAudioFormatMessage_ ||
-            !sameAudioFormat(lastAudioFormatMessage_->format, packet->formatMessage)) {
-            ++audioFormatRevision_;
-            lastAudioFormatMessage_ =
-                AudioStreamFormatAnnouncementMessage{audioFormatRevision_, packet->formatMessage};
-            std::exception_ptr failure;
-            try {
-                co_await sendAudioFormatIfNeeded();
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            if (failure) {
-                if (session_.sessionID() == sessionID) {
-                    session_.endSessionForLostConnection(failure);
-                }
-                co_return;
-            }
-        }
-        if (session_.sessionID() != sessionID) {
+        if (!co_await announceFormatIfChanged(packet->formatMessage, sessionID) ||
+            session_.sessionID() != sessionID) {
             co_return;
         }
 
-        AudioFrameDatagram datagram;
-        datagram.formatRevision = audioFormatRevision_;
-        datagram.header.chunkID = chunkID;
-        datagram.header.presentationTimeNanoseconds = chunk.presentationTimeNanoseconds;
         const std::size_t payloadByteCount = packet->payload.size();
-        const bool countsFit =
-            packet->packetDescriptions.size() <= std::numeric_limits<std::uint16_t>::max() &&
-            payloadByteCount <= std::numeric_limits<std::uint32_t>::max();
-        std::optional<Bytes> bytes;
-        if (countsFit) {
-            datagram.header.packetCount = static_cast<std::uint16_t>(packet->packetDescriptions.size());
-            datagram.header.packetDescriptionsByteCount = static_cast<std::uint32_t>(
-                AudioPacketDescription::byteCount * packet->packetDescriptions.size());
-            datagram.header.payloadByteCount = static_cast<std::uint32_t>(payloadByteCount);
-            datagram.packetDescriptions = std::move(packet->packetDescriptions);
-            datagram.payload = std::move(packet->payload);
-            bytes = datagram.encodedData();
-        }
+        std::optional<Bytes> bytes =
+            encodedDatagram(*packet, audioFormatRevision_, chunkID, chunk.presentationTimeNanoseconds);
         if (!bytes) {
             logger_.error("Dropped oversized audio datagram: chunk=", chunkID,
                           ", payloadBytes=", payloadByteCount);

@@ -51,6 +51,10 @@ private:
     friend struct ScreenStreamBroadcasterAudioTestAccess;
 
     void resetAudioEncoding();
+    // Announces a format the headset has not heard of; false when the announcement failed (the session is
+    // then ended as lost).
+    asio::awaitable<bool> announceFormatIfChanged(const AudioStreamFormatMessage& format,
+                                                  const Uuid& sessionID);
     // The connection that carries the session's audio datagrams, or nullptr without one; throws a
     // cancellation error when `sessionID` is no longer current.
     asio::awaitable<std::shared_ptr<QuicConnection>> openAudioDatagrams(const Uuid& sessionID);

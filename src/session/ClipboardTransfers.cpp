@@ -50,6 +50,38 @@ std::string clipboardItemSummary(const ClipboardTransferPayload& payload) {
     return summary.str();
 }
 
+// Reads a paste the headset had already cancelled to its end and answers it cancelled; failures change
+// nothing.
+asio::awaitable<void> drainCancelledPaste(QuicStream& stream, std::uint32_t payloadByteCount) {
+    try {
+        co_await ClipboardPayloadStreamCodec::receiveBytes(payloadByteCount, stream);
+    } catch (const std::exception&) {
+    }
+    try {
+        co_await ClipboardPayloadStreamCodec::sendTransferResult(ClipboardTransferResultCode::cancelled,
+                                                                 stream);
+    } catch (const std::exception&) {
+    }
+}
+
+// Writes a copy on its stream (kind byte, header, payload) and waits for the headset's result; throws when
+// any of it fails or the headset did not take the copy.
+asio::awaitable<void> writeClipboardCopy(QuicStream& stream, std::uint64_t transferID,
+                                         const ClipboardTransferPayload& payload, std::uint64_t byteCount) {
+    Bytes kindByte(1, wireByte(InboundStreamKind::clipboardPaste));
+    co_await stream.send(std::move(kindByte), false);
+    ClipboardPayloadStreamHeader header;
+    header.operation = ClipboardTransferOperation::copyFromMac;
+    header.transferID = transferID;
+    header.payloadByteCount = static_cast<std::uint32_t>(byteCount);
+    co_await stream.send(header.encodedData(), false);
+    co_await ClipboardPayloadStreamCodec::write(payload, stream);
+    const auto result = co_await ClipboardPayloadStreamCodec::receiveTransferResult(stream);
+    if (result != ClipboardTransferResultCode::succeeded) {
+        throw PersonaCameraTransportException(PersonaCameraTransportError::invalidStreamKind);
+    }
+}
+
 }  // namespace
 
 ClipboardTransfers::ClipboardTransfers(SessionContext& session,
@@ -147,33 +179,12 @@ asio::awaitable<void> ClipboardTransfers::receivePasteStream(std::shared_ptr<Qui
         refusal = std::current_exception();
     }
     if (refusal) {
-        // The rest of the stream is not read; the headset's unsent bytes must not hold the window.
-        stream->setApplicationErrorCode(clipboardStreamApplicationErrorCode);
-        stream->stopSending(clipboardStreamApplicationErrorCode);
-        bool answered = false;
-        try {
-            co_await ClipboardPayloadStreamCodec::sendTransferResult(ClipboardTransferResultCode::failed,
-                                                                     *stream);
-            answered = true;
-        } catch (const std::exception&) {
-        }
-        if (answered && session_.sessionID() == sessionID && !co_await isCurrentCoroutineCancelled()) {
-            logger_.error("Clipboard paste stream failed without ending the session: ",
-                          errorDescription(refusal));
-        }
+        co_await refusePasteStream(*stream, refusal, sessionID);
         co_return;
     }
     const std::uint64_t transferID = header->transferID;
     if (cancelledPasteTransferIDs_.contains(transferID)) {
-        try {
-            co_await ClipboardPayloadStreamCodec::receiveBytes(header->payloadByteCount, *stream);
-        } catch (const std::exception&) {
-        }
-        try {
-            co_await ClipboardPayloadStreamCodec::sendTransferResult(ClipboardTransferResultCode::cancelled,
-                                                                     *stream);
-        } catch (const std::exception&) {
-        }
+        co_await drainCancelledPaste(*stream, header->payloadByteCount);
         co_return;
     }
     if (activeTransferID_) {
@@ -219,6 +230,23 @@ asio::awaitable<void> ClipboardTransfers::receivePasteStream(std::shared_ptr<Qui
         activeTransferOperation_.reset();
         activeStream_.reset();
         transferTask_ = Task();
+    }
+}
+
+asio::awaitable<void> ClipboardTransfers::refusePasteStream(QuicStream& stream, std::exception_ptr refusal,
+                                                            Uuid sessionID) {
+    // The rest of the stream is not read; the headset's unsent bytes must not hold the window.
+    stream.setApplicationErrorCode(clipboardStreamApplicationErrorCode);
+    stream.stopSending(clipboardStreamApplicationErrorCode);
+    bool answered = false;
+    try {
+        co_await ClipboardPayloadStreamCodec::sendTransferResult(ClipboardTransferResultCode::failed, stream);
+        answered = true;
+    } catch (const std::exception&) {
+    }
+    if (answered && session_.sessionID() == sessionID && !co_await isCurrentCoroutineCancelled()) {
+        logger_.error("Clipboard paste stream failed without ending the session: ",
+                      errorDescription(refusal));
     }
 }
 
@@ -401,18 +429,7 @@ asio::awaitable<void> ClipboardTransfers::sendClipboardCopyTransfer(std::uint64_
             throw asio::system_error(asio::error::operation_aborted);
         }
         activeStream_ = stream;
-        Bytes kindByte(1, wireByte(InboundStreamKind::clipboardPaste));
-        co_await stream->send(std::move(kindByte), false);
-        ClipboardPayloadStreamHeader header;
-        header.operation = ClipboardTransferOperation::copyFromMac;
-        header.transferID = transferID;
-        header.payloadByteCount = static_cast<std::uint32_t>(byteCount);
-        co_await stream->send(header.encodedData(), false);
-        co_await ClipboardPayloadStreamCodec::write(payload, *stream);
-        const auto result = co_await ClipboardPayloadStreamCodec::receiveTransferResult(*stream);
-        if (result != ClipboardTransferResultCode::succeeded) {
-            throw PersonaCameraTransportException(PersonaCameraTransportError::invalidStreamKind);
-        }
+        co_await writeClipboardCopy(*stream, transferID, payload, byteCount);
     } catch (...) {
         failure = std::current_exception();
     }

@@ -40,6 +40,8 @@ public:
 private:
     friend struct ScreenStreamBroadcasterLoopbackTestAccess;
 
+    // Refuses a paste stream whose header is unusable: stops it and answers failed.
+    asio::awaitable<void> refusePasteStream(QuicStream& stream, std::exception_ptr refusal, Uuid sessionID);
     asio::awaitable<ClipboardTransferResultCode> performClipboardPaste(std::shared_ptr<QuicStream> stream,
                                                                        std::uint64_t transferID,
                                                                        std::uint32_t payloadByteCount,

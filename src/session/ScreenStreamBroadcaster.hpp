@@ -44,13 +44,14 @@
 #include "session/AudioConverterFactory.hpp"
 #include "session/AudioPCMAccumulator.hpp"
 #include "session/AudioPipeline.hpp"
+#include "session/CapturedDisplay.hpp"
 #include "session/CapturedVideoFrame.hpp"
 #include "session/ClipboardTransferService.hpp"
 #include "session/ClipboardTransfers.hpp"
 #include "session/ConnectionPowerActivity.hpp"
 #include "session/DisplayWaker.hpp"
 #include "session/HostFormFactor.hpp"
-#include "session/InboundMediaStreamSlots.hpp"
+#include "session/InboundStreamRouter.hpp"
 #include "session/KeyboardLayoutChangeObserver.hpp"
 #include "session/KeyboardReporting.hpp"
 #include "session/KeyboardReportingService.hpp"
@@ -68,6 +69,7 @@
 #include "session/VideoColorProperties.hpp"
 #include "session/VideoEncoder.hpp"
 #include "session/VideoEncoderFactory.hpp"
+#include "session/VideoPipeline.hpp"
 #include "wire/AudioStreamFormatAnnouncementMessage.hpp"
 #include "wire/ClipboardTransferOperation.hpp"
 #include "wire/EncodedVideoFrame.hpp"
@@ -179,17 +181,7 @@ public:
     asio::awaitable<void> forgetPairedPeer(Uuid id);
 
     // Video: what the capture side and the host coordinator hand to the session.
-    // The captured display as the capture configuration set it up.
-    struct CapturedDisplay {
-        std::optional<std::uint32_t> displayID;
-        int frameRate = 60;
-        // The display's frame in global coordinates, in points.
-        DisplayRect frame;
-        double pointWidth = 0;
-        double pointHeight = 0;
-        double pixelWidth = 0;
-        double pixelHeight = 0;
-    };
+    using CapturedDisplay = quillbridge::CapturedDisplay;
     // Submits a captured frame (status complete or absent) to the encoder, or keeps it as the one frame
     // waiting for the encoder when the pipeline cannot take it now; it then replaces any frame kept before.
     asio::awaitable<void> encodeOrDeferVideoFrame(std::shared_ptr<const CapturedVideoFrame> frame);
@@ -283,6 +275,7 @@ private:
     asio::awaitable<bool> continuePairingExchange(const PairingRoundRejectedMessage& message);
     asio::awaitable<bool> handleCertificateRotation(const CertificateRotationMessage& message);
     asio::awaitable<void> beginAuthorizedSession();
+    void endAdmission(bool clearPairingPrompt);
     SessionAuthentication::HostVerification verifyAuthenticationResponse(
         const AuthenticationResponseMessage& response, Date now) const;
     asio::awaitable<void> sendPairingRejectedIgnoringFailure(PairingFailureReason reason);
@@ -304,48 +297,6 @@ private:
     asio::awaitable<void> sendCertificateRotation(Uuid peerID);
     // Wall-clock time that moves with the injected clock (so that tests drive expiry with a manual clock).
     Date currentDate() const;
-
-    // Video.
-    asio::awaitable<void> openMediaStream();
-    void startMediaSendTaskIfNeeded();
-    bool isVideoEncodingPipelineIdle() const;
-    // Drops the encoder and what it was built for, and takes over the pending codec and frame rate.
-    void discardCompressionSession();
-    void applyVideoEncodingPipelineReset();
-    void retryDeferredVideoSampleBuffer();
-    void deferLastCapturedVideoFrame();
-    void resetVideoEncodingPipeline();
-    enum class VideoEncodeResult {
-        encoded,
-        noImageBuffer,
-        tooManyOutstandingFrames,
-        sessionUnavailable,
-        pipelineBusy,
-        encodeFailed,
-    };
-    bool makeCompressionSession(std::uint32_t width, std::uint32_t height, std::uint32_t pixelFormat,
-                                const std::optional<VideoColorProperties>& colorProperties);
-    void invalidateCompressionSession();
-    void encodeOrDeferVideoFrameOnActor(std::shared_ptr<const CapturedVideoFrame> frame);
-    VideoEncodeResult encodeVideoFrame(const CapturedVideoFrame& frame);
-    std::uint64_t unacknowledgedFrameCount() const;
-    std::uint64_t outstandingFrameCount() const;
-    void requestVideoEncodingPipelineResetOnActor(bool dropDeferredFrame);
-    void applyPendingVideoEncodingPipelineResetIfIdle();
-    void updateCapturedDisplayOnActor(const CapturedDisplay& display);
-    void receiveEncoderOutput(VideoEncoderOutput output);
-    asio::awaitable<void> runEncoderOutputLoop();
-    asio::awaitable<void> handleEncodedFrame(VideoEncoderOutput output);
-    asio::awaitable<void> openMediaStream(const Uuid& sessionID);
-    asio::awaitable<void> runMediaSendLoop();
-    void compactPendingMediaFrames();
-
-    // Inbound media and clipboard streams.
-    asio::awaitable<void> routeInboundStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<void> receivePersonaCameraStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<void> receiveMicrophoneStream(std::shared_ptr<QuicStream> stream, Uuid sessionID);
-    asio::awaitable<void> setPersonaCameraRequestedOnActor(bool isRequested, std::uint64_t revision);
-    asio::awaitable<void> setMicrophoneRequestedOnActor(bool isRequested, std::uint64_t revision);
 
     // Remote input.
     void handleMouseClick(const MouseClickMessage& message);
@@ -383,8 +334,6 @@ private:
     std::optional<TLSIdentity> tlsIdentity_;
     std::optional<Bytes> tlsCertificateDER_;
     std::shared_ptr<PersonaAVTimingCoordinator> personaAVTimingCoordinator_;
-    std::shared_ptr<PersonaCameraReceiver> personaCameraReceiver_;
-    std::shared_ptr<VisionMicrophoneReceiver> microphoneReceiver_;
 
     // Components.
     std::unique_ptr<Listener> listener_;
@@ -392,11 +341,12 @@ private:
     std::unique_ptr<ScrollMomentum> scrollMomentum_;
     std::unique_ptr<ClipboardTransfers> clipboardTransfers_;
     std::unique_ptr<AudioPipeline> audioPipeline_;
+    std::unique_ptr<VideoPipeline> videoPipeline_;
+    std::unique_ptr<InboundStreamRouter> inboundStreamRouter_;
 
     // Connection and streams.
     std::shared_ptr<QuicConnection> connection_;
     std::shared_ptr<QuicStream> controlStream_;
-    std::shared_ptr<QuicStream> mediaStream_;
     Task inboundStreamTask_;
     // The per-stream handlers of the inbound stream loop (the control loop first).
     std::vector<Task> inboundStreamHandlerTasks_;
@@ -413,45 +363,6 @@ private:
     // Power.
     std::unique_ptr<ConnectionPowerActivity::Token> connectionPowerActivity_;
     std::uint32_t displayWakeActivityID_ = 0;
-
-    // Persona camera and microphone lending.
-    bool isPersonaCameraSharingEnabled_ = false;
-    bool isPersonaCameraRequested_ = false;
-    std::uint64_t latestPersonaCameraRequestRevision_ = 0;
-    bool isMicrophoneSharingEnabled_ = false;
-    bool isMicrophoneRequested_ = false;
-    std::uint64_t latestMicrophoneRequestRevision_ = 0;
-    // The one Persona camera stream and the one microphone stream a session reads at a time.
-    InboundMediaStreamSlots inboundMediaStreamSlots_;
-
-    // Video.
-    std::uint64_t compressionSessionGeneration_ = 0;
-    bool isVideoEncodingPipelineResetPending_ = false;
-    std::optional<StreamCodec> pendingVideoCodec_;
-    std::optional<int> pendingFrameRate_;
-    StreamCodec videoCodec_ = StreamCodec::h264;
-    int frameRate_ = 60;
-    std::optional<VideoFormatDescriptionMessage> lastFormatMessage_;
-    std::optional<std::uint32_t> capturedDisplayID_;
-    std::uint64_t nextSentFrameID_ = 0;
-    std::optional<std::uint64_t> highestReceivedFrameID_;
-    bool forceNextKeyFrame_ = true;
-    int framesInFlight_ = 0;
-    std::deque<EncodedVideoFrame> pendingMediaFrames_;
-    std::size_t pendingMediaFrameStartIndex_ = 0;
-    Task mediaSendTask_;
-    std::shared_ptr<const CapturedVideoFrame> deferredVideoSampleBuffer_;
-    // The newest frame of the current capture: a static screen sends no other, so it stands in for the
-    // picture whenever the encoder starts over or the headset becomes ready after its output was dropped.
-    std::shared_ptr<const CapturedVideoFrame> lastCapturedVideoFrame_;
-    std::unique_ptr<VideoEncoder> compressionSession_;
-    std::optional<std::uint32_t> inputPixelFormat_;
-    std::optional<VideoColorProperties> activeColorProperties_;
-    std::optional<std::pair<std::uint32_t, std::uint32_t>> encodedSize_;
-    CapturedDisplay capturedDisplay_{std::nullopt, 0, {}, 0, 0, 0, 0};
-    // Encoder outputs wait here and are handled one at a time, in the order the encoder gave them.
-    std::deque<VideoEncoderOutput> encoderOutputs_;
-    Task encoderOutputTask_;
 
     // Pairing and authentication.
     std::optional<SessionHelloMessage> currentHello_;

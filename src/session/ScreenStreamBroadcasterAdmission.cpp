@@ -645,38 +645,28 @@ asio::awaitable<bool> ScreenStreamBroadcaster::handleCertificateRotation(
     co_return sessionID_ == sessionID;
 }
 
+// Session end: the hello, the challenge, the captured certificate and any pairing attempt go; the prompt
+// stays on screen unless told otherwise, and is published either way.
+void ScreenStreamBroadcaster::endAdmission(bool clearPairingPrompt) {
+    currentHello_.reset();
+    currentServerNonce_.reset();
+    pendingPeerCertificate_.reset();
+    pairingExchange_.reset();
+    pairingCodeExpiryTask_.cancel();
+    pairingCodeExpiryTask_ = Task();
+    if (clearPairingPrompt) {
+        currentPairingPrompt_.reset();
+    }
+    pairingPrompts_.yield(currentPairingPrompt_);
+}
+
 // Authorised session start.
 
 asio::awaitable<void> ScreenStreamBroadcaster::beginAuthorizedSession() {
     // No other headset can connect while this session lasts: the probe and the listener stop (the
     // advertisement is withdrawn; the live connection goes on). Listening resumes at the session's end.
     listener_->pause();
-    const Uuid sessionID = sessionID_;
-
-    const auto [pointWidth, pointHeight] =
-        roundedPointSize(capturedDisplay_.pointWidth, capturedDisplay_.pointHeight);
-    try {
-        const StreamControlMessage outgoing =
-            StreamControlMessage::make<StreamControlMessage::Case::displayGeometry>(
-                DisplayGeometryMessage{pointWidth, pointHeight});
-        co_await sendInline(outgoing);
-    } catch (const std::exception& error) {
-        logger_.error("Failed to send the display geometry: ", error.what());
-    }
-    if (sessionID_ != sessionID || !lastFormatMessage_) {
-        co_return;
-    }
-    const VideoFormatDescriptionMessage format = *lastFormatMessage_;
-    try {
-        const StreamControlMessage outgoing =
-            StreamControlMessage::make<StreamControlMessage::Case::videoFormat>(format);
-        co_await sendInline(outgoing);
-    } catch (const std::exception& error) {
-        logger_.error("Failed to send the video format: ", error.what());
-    }
-    if (sessionID_ == sessionID) {
-        forceNextKeyFrame_ = true;
-    }
+    co_await videoPipeline_->announceDisplayAndFormat();
 }
 
 }  // namespace quillbridge

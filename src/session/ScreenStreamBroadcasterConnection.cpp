@@ -110,7 +110,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::handleInboundStream(
         co_return;
     }
     if (isAuthorized_) {
-        co_await routeInboundStream(std::move(stream), sessionID);
+        co_await inboundStreamRouter_->route(std::move(stream), sessionID);
         co_return;
     }
     // A stream opened before authorisation other than the control stream is not read.

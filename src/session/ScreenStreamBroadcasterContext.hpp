@@ -35,6 +35,9 @@ public:
     void publishState(ScreenStreamBroadcasterState state) override {
         broadcaster_.updates_.yield(std::move(state));
     }
+    void spawnDetached(std::string name, std::function<asio::awaitable<void>()> body) override {
+        broadcaster_.spawnDetached(std::move(name), std::move(body));
+    }
     const TLSIdentity* listenerIdentity() const override {
         if (!broadcaster_.tlsIdentity_ || !broadcaster_.localSigningPrivateKey_) {
             return nullptr;

@@ -44,12 +44,6 @@ std::uint64_t monotonicNanoseconds() {
            static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-void raiseTo(std::optional<std::uint64_t>& stored, const std::optional<std::uint64_t>& reported) {
-    if (reported) {
-        stored = stored ? std::max(*stored, *reported) : *reported;
-    }
-}
-
 }  // namespace
 
 ScreenStreamBroadcaster::ControlMessageGate ScreenStreamBroadcaster::gate(
@@ -188,17 +182,8 @@ StreamControlMessage ScreenStreamBroadcaster::clockSynchronizationResponse(
 }
 
 void ScreenStreamBroadcaster::applyReceiverReport(const StreamReceiverReportMessage& report) {
-    raiseTo(highestReceivedFrameID_, report.highestReceivedFrameID);
+    videoPipeline_->noteHighestReceivedFrameID(report.highestReceivedFrameID);
     audioPipeline_->noteHighestReceivedChunkID(report.highestReceivedAudioChunkID);
-    if (!pendingMediaFrames_.empty() && mediaSendTask_.isFinished()) {
-        startMediaSendTaskIfNeeded();
-    }
-    if (isVideoEncodingPipelineResetPending_ && isVideoEncodingPipelineIdle()) {
-        applyVideoEncodingPipelineReset();
-    }
-    if (deferredVideoSampleBuffer_) {
-        retryDeferredVideoSampleBuffer();
-    }
 }
 
 asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::handleReceiverReady(
@@ -208,7 +193,7 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
     isReceiverReady_ = true;
     std::exception_ptr failure;
     try {
-        co_await openMediaStream();
+        co_await videoPipeline_->openMediaStream();
         if (sessionID_ != sessionID) {
             co_return LoopStep::endLoop;
         }
@@ -234,14 +219,7 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::hand
     updates_.yield(State::connected(currentHello_ ? currentHello_->displayName : "Vision Pro"));
     keyboardReporting_->scheduleLayoutRefresh();
     keyboardReporting_->startLockStateReporting();
-    startMediaSendTaskIfNeeded();
-    if (nextSentFrameID_ == 0 && framesInFlight_ == 0) {
-        // Whatever was encoded before now was dropped: the headset's first frame must be a key frame, and
-        // on a screen that no longer changes it has to be made from the last captured picture.
-        forceNextKeyFrame_ = true;
-        deferLastCapturedVideoFrame();
-        retryDeferredVideoSampleBuffer();
-    }
+    videoPipeline_->startSending();
     co_return LoopStep::readOn;
 }
 
@@ -257,12 +235,12 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             }
             break;
         case Gate::authorizedWithCameraRequested:
-            if (!isAuthorized_ || !isPersonaCameraRequested_) {
+            if (!isAuthorized_ || !inboundStreamRouter_->isPersonaCameraRequested()) {
                 co_return LoopStep::readOn;
             }
             break;
         case Gate::authorizedWithMicrophoneRequested:
-            if (!isAuthorized_ || !isMicrophoneRequested_) {
+            if (!isAuthorized_ || !inboundStreamRouter_->isMicrophoneRequested()) {
                 co_return LoopStep::readOn;
             }
             break;
@@ -319,7 +297,7 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             configurations_.yield(*message.get<Case::streamConfiguration>());
             co_return LoopStep::readOn;
         case Case::requestKeyFrame:
-            forceNextKeyFrame_ = true;
+            videoPipeline_->requestKeyFrame();
             co_return LoopStep::readOn;
         case Case::certificateRotation:
             co_return co_await endAfterRefusal(
@@ -342,46 +320,20 @@ asio::awaitable<ScreenStreamBroadcaster::LoopStep> ScreenStreamBroadcaster::disp
             }
             co_return LoopStep::readOn;
         }
-        case Case::personaCameraSharingState: {
-            const bool isEnabled = message.get<Case::personaCameraSharingState>()->isEnabled;
-            if (isEnabled != isPersonaCameraSharingEnabled_) {
-                isPersonaCameraSharingEnabled_ = isEnabled;
-                personaCameraSharingStates_.yield(isEnabled);
-            }
+        case Case::personaCameraSharingState:
+            inboundStreamRouter_->setPersonaCameraSharingEnabled(
+                message.get<Case::personaCameraSharingState>()->isEnabled);
             co_return LoopStep::readOn;
-        }
-        case Case::microphoneSharingState: {
-            const bool isEnabled = message.get<Case::microphoneSharingState>()->isEnabled;
-            if (isEnabled != isMicrophoneSharingEnabled_) {
-                isMicrophoneSharingEnabled_ = isEnabled;
-                microphoneSharingStates_.yield(isEnabled);
-            }
+        case Case::microphoneSharingState:
+            inboundStreamRouter_->setMicrophoneSharingEnabled(
+                message.get<Case::microphoneSharingState>()->isEnabled);
             co_return LoopStep::readOn;
-        }
-        case Case::personaCameraFormat: {
-            if (!personaCameraReceiver_) {
-                co_return LoopStep::readOn;
-            }
-            std::optional<PersonaCameraReceiverReportMessage> report;
-            try {
-                report =
-                    co_await personaCameraReceiver_->updateFormat(*message.get<Case::personaCameraFormat>());
-            } catch (const std::exception& error) {
-                if (sessionID_ == sessionID) {
-                    logger_.error("Invalid Persona camera format: ", error.what());
-                }
-                co_return LoopStep::readOn;
-            }
-            if (report && sessionID_ == sessionID) {
-                co_await sendInline(StreamControlMessage::make<Case::personaCameraReceiverReport>(*report));
-            }
+        case Case::personaCameraFormat:
+            co_await inboundStreamRouter_->updatePersonaCameraFormat(
+                *message.get<Case::personaCameraFormat>());
             co_return LoopStep::readOn;
-        }
         case Case::microphoneFormat:
-            if (microphoneReceiver_) {
-                const auto& format = *message.get<Case::microphoneFormat>();
-                co_await microphoneReceiver_->updateFormat(format.sampleRate, format.channelCount);
-            }
+            co_await inboundStreamRouter_->updateMicrophoneFormat(*message.get<Case::microphoneFormat>());
             co_return LoopStep::readOn;
         case Case::mouseClick:
             scrollMomentum_->stop();

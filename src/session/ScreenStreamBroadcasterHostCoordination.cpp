@@ -32,17 +32,4 @@ asio::awaitable<std::vector<PairedPeerRecord>> ScreenStreamBroadcaster::pairedPe
     co_return co_await actor_.call(std::move(work));
 }
 
-asio::awaitable<void> ScreenStreamBroadcaster::setVideoFrameRate(int framesPerSecond) {
-    auto self = shared_from_this();
-    const int frameRate = std::max(framesPerSecond, 1);
-    auto work = [this, frameRate] {
-        if (frameRate == pendingFrameRate_.value_or(frameRate_)) {
-            return;
-        }
-        pendingFrameRate_ = frameRate;
-        requestVideoEncodingPipelineResetOnActor(true);
-    };
-    co_await actor_.call(std::move(work));
-}
-
 }  // namespace quillbridge

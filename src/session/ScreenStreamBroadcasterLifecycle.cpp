@@ -78,8 +78,6 @@ void ScreenStreamBroadcaster::initialize() {
     peerStore_ =
         std::make_unique<PairedPeerStore>(*dependencies_.defaults, *dependencies_.secrets, PairingRole::mac);
     personaAVTimingCoordinator_ = dependencies_.personaAVTimingCoordinator;
-    personaCameraReceiver_ = dependencies_.personaCameraReceiver;
-    microphoneReceiver_ = dependencies_.microphoneReceiver;
 
     localPeerIdentity_ =
         LocalDeviceIdentity{peerStore_->localPeerID(), hostDisplayName(dependencies_.hostDisplayName)};
@@ -93,9 +91,13 @@ void ScreenStreamBroadcaster::initialize() {
     listener_ = std::make_unique<Listener>(*context_, dependencies_, localPeerIdentity_);
     keyboardReporting_ = std::make_unique<KeyboardReporting>(*context_, dependencies_);
     audioPipeline_ = std::make_unique<AudioPipeline>(*context_, dependencies_);
+    videoPipeline_ = std::make_unique<VideoPipeline>(*context_, dependencies_);
     clipboardTransfers_ = std::make_unique<ClipboardTransfers>(*context_, dependencies_);
     scrollMomentum_ =
         std::make_unique<ScrollMomentum>(*context_, dependencies_.clock, dependencies_.remoteInput);
+    inboundStreamRouter_ = std::make_unique<InboundStreamRouter>(
+        *context_, dependencies_, *clipboardTransfers_,
+        InboundStreamRouter::SharingStateOutputs{personaCameraSharingStates_, microphoneSharingStates_});
 
     updates_.yield(State::idle());
     pairingPrompts_.yield(std::nullopt);
@@ -250,7 +252,7 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     // 5. An active clipboard stream aborts with the clipboard code.
     clipboardTransfers_->abortForSessionEnd();
     // 6. Session tasks.
-    mediaSendTask_.cancel();
+    videoPipeline_->cancelSending();
     keyboardReporting_->endSession();
     sessionSetupTimeoutTask_.cancel();
     // 7. Scroll momentum ends with one end scroll.
@@ -266,67 +268,28 @@ asio::awaitable<void> ScreenStreamBroadcaster::runEndSession(std::exception_ptr 
     auto closingControlStream = std::move(controlStream_);
     connection_.reset();
     controlStream_.reset();
-    mediaStream_.reset();
+    videoPipeline_->closeMediaStream();
     audioPipeline_->endSessionTransport();
     if (closingConnection) {
         closeAfterFlush(std::move(closingConnection), std::move(closingControlStream));
     }
-    resetVideoEncodingPipeline();
+    videoPipeline_->resetForNextSession();
     // 12.
     inboundStreamTask_ = Task();
     inboundStreamHandlerTasks_.clear();
     clipboardTransfers_->endSession();
-    mediaSendTask_ = Task();
     sessionSetupTimeoutTask_ = Task();
     // 13-14.
-    pendingMediaFrames_.clear();
-    pendingMediaFrameStartIndex_ = 0;
-    deferredVideoSampleBuffer_.reset();
-    lastFormatMessage_.reset();
-    nextSentFrameID_ = 0;
-    highestReceivedFrameID_.reset();
+    videoPipeline_->endSession();
     // 15.
     isReceiverReady_ = false;
     isAuthorized_ = false;
-    // 16-17. The Persona camera.
-    if (isPersonaCameraSharingEnabled_) {
-        isPersonaCameraSharingEnabled_ = false;
-        personaCameraSharingStates_.yield(false);
-    }
-    isPersonaCameraRequested_ = false;
-    if (personaCameraReceiver_) {
-        try {
-            co_await personaCameraReceiver_->reset();
-        } catch (...) {
-            // A receiver that fails to reset must not leave the teardown half done.
-        }
-    }
-    // 18-19. The microphone.
-    if (isMicrophoneSharingEnabled_) {
-        isMicrophoneSharingEnabled_ = false;
-        microphoneSharingStates_.yield(false);
-    }
-    isMicrophoneRequested_ = false;
-    if (microphoneReceiver_) {
-        try {
-            co_await microphoneReceiver_->reset();
-        } catch (...) {
-            // A receiver that fails to reset must not leave the teardown half done.
-        }
-    }
+    // 16-19. The Persona camera, then the microphone.
+    co_await inboundStreamRouter_->endSession();
     // 20-21. Pairing.
-    currentHello_.reset();
-    currentServerNonce_.reset();
-    pendingPeerCertificate_.reset();
-    pairingExchange_.reset();
-    pairingCodeExpiryTask_.cancel();
-    pairingCodeExpiryTask_ = Task();
-    if (clearPairingPrompt) {
-        currentPairingPrompt_.reset();
-    }
-    pairingPrompts_.yield(currentPairingPrompt_);
+    endAdmission(clearPairingPrompt);
     // 22. Encoders start over.
-    forceNextKeyFrame_ = true;
+    videoPipeline_->requestKeyFrame();
     audioPipeline_->startOver();
     // 23-24.
     if (state) {

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
@@ -55,6 +57,8 @@ public:
     virtual asio::awaitable<void> sendControlMessage(const StreamControlMessage& message) = 0;
     // Tells the user interface the session's state.
     virtual void publishState(ScreenStreamBroadcasterState state) = 0;
+    // Runs `body` on the strand as a task the session keeps until it ends; nobody waits for it.
+    virtual void spawnDetached(std::string name, std::function<asio::awaitable<void>()> body) = 0;
 
     // Listening: the identity a listener presents, null when the local security identity is missing; and
     // where it hands each accepted connection.

@@ -37,22 +37,26 @@ struct ScreenStreamBroadcasterTestAccess {
     static bool isReceiverReady(const Broadcaster& b) { return b.isReceiverReady_; }
     static bool hasConnection(const Broadcaster& b) { return b.connection_ != nullptr; }
     static bool isTearingDown(const Broadcaster& b) { return b.isTearingDownSession_; }
-    static bool& forceNextKeyFrame(Broadcaster& b) { return b.forceNextKeyFrame_; }
+    static bool& forceNextKeyFrame(Broadcaster& b) { return b.videoPipeline_->forceNextKeyFrame_; }
     static std::optional<std::uint64_t>& highestReceivedFrameID(Broadcaster& b) {
-        return b.highestReceivedFrameID_;
+        return b.videoPipeline_->highestReceivedFrameID_;
     }
     static std::optional<std::uint64_t>& highestReceivedAudioChunkID(Broadcaster& b) {
         return b.audioPipeline_->highestReceivedAudioChunkID_;
     }
-    static std::uint64_t& nextSentFrameID(Broadcaster& b) { return b.nextSentFrameID_; }
+    static std::uint64_t& nextSentFrameID(Broadcaster& b) { return b.videoPipeline_->nextSentFrameID_; }
     static std::uint64_t& nextSentAudioChunkID(Broadcaster& b) {
         return b.audioPipeline_->nextSentAudioChunkID_;
     }
     static KeyboardTypePreference keyboardTypePreference(const Broadcaster& b) {
         return b.keyboardReporting_->typePreference_;
     }
-    static bool& isPersonaCameraRequested(Broadcaster& b) { return b.isPersonaCameraRequested_; }
-    static bool& isMicrophoneRequested(Broadcaster& b) { return b.isMicrophoneRequested_; }
+    static bool& isPersonaCameraRequested(Broadcaster& b) {
+        return b.inboundStreamRouter_->isPersonaCameraRequested_;
+    }
+    static bool& isMicrophoneRequested(Broadcaster& b) {
+        return b.inboundStreamRouter_->isMicrophoneRequested_;
+    }
     static const std::optional<SessionHelloMessage>& currentHello(const Broadcaster& b) {
         return b.currentHello_;
     }
@@ -71,30 +75,38 @@ struct ScreenStreamBroadcasterTestAccess {
     static bool hasPairingAttempt(const Broadcaster& b) { return b.pairingExchange_ != nullptr; }
     static bool isListenerReady(const Broadcaster& b) { return b.listener_->isListenerReady_; }
     static std::optional<VideoFormatDescriptionMessage>& lastFormatMessage(Broadcaster& b) {
-        return b.lastFormatMessage_;
+        return b.videoPipeline_->lastFormatMessage_;
     }
     static void setCapturedDisplayPointSize(Broadcaster& b, double width, double height) {
-        b.capturedDisplay_.pointWidth = width;
-        b.capturedDisplay_.pointHeight = height;
+        b.videoPipeline_->capturedDisplay_.pointWidth = width;
+        b.videoPipeline_->capturedDisplay_.pointHeight = height;
     }
 
     // Video.
-    static int framesInFlight(const Broadcaster& b) { return b.framesInFlight_; }
+    static int framesInFlight(const Broadcaster& b) { return b.videoPipeline_->framesInFlight_; }
     static std::uint64_t compressionSessionGeneration(const Broadcaster& b) {
-        return b.compressionSessionGeneration_;
+        return b.videoPipeline_->compressionSessionGeneration_;
     }
     static bool isVideoEncodingPipelineResetPending(const Broadcaster& b) {
-        return b.isVideoEncodingPipelineResetPending_;
+        return b.videoPipeline_->isResetPending_;
     }
     static bool hasDeferredVideoFrame(const Broadcaster& b) {
-        return b.deferredVideoSampleBuffer_ != nullptr;
+        return b.videoPipeline_->deferredVideoSampleBuffer_ != nullptr;
     }
-    static std::shared_ptr<QuicStream> mediaStream(const Broadcaster& b) { return b.mediaStream_; }
-    static int frameRate(const Broadcaster& b) { return b.frameRate_; }
-    static std::optional<int> pendingFrameRate(const Broadcaster& b) { return b.pendingFrameRate_; }
-    static std::deque<EncodedVideoFrame>& pendingMediaFrames(Broadcaster& b) { return b.pendingMediaFrames_; }
-    static std::size_t& pendingMediaFrameStartIndex(Broadcaster& b) { return b.pendingMediaFrameStartIndex_; }
-    static void compactPendingMediaFrames(Broadcaster& b) { b.compactPendingMediaFrames(); }
+    static std::shared_ptr<QuicStream> mediaStream(const Broadcaster& b) {
+        return b.videoPipeline_->mediaStream_;
+    }
+    static int frameRate(const Broadcaster& b) { return b.videoPipeline_->frameRate_; }
+    static std::optional<int> pendingFrameRate(const Broadcaster& b) {
+        return b.videoPipeline_->pendingFrameRate_;
+    }
+    static std::deque<EncodedVideoFrame>& pendingMediaFrames(Broadcaster& b) {
+        return b.videoPipeline_->pendingMediaFrames_;
+    }
+    static std::size_t& pendingMediaFrameStartIndex(Broadcaster& b) {
+        return b.videoPipeline_->pendingMediaFrameStartIndex_;
+    }
+    static void compactPendingMediaFrames(Broadcaster& b) { b.videoPipeline_->compactPendingMediaFrames(); }
 };
 
 using Access = ScreenStreamBroadcasterTestAccess;

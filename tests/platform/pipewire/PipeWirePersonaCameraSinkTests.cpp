@@ -159,6 +159,28 @@ TEST_F(PipeWirePersonaCameraSinkTest, FramesReachAnAppPixelForPixelAndMismatchin
     EXPECT_FALSE(app.waitForIndex(200, 1s));
 }
 
+// Frames given as the receiver gives them (one per frame interval, whether or not the last one arrived):
+// every frame the producer stream sends is either taken and acknowledged by the camera program or comes back
+// to it, so none has to be given up for lost, and the feed is still moving at the end.
+TEST_F(PipeWirePersonaCameraSinkTest, ASteadyFeedIsAcknowledgedFrameByFrame) {
+    TestCameraConsumer app(*appSession);
+    ASSERT_TRUE(listener->waitFor(std::string(CameraNotifications::demandStarted), 20s)) << program->log();
+    feeder->setWantsToFeed(true);
+    ASSERT_TRUE(waitUntilConnected(20s)) << program->log();
+
+    constexpr std::uint64_t frameCount = 90;
+    auto next = std::chrono::steady_clock::now();
+    for (std::uint64_t index = 1; index <= frameCount; ++index) {
+        feeder->submit(testFrame(index));
+        next += 33ms;
+        std::this_thread::sleep_until(next);
+    }
+    EXPECT_TRUE(deliver(app, frameCount + 1)) << program->log();
+    EXPECT_GT(queue.sync([this] { return feeder->nextSequenceNumber(); }), 1u);
+    for (const auto& message : logs.messages("PersonaCameraFeeder"))
+        ADD_FAILURE() << message << "\n" << program->log();
+}
+
 TEST_F(PipeWirePersonaCameraSinkTest, TheSinkIsFoundByTheCamerasDeviceUID) {
     PipeWirePersonaCameraSink sink;
     EXPECT_TRUE(sink.findSinkNode(true).has_value());

@@ -293,9 +293,15 @@ public:
         int status = 0;
         if (state_ != PW_STREAM_STATE_STREAMING) {
             status = -EPIPE;
-        } else if (waiting_.size() >= Ids::sinkBufferQueueSize) {
-            status = -ENOSPC;
         } else {
+            // Full only when the feeder stopped waiting for frames that never left (the sink took nothing for
+            // a long while): the newest frame wins, and the oldest, never sent, counts as output.
+            if (waiting_.size() >= Ids::sinkBufferQueueSize) {
+                const std::uint64_t dropped = waiting_.front()->sequenceNumber;
+                waiting_.pop_front();
+                if (scheduledOutput_)
+                    scheduledOutput_(dropped);
+            }
             waiting_.push_back(std::move(frame));
             writeNext();
         }

@@ -182,8 +182,8 @@ int measure(int seconds, int leadMilliseconds) {
     const double p50 = percentile(latencies, 0.5);
     std::printf("Persona camera feed, 1920x1080 NV12 at 30 fps for %d s, presentation lead %d ms\n", seconds,
                 leadMilliseconds);
-    std::printf("  frames given %zu, received by the app %zu, damaged %zu\n",
-                std::size_t(index - firstMeasured), latencies.size(), damaged);
+    std::printf("  frames given %zu, received by the app %zu, damaged %zu, unacknowledged at the end %zu\n",
+                std::size_t(index - firstMeasured), latencies.size(), damaged, pendingAtEnd);
     std::printf("  feeder to app: p50 %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms\n", p50,
                 percentile(latencies, 0.9), percentile(latencies, 0.99), percentile(latencies, 1.0));
     std::printf("  presentation lead's share of the p50: %.0f %%\n",

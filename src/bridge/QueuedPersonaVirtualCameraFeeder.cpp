@@ -134,6 +134,7 @@ void QueuedPersonaVirtualCameraFeeder::disconnect() {
     retryWorkItem_ = Task();
     pendingSampleBuffers_.clear();
     didLogPersonaPreparationFailure_ = false;
+    didLogUnacknowledgedSample_ = false;
 }
 
 void QueuedPersonaVirtualCameraFeeder::drainPendingInput() {
@@ -156,9 +157,26 @@ void QueuedPersonaVirtualCameraFeeder::drainPendingInput() {
     }
 }
 
-bool QueuedPersonaVirtualCameraFeeder::hasRoom() const {
+bool QueuedPersonaVirtualCameraFeeder::hasRoom() {
+    forgetUnacknowledgedSamples();
     const std::size_t capacity = std::max<std::uint32_t>(connection_ ? connection_->capacity() : 1, 1);
     return pendingSampleBuffers_.size() + deferredSampleCount_ < capacity;
+}
+
+void QueuedPersonaVirtualCameraFeeder::forgetUnacknowledgedSamples() {
+    const Clock::TimePoint now = clock_.now();
+    // Sequence numbers grow with time: the oldest frames come first.
+    while (!pendingSampleBuffers_.empty()) {
+        const auto oldest = pendingSampleBuffers_.begin();
+        if (now - oldest->second.enqueuedAt < acknowledgementTimeout)
+            break;
+        if (!didLogUnacknowledgedSample_) {
+            didLogUnacknowledgedSample_ = true;
+            logger_.notice("Persona camera frame ", oldest->first,
+                           " was not acknowledged; no longer waiting for it");
+        }
+        pendingSampleBuffers_.erase(oldest);
+    }
 }
 
 std::shared_ptr<PersonaCameraSinkFrame> QueuedPersonaVirtualCameraFeeder::makeCanonicalSample(
@@ -256,7 +274,7 @@ void QueuedPersonaVirtualCameraFeeder::enqueueToSink(std::shared_ptr<PersonaCame
     sample->sequenceNumber = sequenceNumber;
     sample->isDiscontinuity = false;
     std::shared_ptr<const PersonaCameraSinkFrame> queued = std::move(sample);
-    pendingSampleBuffers_.emplace(sequenceNumber, queued);
+    pendingSampleBuffers_.emplace(sequenceNumber, PendingSample{queued, clock_.now()});
     if (const int status = connection_->enqueue(std::move(queued)); status != 0) {
         pendingSampleBuffers_.erase(sequenceNumber);
         logger_.error("Persona camera sink enqueue failed: ", status);

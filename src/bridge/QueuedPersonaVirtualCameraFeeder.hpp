@@ -38,6 +38,11 @@ public:
     // offset must not make frames wait (holding their buffers) without end.
     static constexpr std::chrono::milliseconds maximumDeferral{250};
     static constexpr std::int64_t defaultFrameDurationNanoseconds = 1'000'000'000 / 30;
+    // A queued frame the camera has not acknowledged after this long no longer counts against the sink's
+    // room: a sink can lose a frame without a word (a buffer the platform never delivers, a camera program
+    // that restarts), and a few such frames must not close the feed for good. Acknowledgements come within a
+    // few frame intervals.
+    static constexpr std::chrono::milliseconds acknowledgementTimeout{500};
 
     static std::shared_ptr<QueuedPersonaVirtualCameraFeeder> create(asio::any_io_executor queue, Clock& clock,
                                                                     std::unique_ptr<PersonaCameraSink> sink);
@@ -69,7 +74,8 @@ private:
     void scheduleRetry();
     void disconnect();
     void drainPendingInput();
-    bool hasRoom() const;
+    bool hasRoom();
+    void forgetUnacknowledgedSamples();
     std::shared_ptr<PersonaCameraSinkFrame> makeCanonicalSample(const DecodedPersonaCameraFrame& frame);
     void reportPreparationFailure(const std::string& text);
     void enqueueTimed(std::shared_ptr<PersonaCameraSinkFrame> sample);
@@ -94,10 +100,15 @@ private:
     bool wantsToFeed_ = false;
     Task retryWorkItem_;
     std::uint64_t nextSequenceNumber_ = 0;
-    std::map<std::uint64_t, std::shared_ptr<const PersonaCameraSinkFrame>> pendingSampleBuffers_;
+    struct PendingSample {
+        std::shared_ptr<const PersonaCameraSinkFrame> sample;
+        Clock::TimePoint enqueuedAt;
+    };
+    std::map<std::uint64_t, PendingSample> pendingSampleBuffers_;
     // Frames waiting on the queue for their presentation time; they count against the sink's room.
     std::size_t deferredSampleCount_ = 0;
     bool didLogPersonaPreparationFailure_ = false;
+    bool didLogUnacknowledgedSample_ = false;
     // Canonical frames for reuse: one whose only owner is this pool is free.
     std::vector<std::shared_ptr<PersonaCameraSinkFrame>> sinkFramePool_;
 };

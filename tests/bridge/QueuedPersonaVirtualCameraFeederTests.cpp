@@ -175,6 +175,60 @@ TEST_F(QueuedPersonaVirtualCameraFeederTest, RoomInTheSinkFreesOnAcknowledgement
     EXPECT_THAT(logs.messages(category), IsEmpty());
 }
 
+// A sink that loses frames without acknowledging them (buffers the platform never delivers) must not close
+// the feed once the lost frames fill its room: frames at 30 fps stop only until the oldest lost one has
+// waited out the acknowledgement timeout.
+TEST_F(QueuedPersonaVirtualCameraFeederTest, FramesTheSinkNeverAcknowledgesStopHoldingTheRoom) {
+    constexpr auto frameInterval = 33ms;
+    startFeeding();
+    submit(frame(1));
+    acknowledge(0);
+    const Clock::TimePoint firstLostAt = clock.now();
+    for (std::uint8_t luma = 2; luma <= 4; ++luma) {  // Frames 1 to 3 are lost.
+        submit(frame(luma));
+        advance(frameInterval);
+    }
+    EXPECT_THAT(enqueuedSequenceNumbers(), ElementsAre(0u, 1u, 2u, 3u));
+    EXPECT_EQ(feeder->pendingSampleCount(), 3u);
+
+    std::uint8_t luma = 5;
+    while (clock.now() - firstLostAt < QueuedPersonaVirtualCameraFeeder::acknowledgementTimeout) {
+        submit(frame(luma++));
+        advance(frameInterval);
+    }
+    EXPECT_EQ(sink->enqueued.size(), 4u) << "frames went while the lost ones filled the room";
+    submit(frame(luma));
+    EXPECT_THAT(enqueuedSequenceNumbers(), ElementsAre(0u, 1u, 2u, 3u, 4u));
+    EXPECT_EQ(sink->enqueued.back()->planes.front(), luma);
+    EXPECT_EQ(feeder->pendingSampleCount(), 3u);
+
+    // A late acknowledgement of a forgotten frame changes nothing; one of a waiting frame frees its room.
+    acknowledge(1);
+    EXPECT_EQ(feeder->pendingSampleCount(), 3u);
+    acknowledge(4);
+    EXPECT_EQ(feeder->pendingSampleCount(), 2u);
+
+    // Every lost frame is forgotten in its turn, and the feed runs on; said once per connection.
+    for (int index = 0; index < 30; ++index) {
+        submit(frame(std::uint8_t(++luma)));
+        acknowledge(sink->enqueued.back()->sequenceNumber);
+        advance(frameInterval);
+    }
+    EXPECT_EQ(sink->enqueued.size(), 35u);
+    EXPECT_EQ(feeder->pendingSampleCount(), 0u);
+    EXPECT_THAT(logs.messages(category),
+                ElementsAre("Persona camera frame 1 was not acknowledged; no longer waiting for it"));
+
+    feeder->setWantsToFeed(false);
+    startFeeding();
+    submit(frame(++luma));
+    advance(QueuedPersonaVirtualCameraFeeder::acknowledgementTimeout);
+    submit(frame(++luma));
+    EXPECT_EQ(logs.messages(category).size(), 2u);
+    EXPECT_EQ(logs.messages(category).back(),
+              "Persona camera frame 35 was not acknowledged; no longer waiting for it");
+}
+
 TEST_F(QueuedPersonaVirtualCameraFeederTest, ASinkWithoutCapacityStillTakesOneFrame) {
     sink->capacity = 0;
     startFeeding();

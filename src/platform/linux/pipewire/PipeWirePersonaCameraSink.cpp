@@ -198,10 +198,12 @@ public:
             pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
         if (reader_ != nullptr)
             pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), reader_);
-        if (stream_ != nullptr)
-            pw_stream_destroy(stream_);
+        // Forgotten first: the stream's removal of its buffers reports nothing to the feeder then.
         waiting_.clear();
         inFlight_.clear();
+        free_.clear();
+        if (stream_ != nullptr)
+            pw_stream_destroy(stream_);
         pw_core_disconnect(core_);
         pw_thread_loop_unlock(loop_);
         if (socket_ >= 0) {
@@ -252,6 +254,7 @@ public:
             events.state_changed = &onStateChanged;
             events.param_changed = &onParamChanged;
             events.process = &onProcess;
+            events.remove_buffer = &onRemoveBuffer;
             return events;
         }();
         timer_ = pw_loop_add_timer(pw_thread_loop_get_loop(loop_), &onTimer, this);
@@ -290,11 +293,17 @@ public:
         int status = 0;
         if (state_ != PW_STREAM_STATE_STREAMING) {
             status = -EPIPE;
-        } else if (waiting_.size() >= Ids::sinkBufferQueueSize) {
-            status = -ENOSPC;
         } else {
+            // Full only when the feeder stopped waiting for frames that never left (the sink took nothing for
+            // a long while): the newest frame wins, and the oldest, never sent, counts as output.
+            if (waiting_.size() >= Ids::sinkBufferQueueSize) {
+                const std::uint64_t dropped = waiting_.front()->sequenceNumber;
+                waiting_.pop_front();
+                if (scheduledOutput_)
+                    scheduledOutput_(dropped);
+            }
             waiting_.push_back(std::move(frame));
-            pw_stream_trigger_process(stream_);
+            writeNext();
         }
         pw_thread_loop_unlock(loop_);
         return status;
@@ -353,12 +362,36 @@ private:
             pw_stream_update_params(connection.stream_, params, 2);
     }
 
-    static void onProcess(void* data) { static_cast<Connection*>(data)->writeNext(); }
+    // After each graph cycle: buffers may have come back, and frames may wait.
+    static void onProcess(void* data) {
+        auto& connection = *static_cast<Connection*>(data);
+        connection.reclaimReturnedBuffers();
+        connection.writeNext();
+    }
 
     static void onTimer(void* data, std::uint64_t) {
         auto& connection = *static_cast<Connection*>(data);
-        if (connection.stream_ != nullptr && !connection.waiting_.empty())
+        if (connection.stream_ == nullptr)
+            return;
+        // A frame queued before still waits for the sink to take the one before it: another cycle.
+        if (connection.queuedBufferCount() > 0)
             pw_stream_trigger_process(connection.stream_);
+        connection.reclaimReturnedBuffers();
+        connection.writeNext();
+    }
+
+    // A buffer the stream takes away (renegotiation, the stream's end) is forgotten; a frame still in it
+    // counts as consumed.
+    static void onRemoveBuffer(void* data, pw_buffer* buffer) {
+        auto& connection = *static_cast<Connection*>(data);
+        std::erase(connection.free_, buffer);
+        connection.releaseInFlight(buffer);
+    }
+
+    std::uint32_t queuedBufferCount() {
+        pw_time time{};
+        pw_stream_get_time_n(stream_, &time, sizeof(time));
+        return time.queued_buffers;
     }
 
     // Asks for another graph cycle shortly: the sink has not taken the last frame yet, or more frames wait.
@@ -367,42 +400,52 @@ private:
         pw_loop_update_timer(pw_thread_loop_get_loop(loop_), timer_, &delay, nullptr, false);
     }
 
-    // A free buffer of the stream. A buffer the sink still reads is reported busy and put last; one that came
-    // back unacknowledged is done with.
-    pw_buffer* dequeueWritableBuffer() {
+    // Takes every buffer the stream has given back into the free list at once, so that a buffer that returns
+    // without its frame's acknowledgement (the camera program hands back what it cannot use; a datagram can
+    // come later than its buffer) frees the frame's room in the cycle it comes back, not only when the buffer
+    // is next written. A buffer the sink still reads is reported busy and put last by the stream.
+    void reclaimReturnedBuffers() {
         constexpr int maximumBufferCount = 64;
         for (int attempt = 0; attempt < maximumBufferCount; ++attempt) {
             pw_buffer* buffer = pw_stream_dequeue_buffer(stream_);
-            if (buffer != nullptr) {
-                if (auto entry = inFlight_.find(buffer); entry != inFlight_.end()) {
-                    const std::uint64_t sequenceNumber = entry->second;
-                    inFlight_.erase(entry);
-                    if (scheduledOutput_)
-                        scheduledOutput_(sequenceNumber);
-                }
-                return buffer;
+            if (buffer == nullptr) {
+                if (errno == EBUSY)
+                    continue;
+                return;
             }
-            if (errno != EBUSY)
-                return nullptr;
+            releaseInFlight(buffer);
+            free_.push_back(buffer);
         }
-        return nullptr;
     }
 
-    // On the PipeWire thread: writes the oldest waiting frame into a buffer and queues it, one at a time.
+    void releaseInFlight(pw_buffer* buffer) {
+        auto entry = inFlight_.find(buffer);
+        if (entry == inFlight_.end())
+            return;
+        const std::uint64_t sequenceNumber = entry->second;
+        inFlight_.erase(entry);
+        if (scheduledOutput_)
+            scheduledOutput_(sequenceNumber);
+    }
+
+    // Under the loop's lock: writes the oldest waiting frame into a free buffer, queues it and triggers the
+    // graph cycle that carries it (the stream hands a queued buffer over when its cycle starts, so the frame
+    // is written first). One frame at a time: the next waits until the sink has taken this one.
     void writeNext() {
         if (waiting_.empty())
             return;
-        pw_time time{};
-        pw_stream_get_time_n(stream_, &time, sizeof(time));
-        if (time.queued_buffers > 0) {
+        if (queuedBufferCount() > 0) {
             retrySoon();
             return;
         }
-        pw_buffer* buffer = dequeueWritableBuffer();
-        if (buffer == nullptr) {
+        if (free_.empty())
+            reclaimReturnedBuffers();
+        if (free_.empty()) {
             retrySoon();
             return;
         }
+        pw_buffer* buffer = free_.front();
+        free_.pop_front();
         std::shared_ptr<const PersonaCameraSinkFrame> frame = std::move(waiting_.front());
         waiting_.pop_front();
         spa_buffer& target = *buffer->buffer;
@@ -439,6 +482,7 @@ private:
         }
         inFlight_[buffer] = frame->sequenceNumber;
         pw_stream_queue_buffer(stream_, buffer);
+        pw_stream_trigger_process(stream_);
         if (!waiting_.empty())
             retrySoon();
     }
@@ -455,6 +499,8 @@ private:
     pw_stream_state state_ = PW_STREAM_STATE_UNCONNECTED;
     std::deque<std::shared_ptr<const PersonaCameraSinkFrame>> waiting_;
     std::unordered_map<pw_buffer*, std::uint64_t> inFlight_;
+    // Buffers taken from the stream and not written yet, oldest first.
+    std::deque<pw_buffer*> free_;
 };
 
 PipeWirePersonaCameraSink::PipeWirePersonaCameraSink(std::string runtimeDirectory)

@@ -21,7 +21,7 @@ namespace quillbridge {
 //
 // Acknowledgements: every datagram from the camera program names a consumed frame; a buffer that comes back
 // to the producer unacknowledged counts as consumed too. Both reach the scheduled-output handler on the
-// PipeWire thread.
+// PipeWire thread, or within enqueue() when a returned buffer is found there.
 class PipeWirePersonaCameraSink final : public PersonaCameraSink {
 public:
     // How long connecting waits for the PipeWire server and for the stream to stream.

@@ -16,6 +16,7 @@
 #include <asio/co_spawn.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include "core/FileDescriptor.hpp"
 #include "core/Logger.hpp"
 #include "core/UnicodeText.hpp"
 #include "input/BoundedFileReader.hpp"
@@ -83,20 +84,25 @@ std::optional<std::variant<std::string, Bytes>> pasteboardValue(const std::strin
     return data;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
+// The desktop clipboard values of an item's representations; nothing (logged) when one of them is a file
+// reference sent as data or a value its type does not allow.
+std::optional<std::vector<DesktopClipboardValue>> pasteboardValues(const ClipboardItem& item) {
+    std::vector<DesktopClipboardValue> values;
+    for (const auto& representation : item.representations()) {
+        const auto& type = representation.typeIdentifier();
+        if (isFileLikePasteboardType(type) || conformsToFileURL(type)) {
+            logger.error("Refused a received clipboard that sends a file reference as data");
+            return std::nullopt;
+        }
+        auto value = pasteboardValue(type, representation.data());
+        if (!value) {
+            logger.error("Refused a received clipboard with a value that its type does not allow");
+            return std::nullopt;
+        }
+        values.push_back({type, std::move(*value)});
     }
-    int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
+    return values;
+}
 
 FileKind refusalOfFileType(mode_t mode) {
     // Linux has no packages: a directory is the only unsupported kind; sockets, pipes and devices are
@@ -383,42 +389,22 @@ std::optional<std::uint64_t> RemoteClipboardController::writeToPasteboard(
         const auto& item = items[index];
         DesktopClipboardWriteItem writeItem;
         if (!item.fileMetadata()) {
-            for (const auto& representation : item.representations()) {
-                const auto& type = representation.typeIdentifier();
-                if (isFileLikePasteboardType(type) || conformsToFileURL(type)) {
-                    logger.error("Refused a received clipboard that sends a file reference as data");
-                    return std::nullopt;
-                }
-                auto value = pasteboardValue(type, representation.data());
-                if (!value) {
-                    logger.error("Refused a received clipboard with a value that its type does not allow");
-                    return std::nullopt;
-                }
-                writeItem.values.push_back({type, std::move(*value)});
-            }
+            auto values = pasteboardValues(item);
+            if (!values)
+                return std::nullopt;
+            writeItem.values = std::move(*values);
         } else {
             if (!files || files->fileURLsByItemIndex.empty())
                 return std::nullopt;
             auto file = files->fileURLsByItemIndex.find(index);
             if (file == files->fileURLsByItemIndex.end())
                 return std::nullopt;
-            std::vector<DesktopClipboardValue> values;
-            for (const auto& representation : item.representations()) {
-                const auto& type = representation.typeIdentifier();
-                if (isFileLikePasteboardType(type) || conformsToFileURL(type)) {
-                    logger.error("Refused a received clipboard that sends a file reference as data");
-                    return std::nullopt;
-                }
-                auto value = pasteboardValue(type, representation.data());
-                if (!value) {
-                    logger.error("Refused a received clipboard with a value that its type does not allow");
-                    return std::nullopt;
-                }
-                values.push_back({type, std::move(*value)});
-            }
+            auto values = pasteboardValues(item);
+            if (!values)
+                return std::nullopt;
             writeItem.values.push_back({std::string(ClipboardUniformType::fileURL().identifier()),
                                         ClipboardURL::fileURLString(file->second)});
-            std::ranges::move(values, std::back_inserter(writeItem.values));
+            std::ranges::move(*values, std::back_inserter(writeItem.values));
             if (!item.representation(item.fileMetadata()->contentTypeIdentifier()))
                 return std::nullopt;
         }

@@ -91,9 +91,7 @@ TEST_F(BroadcasterAudioOverQuicTest, HeadsetDecodesTheAnnouncedToneFromTheDatagr
     // The announcement arrives on the control stream (other host messages may come first).
     std::optional<AudioStreamFormatAnnouncementMessage> announcement;
     for (int read = 0; read < 20 && !announcement; ++read) {
-        const Bytes data = run(ControlMessageFraming::readMessageData(*control));
-        auto message = decodeJson<StreamControlMessage>(
-            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        auto message = readControlMessage(*control);
         ASSERT_TRUE(message);
         if (const auto* format = message->get<Case::audioFormat>()) {
             announcement = *format;

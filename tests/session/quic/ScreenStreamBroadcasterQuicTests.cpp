@@ -65,9 +65,7 @@ protected:
     }
 
     StreamControlMessage receive(Headset& headset) {
-        const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
-        auto decoded = decodeJson<StreamControlMessage>(
-            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        auto decoded = readControlMessage(*headset.control);
         if (!decoded) {
             throw std::runtime_error("undecodable control message");
         }

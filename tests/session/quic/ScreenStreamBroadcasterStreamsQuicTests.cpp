@@ -141,9 +141,7 @@ protected:
     template <Case C>
     StreamControlMessage::PayloadType<C> receive(Headset& headset) {
         for (;;) {
-            const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
-            auto decoded = decodeJson<StreamControlMessage>(
-                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            auto decoded = readControlMessage(*headset.control);
             if (decoded && decoded->get<C>()) {
                 return *decoded->get<C>();
             }

@@ -159,7 +159,19 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     root->setContentsMargins(12, 12, 12, 12);
     root->setSpacing(8);
 
-    // 1. The set-up banner.
+    addSetupBanner(root);
+    addPairingSlot(root);
+    addReadinessBlock(root);
+    addCameraBanner(root);
+    addPairedDevices(root);
+    addVirtualMicrophone(root);
+    addSoftwareUpdate(root);
+    addAboutAndQuit(root);
+    followModels();
+    refresh();
+}
+
+void ContentView::addSetupBanner(QVBoxLayout* root) {
     setupBanner_ = stackOf(this, 10);
     stackLayout(setupBanner_)
         ->addWidget(
@@ -177,8 +189,10 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
         }
     });
     root->addWidget(setupBanner_);
+}
 
-    // 2. The pairing prompt slot: the inline prompt goes first into it when it comes.
+void ContentView::addPairingSlot(QVBoxLayout* root) {
+    // The pairing prompt slot: the inline prompt goes first into it when it comes.
     pairingSlot_ = stackOf(this, 8);
     returnPromptButton_ = new QPushButton(QStringLiteral("Return Pairing Prompt to Menu"), pairingSlot_);
     stackLayout(pairingSlot_)->addWidget(returnPromptButton_, 0, Qt::AlignLeft);
@@ -192,8 +206,10 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
         }
     });
     root->addWidget(pairingSlot_);
+}
 
-    // 3. The readiness block: the issue list, the progress row or the settings.
+void ContentView::addReadinessBlock(QVBoxLayout* root) {
+    // The readiness block: the issue list, the progress row or the settings.
     issueList_ = stackOf(this, 12);
     issueRows_ = stackOf(issueList_, 12);
     stackLayout(issueList_)->addWidget(issueRows_);
@@ -228,8 +244,9 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
                                         dependencies_.loginItem, dependencies_.localDeviceName},
         this);
     root->addWidget(configurationView_);
+}
 
-    // 4. The camera extension banner.
+void ContentView::addCameraBanner(QVBoxLayout* root) {
     cameraBannerDivider_ = paddedDivider(this);
     root->addWidget(cameraBannerDivider_);
     cameraBanner_ = stackOf(this, 8);
@@ -254,8 +271,9 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
         }
     });
     root->addWidget(cameraBanner_);
+}
 
-    // 5. My Devices.
+void ContentView::addPairedDevices(QVBoxLayout* root) {
     pairedDevicesDivider_ = divider(this);
     root->addWidget(pairedDevicesDivider_);
     pairedDevicesList_ = new QListWidget();
@@ -282,8 +300,9 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     pairedDevicesGroup_ = new DisclosureGroup(QStringLiteral("My Devices"), pairedDevicesList_, this);
     pairedDevicesGroup_->setIcon(symbolIcon("vision.pro"));
     root->addWidget(pairedDevicesGroup_);
+}
 
-    // 6. Virtual Microphone.
+void ContentView::addVirtualMicrophone(QVBoxLayout* root) {
     microphoneDivider_ = divider(this);
     root->addWidget(microphoneDivider_);
     auto* microphoneContent = stackOf(nullptr, 8);
@@ -308,8 +327,9 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     stackLayout(microphoneContent)->addWidget(microphoneLaunchError_);
     microphoneGroup_ = new DisclosureGroup(QStringLiteral("Virtual Microphone"), microphoneContent, this);
     root->addWidget(microphoneGroup_);
+}
 
-    // 7. Software Update.
+void ContentView::addSoftwareUpdate(QVBoxLayout* root) {
     root->addWidget(divider(this));
     auto* updateContent = stackOf(nullptr, 8);
     updateStatus_ = captionLabel(QString(), updateContent);
@@ -344,14 +364,15 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
     softwareUpdateGroup_->setTrailingText(QString::fromStdString(
         MenuSectionRules::versionLine(BuildInfo::shortVersion(), BuildInfo::buildNumber())));
     root->addWidget(softwareUpdateGroup_);
+}
 
-    // 8. About.
+void ContentView::addAboutAndQuit(QVBoxLayout* root) {
     root->addWidget(divider(this));
     aboutGroup_ = new DisclosureGroup(QStringLiteral("About"), new HostAboutDetailsView(), this);
     aboutGroup_->setIcon(symbolIcon("info.circle"));
     root->addWidget(aboutGroup_);
 
-    // 9. Quit.
+    // Quit.
     root->addWidget(divider(this));
     quitButton_ = new QPushButton(QStringLiteral("Quit Quillbridge Host"), this);
     QObject::connect(quitButton_, &QPushButton::clicked, this, [this] {
@@ -360,7 +381,9 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
         }
     });
     root->addWidget(quitButton_, 0, Qt::AlignLeft);
+}
 
+void ContentView::followModels() {
     // Following the models: each change lays the view out again on a later turn; a change of the permission
     // issues also sets whether the settings take input.
     const std::weak_ptr<ContentView*> weak = self_;
@@ -398,7 +421,6 @@ ContentView::ContentView(Dependencies dependencies, QWidget* parent)
                 }
             });
     }
-    refresh();
 }
 
 ContentView::~ContentView() {

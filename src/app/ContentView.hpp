@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <asio/any_io_executor.hpp>
 
@@ -121,6 +122,18 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // The menu's sections, top to bottom, added to the view's column.
+    void addSetupBanner(QVBoxLayout* root);
+    void addPairingSlot(QVBoxLayout* root);
+    void addReadinessBlock(QVBoxLayout* root);
+    void addCameraBanner(QVBoxLayout* root);
+    void addPairedDevices(QVBoxLayout* root);
+    void addVirtualMicrophone(QVBoxLayout* root);
+    void addSoftwareUpdate(QVBoxLayout* root);
+    void addAboutAndQuit(QVBoxLayout* root);
+    // Lays the view out again whenever one of its models changes.
+    void followModels();
+
     void scheduleRefresh();
     void resolveLocalNetworkIfFlowBegan();
     void rebuildIssueList(const std::vector<MandatoryPermissionIssue>& issues);

@@ -31,47 +31,7 @@ ScenePhase scenePhaseOf(Qt::ApplicationState state) {
 HostScenes::HostScenes(MacHostApp& app, HostApplication& application, ContentView::Dependencies menuParts)
     : app_(app),
       menuWindow_([this, &application, menuParts = std::move(menuParts)] {
-          ContentView::Dependencies dependencies = menuParts;
-          dependencies.mainActor = app_.mainActor();
-          dependencies.screenRecorder = app_.screenRecorder();
-          dependencies.permissionOnboarding = app_.permissionOnboarding();
-          dependencies.openWindow = [this](std::string_view identifier) { openWindow_(identifier); };
-          dependencies.terminate = [&application] { application.terminate(); };
-          if (!dependencies.loginItem) {
-              dependencies.loginItem = std::make_shared<XdgAutostartLoginItem>(
-                  XdgAutostartLoginItem::defaultAutostartFolder(),
-                  QCoreApplication::applicationFilePath().toStdString());
-          }
-          if (!dependencies.pairingPromptPresenter) {
-              dependencies.pairingPromptPresenter = app_.pairingPromptPresenter();
-          }
-          if (!dependencies.makePairingPromptView) {
-              dependencies.makePairingPromptView = [recorder = app_.screenRecorder(),
-                                                    mainActor =
-                                                        app_.mainActor()](QWidget* parent) -> QWidget* {
-                  return new PairingPromptView(recorder, mainActor, parent);
-              };
-          }
-          if (!dependencies.updateController) {
-              dependencies.updateController =
-                  std::make_shared<HostSoftwareUpdateModel>(app_.updateController());
-          }
-          if (!dependencies.openHelp) {
-              dependencies.openHelp = app_.openPermissionHelpSection();
-          }
-          const auto& onboarding = app_.permissionOnboarding();
-          if (!dependencies.markPermissionFlowStarted) {
-              dependencies.markPermissionFlowStarted = [onboarding] {
-                  onboarding->markPermissionFlowStarted();
-              };
-          }
-          if (!dependencies.permissionRowState) {
-              dependencies.permissionRowState =
-                  [onboarding](MandatoryPermissionIssue issue) -> std::optional<MenuSectionRules::RowState> {
-                  return onboarding->rowState(issue);
-              };
-          }
-          return new ContentView(std::move(dependencies));
+          return makeMenuContent(application, menuParts);
       }),
       setupScene_("permission-onboarding", QStringLiteral("Quillbridge Host Setup"),
                   [this, &application] {
@@ -108,6 +68,47 @@ HostScenes::HostScenes(MacHostApp& app, HostApplication& application, ContentVie
                                                  app_.applicationDelegate()->applicationDidBecomeActive();
                                              }
                                          });
+}
+
+// The menu's content, with what the menu parts leave out taken from the application.
+ContentView* HostScenes::makeMenuContent(HostApplication& application,
+                                         ContentView::Dependencies dependencies) {
+    dependencies.mainActor = app_.mainActor();
+    dependencies.screenRecorder = app_.screenRecorder();
+    dependencies.permissionOnboarding = app_.permissionOnboarding();
+    dependencies.openWindow = [this](std::string_view identifier) { openWindow_(identifier); };
+    dependencies.terminate = [&application] { application.terminate(); };
+    if (!dependencies.loginItem) {
+        dependencies.loginItem =
+            std::make_shared<XdgAutostartLoginItem>(XdgAutostartLoginItem::defaultAutostartFolder(),
+                                                    QCoreApplication::applicationFilePath().toStdString());
+    }
+    if (!dependencies.pairingPromptPresenter) {
+        dependencies.pairingPromptPresenter = app_.pairingPromptPresenter();
+    }
+    if (!dependencies.makePairingPromptView) {
+        dependencies.makePairingPromptView = [recorder = app_.screenRecorder(),
+                                              mainActor = app_.mainActor()](QWidget* parent) -> QWidget* {
+            return new PairingPromptView(recorder, mainActor, parent);
+        };
+    }
+    if (!dependencies.updateController) {
+        dependencies.updateController = std::make_shared<HostSoftwareUpdateModel>(app_.updateController());
+    }
+    if (!dependencies.openHelp) {
+        dependencies.openHelp = app_.openPermissionHelpSection();
+    }
+    const auto& onboarding = app_.permissionOnboarding();
+    if (!dependencies.markPermissionFlowStarted) {
+        dependencies.markPermissionFlowStarted = [onboarding] { onboarding->markPermissionFlowStarted(); };
+    }
+    if (!dependencies.permissionRowState) {
+        dependencies.permissionRowState =
+            [onboarding](MandatoryPermissionIssue issue) -> std::optional<MenuSectionRules::RowState> {
+            return onboarding->rowState(issue);
+        };
+    }
+    return new ContentView(std::move(dependencies));
 }
 
 HostScenes::~HostScenes() {

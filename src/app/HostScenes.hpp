@@ -50,6 +50,8 @@ public:
     bool hasTray() const { return hasTray_; }
 
 private:
+    ContentView* makeMenuContent(HostApplication& application, ContentView::Dependencies dependencies);
+
     MacHostApp& app_;
     OpenWindowAction openWindow_;
     MenuBarExtraWindow menuWindow_;

@@ -91,6 +91,13 @@ PairingPromptView::PairingPromptView(std::shared_ptr<ScreenRecorder> screenRecor
 
     stack->addWidget(secondaryLabel(QStringLiteral("Enter the PIN shown on the Vision Pro."), content_));
 
+    addCodeEntry(stack);
+    addStatusAndButtons(stack);
+    followPrompt();
+    refresh();
+}
+
+void PairingPromptView::addCodeEntry(QVBoxLayout* stack) {
     auto* entry = new QVBoxLayout();
     entry->setSpacing(6);
     auto* pinLabel = secondaryLabel(QStringLiteral("PIN"), content_);
@@ -140,7 +147,9 @@ PairingPromptView::PairingPromptView(std::shared_ptr<ScreenRecorder> screenRecor
     QObject::connect(codeField_, &QLineEdit::returnPressed, this, [this] { submit(true); });
     entry->addWidget(boxRow_);
     stack->addLayout(entry);
+}
 
+void PairingPromptView::addStatusAndButtons(QVBoxLayout* stack) {
     statusLabel_ = new QLabel(content_);
     statusLabel_->setObjectName(QStringLiteral("pairingStatus"));
     statusLabel_->setFont(scaledFont(*statusLabel_, 0.9, QFont::DemiBold));
@@ -161,7 +170,9 @@ PairingPromptView::PairingPromptView(std::shared_ptr<ScreenRecorder> screenRecor
     stack->addLayout(buttons);
     QObject::connect(cancelButton_, &QPushButton::clicked, this, [this] { cancel(); });
     QObject::connect(submitButton_, &QPushButton::clicked, this, [this] { submit(false); });
+}
 
+void PairingPromptView::followPrompt() {
     // The countdown redraws every second from the moment the view exists; prompt changes redraw at once.
     timeline_ = new QTimer(this);
     timeline_->setInterval(1000);
@@ -173,7 +184,6 @@ PairingPromptView::PairingPromptView(std::shared_ptr<ScreenRecorder> screenRecor
                 view->refresh();
             }
         });
-    refresh();
 }
 
 PairingPromptView::Derived PairingPromptView::derive(const ScreenRecorder::PairingPrompt& prompt, Date now) {

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWidget>
 #include <asio/any_io_executor.hpp>
 
@@ -71,6 +72,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The PIN label over the six boxes and the line edit that takes the typing.
+    void addCodeEntry(QVBoxLayout* stack);
+    // The status and remaining-attempts lines, then Cancel and Submit.
+    void addStatusAndButtons(QVBoxLayout* stack);
+    // Redraws every second and whenever the recorder's prompt changes.
+    void followPrompt();
+
     void setPairingCode(const QString& text);
     void redrawBoxes(bool locked);
     void focusCodeField();

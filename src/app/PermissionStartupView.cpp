@@ -255,7 +255,17 @@ PermissionStartupView::PermissionStartupView(Environment environment, QWidget* p
     stack->setContentsMargins(24, 24, 24, 24);
     stack->setSpacing(20);
 
-    // Header.
+    addHeader(stack);
+    addExplanations(stack);
+    addStatuses(stack);
+    addButtons(stack);
+
+    setFixedWidth(contentWidth(font().pointSizeF()));
+    followOnboarding();
+    refresh();
+}
+
+void PermissionStartupView::addHeader(QVBoxLayout* stack) {
     auto* header = new QVBoxLayout();
     header->setSpacing(4);
     auto* headline = new QHBoxLayout();
@@ -284,7 +294,9 @@ PermissionStartupView::PermissionStartupView(Environment environment, QWidget* p
     divider->setFrameShape(QFrame::HLine);
     divider->setFrameShadow(QFrame::Sunken);
     stack->addWidget(divider);
+}
 
+void PermissionStartupView::addExplanations(QVBoxLayout* stack) {
     // Body, before the flow: what will be asked for.
     explanationList_ = new QWidget(this);
     auto* explanations = new QVBoxLayout(explanationList_);
@@ -303,7 +315,9 @@ PermissionStartupView::PermissionStartupView(Environment environment, QWidget* p
     setTextColor(*footer, secondaryColor(*this));
     explanations->addWidget(footer);
     stack->addWidget(explanationList_);
+}
 
+void PermissionStartupView::addStatuses(QVBoxLayout* stack) {
     // Body, during the flow: each permission's state.
     statusList_ = new QWidget(this);
     auto* statuses = new QVBoxLayout(statusList_);
@@ -319,8 +333,9 @@ PermissionStartupView::PermissionStartupView(Environment environment, QWidget* p
         statuses->addWidget(statusRows_[index]);
     }
     stack->addWidget(statusList_);
+}
 
-    // Buttons.
+void PermissionStartupView::addButtons(QVBoxLayout* stack) {
     auto* buttons = new QHBoxLayout();
     quitButton_ = new QPushButton(QStringLiteral("Quit"), this);
     quitButton_->setAutoDefault(false);
@@ -354,9 +369,9 @@ PermissionStartupView::PermissionStartupView(Environment environment, QWidget* p
             }
         });
     }
+}
 
-    setFixedWidth(contentWidth(font().pointSizeF()));
-
+void PermissionStartupView::followOnboarding() {
     startTimer_.setSingleShot(true);
     startTimer_.setInterval(startDelayMilliseconds);
     QObject::connect(&startTimer_, &QTimer::timeout, this,
@@ -381,7 +396,6 @@ PermissionStartupView::PermissionStartupView(Environment environment, QWidget* p
             coordinator->setupWindowResolved(window != nullptr ? QtHostWindow::of(window) : nullptr);
         },
         this);
-    refresh();
 }
 
 PermissionStartupView::~PermissionStartupView() {

@@ -6,6 +6,7 @@
 
 #include <QPointer>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWidget>
 
 #include "app/MandatoryPermissionSequence.hpp"
@@ -72,6 +73,16 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The window's parts, top to bottom, added to its column.
+    void addHeader(QVBoxLayout* stack);
+    // What will be asked for, shown before the flow starts.
+    void addExplanations(QVBoxLayout* stack);
+    // Each permission's state, shown during the flow.
+    void addStatuses(QVBoxLayout* stack);
+    void addButtons(QVBoxLayout* stack);
+    // The flow's start timer and the models the view follows.
+    void followOnboarding();
+
     // Re-reads the coordinator and the recorder into the widgets.
     void refresh();
     // The start task, keyed by the coordinator's started flag.

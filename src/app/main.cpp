@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -132,13 +134,43 @@ std::shared_ptr<SystemMicrophoneInstallerModel> makeSystemMicrophoneInstaller(
     });
 }
 
-int run(int argc, char** argv, std::string& restartProgram) {
-    // On a terminal the log goes there; started by the desktop, to the journal when there is one.
-    if (::isatty(STDERR_FILENO) == 0) {
-        useSystemJournalWhenPresent();
-    }
-    Logger logger("App");
-    const auto socketPath = SingleInstanceChannel::defaultSocketPath();
+// The application's objects around the recorder that the host services compose when the application asks for
+// it (into `services`). Throws when the services cannot be made.
+std::unique_ptr<MacHostApp> makeHostApp(const asio::any_io_executor& mainActor,
+                                        const std::shared_ptr<QtHostApplication>& application,
+                                        std::unique_ptr<LinuxHostServices>& services,
+                                        std::function<void()> restartHost) {
+    return std::make_unique<MacHostApp>(MacHostApp::Environment{
+        .mainActor = mainActor,
+        .application = application,
+        .programPath = QCoreApplication::applicationFilePath().toStdString(),
+        .applicationsFolder = BuildInfo::installPrefix(),
+        .makeScreenRecorder =
+            [mainActor, &services](const MacHostApp&) {
+                std::string error;
+                LinuxHostServicesOptions options;
+                options.mainActor = mainActor;
+                services = LinuxHostServices::create(std::move(options), &error);
+                if (!services) {
+                    throw std::runtime_error(error);
+                }
+                return services->sharedRecorder();
+            },
+        .standardDefaults = [&services] { return services->sharedDefaults(); },
+        .appActivationController = nullptr,
+        .updateReleaseConfiguration = {BuildInfo::updateFeedURL(), BuildInfo::updatePublicEDKey()},
+        .makeUpdaterController =
+            makeUpdaterController([&services] { return services->sharedDefaults(); }, std::move(restartHost)),
+        .makeNotificationCenter = [] { return std::make_shared<FreedesktopNotificationCenter>(); },
+        .permissionHelpPage = std::make_shared<XdgOpenPermissionHelpPage>(
+            XdgOpenPermissionHelpPage::installedPage(BuildInfo::installPrefix())),
+        .clock = nullptr,
+    });
+}
+
+// Whether this process ends before the application starts, with its exit status: another host took the
+// reopen, or there is no X display.
+std::optional<int> exitBeforeStarting(const Logger& logger, const std::filesystem::path& socketPath) {
     if (SingleInstanceChannel::handOffToRunningInstance(socketPath, handOffTimeout)) {
         logger.notice("Quillbridge Host is already running; it was asked to come forward");
         return 0;
@@ -154,8 +186,11 @@ int run(int argc, char** argv, std::string& restartProgram) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     }
+    return std::nullopt;
+}
 
-    QApplication qtApplication(argc, argv);
+// The application's name, version, desktop entry and icon, once Qt's application object exists.
+void describeApplication() {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("quillbridge-host"));
     // No display name: Qt would append it to every window title ("About Quillbridge Host — ...").
@@ -163,6 +198,21 @@ int run(int argc, char** argv, std::string& restartProgram) {
     QGuiApplication::setDesktopFileName(
         QString::fromUtf8(HostAppActivationController::applicationIdentifier));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/quillbridge/icons/quillbridge-host.svg")));
+}
+
+int run(int argc, char** argv, std::string& restartProgram) {
+    // On a terminal the log goes there; started by the desktop, to the journal when there is one.
+    if (::isatty(STDERR_FILENO) == 0) {
+        useSystemJournalWhenPresent();
+    }
+    Logger logger("App");
+    const auto socketPath = SingleInstanceChannel::defaultSocketPath();
+    if (auto status = exitBeforeStarting(logger, socketPath)) {
+        return *status;
+    }
+
+    QApplication qtApplication(argc, argv);
+    describeApplication();
 
     // Reopen requests wait in the event loop until the scenes exist.
     std::unique_ptr<HostScenes> scenes;
@@ -191,32 +241,7 @@ int run(int argc, char** argv, std::string& restartProgram) {
         application->terminate();
     };
     try {
-        app = std::make_unique<MacHostApp>(MacHostApp::Environment{
-            .mainActor = mainActor,
-            .application = application,
-            .programPath = QCoreApplication::applicationFilePath().toStdString(),
-            .applicationsFolder = BuildInfo::installPrefix(),
-            .makeScreenRecorder =
-                [&](const MacHostApp&) {
-                    std::string error;
-                    LinuxHostServicesOptions options;
-                    options.mainActor = mainActor;
-                    services = LinuxHostServices::create(std::move(options), &error);
-                    if (!services) {
-                        throw std::runtime_error(error);
-                    }
-                    return services->sharedRecorder();
-                },
-            .standardDefaults = [&] { return services->sharedDefaults(); },
-            .appActivationController = nullptr,
-            .updateReleaseConfiguration = {BuildInfo::updateFeedURL(), BuildInfo::updatePublicEDKey()},
-            .makeUpdaterController =
-                makeUpdaterController([&] { return services->sharedDefaults(); }, restartHost),
-            .makeNotificationCenter = [] { return std::make_shared<FreedesktopNotificationCenter>(); },
-            .permissionHelpPage = std::make_shared<XdgOpenPermissionHelpPage>(
-                XdgOpenPermissionHelpPage::installedPage(BuildInfo::installPrefix())),
-            .clock = nullptr,
-        });
+        app = makeHostApp(mainActor, application, services, restartHost);
     } catch (const std::exception& failure) {
         logger.fault("Quillbridge Host cannot start: ", failure.what());
         std::fprintf(stderr, "quillbridge-host: %s\n", failure.what());

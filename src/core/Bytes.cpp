@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "core/HexDigit.hpp"
+
 namespace quillbridge {
 
 std::string toHex(ByteView bytes) {
@@ -16,15 +18,6 @@ std::string toHex(ByteView bytes) {
 }
 
 std::optional<Bytes> fromHex(std::string_view text) {
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     Bytes bytes;
     std::size_t index = 0;
     while (index < text.size()) {
@@ -34,8 +27,8 @@ std::optional<Bytes> fromHex(std::string_view text) {
         }
         if (index + 1 >= text.size())
             return std::nullopt;
-        int high = nibble(text[index]);
-        int low = nibble(text[index + 1]);
+        int high = hexDigitValue(text[index]);
+        int low = hexDigitValue(text[index + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes.push_back(static_cast<std::uint8_t>(high << 4 | low));

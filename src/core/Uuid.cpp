@@ -1,19 +1,10 @@
 #include "core/Uuid.hpp"
 
+#include "core/HexDigit.hpp"
 #include "core/SecureRandom.hpp"
 
 namespace quillbridge {
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool isDashPosition(std::size_t index) {
     return index == 8 || index == 13 || index == 18 || index == 23;
@@ -33,8 +24,8 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             ++index;
             continue;
         }
-        int high = hexValue(text[index]);
-        int low = hexValue(text[index + 1]);
+        int high = hexDigitValue(text[index]);
+        int low = hexDigitValue(text[index + 1]);
         if (high < 0 || low < 0 || isDashPosition(index + 1))
             return std::nullopt;
         uuid.bytes[byteIndex++] = static_cast<std::uint8_t>(high << 4 | low);

@@ -16,6 +16,7 @@
 #include <asio/co_spawn.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include "core/FileDescriptor.hpp"
 #include "core/Logger.hpp"
 #include "core/UnicodeText.hpp"
 #include "input/BoundedFileReader.hpp"
@@ -83,20 +84,86 @@ std::optional<std::variant<std::string, Bytes>> pasteboardValue(const std::strin
     return data;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
+// The desktop clipboard values of an item's representations; nothing (logged) when one of them is a file
+// reference sent as data or a value its type does not allow.
+std::optional<std::vector<DesktopClipboardValue>> pasteboardValues(const ClipboardItem& item) {
+    std::vector<DesktopClipboardValue> values;
+    for (const auto& representation : item.representations()) {
+        const auto& type = representation.typeIdentifier();
+        if (isFileLikePasteboardType(type) || conformsToFileURL(type)) {
+            logger.error("Refused a received clipboard that sends a file reference as data");
+            return std::nullopt;
+        }
+        auto value = pasteboardValue(type, representation.data());
+        if (!value) {
+            logger.error("Refused a received clipboard with a value that its type does not allow");
+            return std::nullopt;
+        }
+        values.push_back({type, std::move(*value)});
     }
-    int get() const { return descriptor_; }
+    return values;
+}
 
-private:
-    int descriptor_;
+// What a snapshot has taken so far, against the payload's limits.
+struct CaptureBudget {
+    std::size_t byteTotal = 0;
+    std::size_t representationTotal = 0;
+    bool sizeLimitHit = false;
 };
+
+// The bytes a representation of the given type carries: valid UTF-8 text for the string types, the link
+// for the URL types, the data for the rest; nothing when there is none to send.
+std::optional<Bytes> representationValue(const DesktopClipboardItem& item, const std::string& type) {
+    if (isStringType(type)) {
+        auto text = item.string(type);
+        if (text && !text->empty() && isValidUtf8(*text))
+            return toBytes(*text);
+        return std::nullopt;
+    }
+    if (isURLType(type)) {
+        auto text = item.string(type);
+        if (auto link = text ? ClipboardURL::linkString(*text) : std::nullopt)
+            return toBytes(*link);
+        return std::nullopt;
+    }
+    return item.data(type);
+}
+
+// Adds the item's data representations (every type not taken yet that may be sent) within the budget.
+// True when the limits left some out.
+bool takeDataRepresentations(const DesktopClipboardItem& item,
+                             std::vector<ClipboardRepresentation>& representations,
+                             std::set<std::string>& seenTypes, CaptureBudget& budget) {
+    bool limited = false;
+    for (const auto& type : item.types()) {
+        if (isFileLikePasteboardType(type) || conformsToFileURL(type) || seenTypes.contains(type) ||
+            !isValidClipboardTypeIdentifier(type))
+            continue;
+        if (representations.size() >= maximumRepresentationsPerItem ||
+            budget.representationTotal >= maximumRepresentations) {
+            limited = true;
+            continue;
+        }
+        std::optional<Bytes> value = representationValue(item, type);
+        if (!value || value->empty())
+            continue;
+        if (value->size() > maximumRepresentationBytes ||
+            budget.byteTotal + value->size() > maximumPayloadBytes) {
+            budget.sizeLimitHit = true;
+            limited = true;
+            continue;
+        }
+        std::size_t size = value->size();
+        auto representation = ClipboardRepresentation::make(type, std::move(*value));
+        if (!representation)
+            continue;
+        representations.push_back(std::move(*representation));
+        seenTypes.insert(type);
+        budget.byteTotal += size;
+        budget.representationTotal += 1;
+    }
+    return limited;
+}
 
 FileKind refusalOfFileType(mode_t mode) {
     // Linux has no packages: a directory is the only unsupported kind; sockets, pipes and devices are
@@ -148,9 +215,7 @@ asio::awaitable<RemoteClipboardCaptureResult> RemoteClipboardController::snapsho
         co_return RemoteClipboardCaptureResult::refused(CaptureKind::tooLarge);
 
     std::vector<ClipboardItem> items;
-    std::size_t byteTotal = 0;
-    std::size_t representationTotal = 0;
-    bool sizeLimitHit = false;
+    CaptureBudget budget;
 
     for (const auto& pasteboardItem : *pasteboardItems) {
         std::optional<std::string> promisedFilename = pasteboardItem->string(promisedFileNameType);
@@ -161,8 +226,8 @@ asio::awaitable<RemoteClipboardCaptureResult> RemoteClipboardController::snapsho
         std::optional<ClipboardFileMetadata> fileMetadata;
         std::set<std::string> seenTypes;
 
-        if (representationTotal < maximumRepresentations) {
-            auto file = co_await captureFileItem(*pasteboardItem, maximumPayloadBytes - byteTotal);
+        if (budget.representationTotal < maximumRepresentations) {
+            auto file = co_await captureFileItem(*pasteboardItem, maximumPayloadBytes - budget.byteTotal);
             if (file) {
                 switch (file->kind) {
                     case FileKind::tooLarge:
@@ -178,8 +243,8 @@ asio::awaitable<RemoteClipboardCaptureResult> RemoteClipboardController::snapsho
                         if (!fileMetadata)  // captureFile checked it; kept for safety
                             co_return RemoteClipboardCaptureResult::refused(CaptureKind::unavailable);
                         seenTypes.insert(representation.typeIdentifier());
-                        byteTotal += representation.data().size();
-                        representationTotal += 1;
+                        budget.byteTotal += representation.data().size();
+                        budget.representationTotal += 1;
                         representations.push_back(std::move(representation));
                         break;
                     }
@@ -187,46 +252,10 @@ asio::awaitable<RemoteClipboardCaptureResult> RemoteClipboardController::snapsho
             }
         }
 
-        bool itemLimited = representationTotal > maximumRepresentations - 1;
+        bool itemLimited = budget.representationTotal > maximumRepresentations - 1;
 
-        for (const auto& type : pasteboardItem->types()) {
-            if (isFileLikePasteboardType(type) || conformsToFileURL(type) || seenTypes.contains(type) ||
-                !isValidClipboardTypeIdentifier(type))
-                continue;
-            if (representations.size() >= maximumRepresentationsPerItem ||
-                representationTotal >= maximumRepresentations) {
-                itemLimited = true;
-                continue;
-            }
-            std::optional<Bytes> value;
-            if (isStringType(type)) {
-                auto text = pasteboardItem->string(type);
-                if (text && !text->empty() && isValidUtf8(*text))
-                    value = toBytes(*text);
-            } else if (isURLType(type)) {
-                auto text = pasteboardItem->string(type);
-                if (auto link = text ? ClipboardURL::linkString(*text) : std::nullopt)
-                    value = toBytes(*link);
-            } else {
-                value = pasteboardItem->data(type);
-            }
-            if (!value || value->empty())
-                continue;
-            if (value->size() > maximumRepresentationBytes ||
-                byteTotal + value->size() > maximumPayloadBytes) {
-                sizeLimitHit = true;
-                itemLimited = true;
-                continue;
-            }
-            std::size_t size = value->size();
-            auto representation = ClipboardRepresentation::make(type, std::move(*value));
-            if (!representation)
-                continue;
-            representations.push_back(std::move(*representation));
-            seenTypes.insert(type);
-            byteTotal += size;
-            representationTotal += 1;
-        }
+        if (takeDataRepresentations(*pasteboardItem, representations, seenTypes, budget))
+            itemLimited = true;
 
         if (!fileMetadata)
             fileMetadata = ClipboardFileMetadata::inferred(representations, promisedFilename);
@@ -240,8 +269,8 @@ asio::awaitable<RemoteClipboardCaptureResult> RemoteClipboardController::snapsho
 
     auto payload = ClipboardTransferPayload::make(std::move(items));
     if (!payload)
-        co_return RemoteClipboardCaptureResult::refused(sizeLimitHit ? CaptureKind::tooLarge
-                                                                     : CaptureKind::unavailable);
+        co_return RemoteClipboardCaptureResult::refused(budget.sizeLimitHit ? CaptureKind::tooLarge
+                                                                            : CaptureKind::unavailable);
     co_return RemoteClipboardCaptureResult::captured(std::move(*payload));
 }
 
@@ -383,42 +412,22 @@ std::optional<std::uint64_t> RemoteClipboardController::writeToPasteboard(
         const auto& item = items[index];
         DesktopClipboardWriteItem writeItem;
         if (!item.fileMetadata()) {
-            for (const auto& representation : item.representations()) {
-                const auto& type = representation.typeIdentifier();
-                if (isFileLikePasteboardType(type) || conformsToFileURL(type)) {
-                    logger.error("Refused a received clipboard that sends a file reference as data");
-                    return std::nullopt;
-                }
-                auto value = pasteboardValue(type, representation.data());
-                if (!value) {
-                    logger.error("Refused a received clipboard with a value that its type does not allow");
-                    return std::nullopt;
-                }
-                writeItem.values.push_back({type, std::move(*value)});
-            }
+            auto values = pasteboardValues(item);
+            if (!values)
+                return std::nullopt;
+            writeItem.values = std::move(*values);
         } else {
             if (!files || files->fileURLsByItemIndex.empty())
                 return std::nullopt;
             auto file = files->fileURLsByItemIndex.find(index);
             if (file == files->fileURLsByItemIndex.end())
                 return std::nullopt;
-            std::vector<DesktopClipboardValue> values;
-            for (const auto& representation : item.representations()) {
-                const auto& type = representation.typeIdentifier();
-                if (isFileLikePasteboardType(type) || conformsToFileURL(type)) {
-                    logger.error("Refused a received clipboard that sends a file reference as data");
-                    return std::nullopt;
-                }
-                auto value = pasteboardValue(type, representation.data());
-                if (!value) {
-                    logger.error("Refused a received clipboard with a value that its type does not allow");
-                    return std::nullopt;
-                }
-                values.push_back({type, std::move(*value)});
-            }
+            auto values = pasteboardValues(item);
+            if (!values)
+                return std::nullopt;
             writeItem.values.push_back({std::string(ClipboardUniformType::fileURL().identifier()),
                                         ClipboardURL::fileURLString(file->second)});
-            std::ranges::move(values, std::back_inserter(writeItem.values));
+            std::ranges::move(*values, std::back_inserter(writeItem.values));
             if (!item.representation(item.fileMetadata()->contentTypeIdentifier()))
                 return std::nullopt;
         }

@@ -14,6 +14,7 @@
 
 #include "core/BigEndian.hpp"
 #include "core/UnicodeText.hpp"
+#include "wire/PropertyListDictionaryBuilder.hpp"
 
 namespace quillbridge {
 namespace {
@@ -202,8 +203,7 @@ private:
                     !fits(cursor, 2 * *count, referenceWidth_)) {
                     return std::nullopt;
                 }
-                PropertyListValue::Dictionary entries;
-                std::map<std::string, std::size_t, std::less<>> positions;
+                PropertyListDictionaryBuilder entries;
                 entries.reserve(static_cast<std::size_t>(*count));
                 std::size_t values = cursor + static_cast<std::size_t>(*count) * referenceWidth_;
                 for (std::uint64_t index = 0; index < *count; ++index) {
@@ -213,14 +213,9 @@ private:
                     auto value = readObject(*readReference(values + index * referenceWidth_), depth + 1);
                     if (!value)
                         return std::nullopt;
-                    if (auto found = positions.find(*key); found != positions.end()) {
-                        entries[found->second].second = std::move(*value);
-                    } else {
-                        positions.emplace(*key, entries.size());
-                        entries.emplace_back(std::move(*key), std::move(*value));
-                    }
+                    entries.set(std::move(*key), std::move(*value));
                 }
-                return PropertyListValue{std::move(entries)};
+                return std::move(entries).build();
             }
             default:
                 return std::nullopt;

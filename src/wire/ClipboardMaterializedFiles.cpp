@@ -9,6 +9,7 @@
 #include <system_error>
 #include <utility>
 
+#include "core/FileDescriptor.hpp"
 #include "core/Uuid.hpp"
 #include "wire/ClipboardMaterializationError.hpp"
 
@@ -24,22 +25,6 @@ constexpr const char* partialFilename = ".quillbridge-partial";
 [[noreturn]] void throwFileSystemError(const char* operation, const std::filesystem::path& path, int error) {
     throw std::filesystem::filesystem_error(operation, path, std::error_code(error, std::generic_category()));
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    FileDescriptor(FileDescriptor&& other) noexcept : descriptor_(other.release()) {}
-    FileDescriptor& operator=(FileDescriptor&&) = delete;
-    ~FileDescriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    int get() const { return descriptor_; }
-    int release() { return std::exchange(descriptor_, -1); }
-
-private:
-    int descriptor_;
-};
 
 FileDescriptor openDirectory(int parent, const char* name, const std::filesystem::path& path) {
     FileDescriptor directory(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -77,8 +62,8 @@ void writeAtomically(int directory, const std::string& filename, ByteView data,
         }
         data = data.subspan(static_cast<std::size_t>(written));
     }
-    if (::close(file.release()) != 0)
-        throwFileSystemError("Cannot write the clipboard file", path, errno);
+    if (const int error = file.close(); error != 0)
+        throwFileSystemError("Cannot write the clipboard file", path, error);
     if (::renameat(directory, partialFilename, directory, filename.c_str()) != 0) {
         throwFileSystemError("Cannot name the clipboard file", path, errno);
     }

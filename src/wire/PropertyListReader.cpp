@@ -11,6 +11,7 @@
 #include <plist/plist.h>
 
 #include "core/UnicodeText.hpp"
+#include "wire/PropertyListDictionaryBuilder.hpp"
 
 namespace quillbridge {
 namespace {
@@ -153,8 +154,7 @@ std::optional<PropertyListValue> fromPlistNode(plist_t node, std::size_t depth) 
         case PLIST_DICT: {
             if (depth >= maximumPropertyListDepth)
                 return std::nullopt;
-            PropertyListValue::Dictionary entries;
-            std::map<std::string, std::size_t, std::less<>> positions;
+            PropertyListDictionaryBuilder entries;
             plist_dict_iter iterator = nullptr;
             plist_dict_new_iter(node, &iterator);
             bool failed = false;
@@ -173,17 +173,12 @@ std::optional<PropertyListValue> fromPlistNode(plist_t node, std::size_t depth) 
                     failed = true;
                     break;
                 }
-                if (auto found = positions.find(name); found != positions.end()) {
-                    entries[found->second].second = std::move(*value);
-                } else {
-                    positions.emplace(name, entries.size());
-                    entries.emplace_back(std::move(name), std::move(*value));
-                }
+                entries.set(std::move(name), std::move(*value));
             }
             std::free(iterator);
             if (failed)
                 return std::nullopt;
-            return PropertyListValue{std::move(entries)};
+            return std::move(entries).build();
         }
         default:
             return std::nullopt;

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "core/UnicodeText.hpp"
+#include "wire/PropertyListDictionaryBuilder.hpp"
 
 namespace quillbridge {
 namespace {
@@ -267,8 +268,7 @@ private:
         if (depth >= maximumPropertyListDepth)
             return std::nullopt;
         ++position_;  // {
-        PropertyListValue::Dictionary entries;
-        std::map<std::string, std::size_t, std::less<>> positions;
+        PropertyListDictionaryBuilder entries;
         while (true) {
             if (!skipSpace() || atEnd())
                 return std::nullopt;
@@ -287,14 +287,9 @@ private:
             } else if (peek() != '}') {
                 return std::nullopt;
             }
-            if (auto found = positions.find(*key); found != positions.end()) {
-                entries[found->second].second = std::move(*value);
-            } else {
-                positions.emplace(*key, entries.size());
-                entries.emplace_back(std::move(*key), std::move(*value));
-            }
+            entries.set(std::move(*key), std::move(*value));
         }
-        return PropertyListValue{std::move(entries)};
+        return std::move(entries).build();
     }
 };
 

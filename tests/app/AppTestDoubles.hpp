@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "app/HostAppActivationController.hpp"
 #include "app/HostApplication.hpp"
 #include "app/HostWindow.hpp"
+#include "app/PermissionOnboardingCoordinator.hpp"
 #include "capture/ScreenRecorderTestFixture.hpp"
 
 namespace quillbridge {
@@ -72,6 +74,20 @@ public:
 // The recorder of the capture suite's fixture, with the application's own fakes beside it.
 class AppTest : public ScreenRecorderTest {
 protected:
+    // A permission onboarding coordinator on the fixture's recorder, defaults and clock.
+    std::shared_ptr<PermissionOnboardingCoordinator> makeOnboardingCoordinator(
+        std::function<void()> permissionFlowDidComplete) {
+        return std::make_shared<PermissionOnboardingCoordinator>(
+            PermissionOnboardingCoordinator::Dependencies{
+                .mainActor = context.get_executor(),
+                .screenRecorder = recorder,
+                .appActivationController = activationController,
+                .defaults = defaults,
+                .permissionFlowDidComplete = std::move(permissionFlowDidComplete),
+                .clock = clock,
+            });
+    }
+
     // Whether any Local Network resolution reached the session since the last call.
     bool takeResolutions() {
         const auto calls =

@@ -35,15 +35,7 @@ protected:
     }
 
     void makeCoordinator() {
-        coordinator =
-            std::make_shared<PermissionOnboardingCoordinator>(PermissionOnboardingCoordinator::Dependencies{
-                .mainActor = context.get_executor(),
-                .screenRecorder = recorder,
-                .appActivationController = activationController,
-                .defaults = defaults,
-                .permissionFlowDidComplete = [this] { ++completions; },
-                .clock = clock,
-            });
+        coordinator = makeOnboardingCoordinator([this] { ++completions; });
         coordinator->addObserver([this] { ++observedChanges; });
     }
 

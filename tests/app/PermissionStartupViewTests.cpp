@@ -28,15 +28,7 @@ class PermissionStartupViewTest : public AppTest {
 protected:
     void SetUp() override {
         makeRecorder();
-        coordinator =
-            std::make_shared<PermissionOnboardingCoordinator>(PermissionOnboardingCoordinator::Dependencies{
-                .mainActor = context.get_executor(),
-                .screenRecorder = recorder,
-                .appActivationController = activationController,
-                .defaults = defaults,
-                .permissionFlowDidComplete = [this] { ++completions; },
-                .clock = clock,
-            });
+        coordinator = makeOnboardingCoordinator([this] { ++completions; });
         scene = std::make_unique<WindowScene>(
             "permission-onboarding", QStringLiteral("Quillbridge Host Setup"), [this] {
                 auto* made = new PermissionStartupView(PermissionStartupView::Environment{

@@ -20,26 +20,7 @@ preview_pid=
 cleanup() { [[ -n $preview_pid ]] && kill -KILL "$preview_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 
-check() {
-    local description=$1
-    shift
-    if "$@"; then
-        echo "ok - $description"
-        passed=$((passed + 1))
-    else
-        echo "not ok - $description"
-        failed=$((failed + 1))
-    fi
-}
-
-eventually() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@" >/dev/null 2>&1; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/test-checks.sh"
 
 # trayer: 32 pixels high at the bottom right of the 1920x1080 screen.
 tray_top=1048

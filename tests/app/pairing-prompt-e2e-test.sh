@@ -31,27 +31,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-check() {
-    local description=$1
-    shift
-    if "$@"; then
-        echo "ok - $description"
-        passed=$((passed + 1))
-    else
-        echo "not ok - $description"
-        failed=$((failed + 1))
-    fi
-}
-
-# Waits until a command succeeds, at most $1 seconds.
-eventually() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@" >/dev/null 2>&1; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.1
-    done
-}
+source "$(dirname "${BASH_SOURCE[0]}")/test-checks.sh"
 
 mock() {
     gdbus call --session --dest org.freedesktop.Notifications --object-path /org/freedesktop/Notifications \

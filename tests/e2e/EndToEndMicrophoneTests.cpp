@@ -22,84 +22,12 @@
 
 #include "EndToEndHostFixture.hpp"
 #include "support/audio/ToneAnalysis.hpp"
+#include "support/microphone/MicrophoneProcessTestSupport.hpp"
 
 namespace quillbridge {
 namespace {
 
 using namespace std::chrono_literals;
-
-class ChildProcess {
-public:
-    ChildProcess(std::vector<std::string> arguments, const std::string& outputPath) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (std::FILE* output = std::fopen(outputPath.c_str(), "w")) {
-                ::dup2(::fileno(output), STDOUT_FILENO);
-                ::dup2(::fileno(output), STDERR_FILENO);
-            }
-            std::vector<char*> argv;
-            for (auto& argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~ChildProcess() { stop(SIGTERM); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    void stop(int signal) {
-        if (pid_ <= 0) {
-            return;
-        }
-        ::kill(pid_, signal);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-bool microphoneNodeExists() {
-    std::string output;
-    if (std::FILE* pipe = ::popen("pw-cli ls Node 2>/dev/null", "r")) {
-        char chunk[4096];
-        while (std::size_t read = std::fread(chunk, 1, sizeof(chunk), pipe)) {
-            output.append(chunk, read);
-        }
-        ::pclose(pipe);
-    }
-    return output.find("node.name = \"quillbridge-microphone\"") != std::string::npos;
-}
-
-std::vector<float> readFloatWav(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::vector<float> samples;
-    for (std::size_t at = 12; at + 8 <= bytes.size();) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, bytes.data() + at + 4, 4);
-        if (std::memcmp(bytes.data() + at, "data", 4) == 0) {
-            std::size_t count = std::min<std::size_t>(size, bytes.size() - at - 8) / 4;
-            samples.resize(count);
-            std::memcpy(samples.data(), bytes.data() + at + 8, count * 4);
-            return samples;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return samples;
-}
 
 class EndToEndMicrophoneTest : public EndToEndHostFixture {
 protected:
@@ -112,8 +40,8 @@ protected:
 };
 
 TEST_F(EndToEndMicrophoneTest, ADesktopRecorderGetsTheHeadsetsMicrophoneTone) {
-    ChildProcess program({QUILLBRIDGE_MICROPHONE_PROGRAM, "--foreground"},
-                         (root / "microphone.log").string());
+    LoggedChildProcess program({QUILLBRIDGE_MICROPHONE_PROGRAM, "--foreground"},
+                               (root / "microphone.log").string());
 
     auto simulator = makeHeadset();
     onHeadset([&] { return simulator->connect(); });
@@ -126,7 +54,7 @@ TEST_F(EndToEndMicrophoneTest, ADesktopRecorderGetsTheHeadsetsMicrophoneTone) {
     EXPECT_NE(readHeadset([&] { return simulator->microphoneRequested(); }), std::optional<bool>(true));
 
     const auto recording = (root / "recording.wav").string();
-    auto recorder = std::make_unique<ChildProcess>(
+    auto recorder = std::make_unique<LoggedChildProcess>(
         std::vector<std::string>{"pw-record", "--target", "quillbridge-microphone", "--rate", "48000",
                                  "--channels", "1", "--format", "f32", recording},
         (root / "pw-record.log").string());

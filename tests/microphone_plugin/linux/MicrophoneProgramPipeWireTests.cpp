@@ -18,6 +18,7 @@
 #include <numbers>
 #include <thread>
 
+#include "support/microphone/MicrophoneProcessTestSupport.hpp"
 #include "support/microphone/PropertyChannelTestClient.hpp"
 #include "virtual_devices/MicrophoneDiagnosticsKeys.hpp"
 #include "virtual_devices/MicrophonePacket.hpp"
@@ -31,69 +32,6 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 constexpr auto testLease = milliseconds(3000);
-
-// A child process with its output in a file; stopped (SIGTERM, then SIGKILL) when destroyed.
-class ChildProcess {
-public:
-    ChildProcess(std::vector<std::string> arguments, const std::string& outputPath) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            std::FILE* output = std::fopen(outputPath.c_str(), "w");
-            if (output != nullptr) {
-                ::dup2(::fileno(output), STDOUT_FILENO);
-                ::dup2(::fileno(output), STDERR_FILENO);
-            }
-            std::vector<char*> argv;
-            for (auto& argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~ChildProcess() { stop(SIGTERM); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // Sends the signal and waits for the exit; the exit status (-1 if it had to be killed).
-    int stop(int signal) {
-        if (pid_ <= 0) {
-            return status_;
-        }
-        ::kill(pid_, signal);
-        int status = 0;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                return status_;
-            }
-            std::this_thread::sleep_for(milliseconds(50));
-        }
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return status_ = -1;
-    }
-    bool running() const { return pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
-
-private:
-    pid_t pid_ = -1;
-    int status_ = -1;
-};
-
-std::string commandOutput(const std::string& command) {
-    std::string output;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char chunk[4096];
-        while (std::size_t read = std::fread(chunk, 1, sizeof(chunk), pipe)) {
-            output.append(chunk, read);
-        }
-        ::pclose(pipe);
-    }
-    return output;
-}
 
 // The PipeWire node's information (all its properties) as pw-cli shows it, or nothing when there is no such
 // node.
@@ -123,32 +61,6 @@ std::optional<Clock::duration> waitForNode(bool present, Clock::duration timeout
     return std::nullopt;
 }
 
-// The samples of a 32-bit float WAV file (plain or extensible format), mono.
-std::vector<float> readFloatWav(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    auto u32 = [&bytes](std::size_t at) {
-        std::uint32_t value = 0;
-        std::memcpy(&value, bytes.data() + at, 4);
-        return value;
-    };
-    std::vector<float> samples;
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0) {
-        return samples;
-    }
-    for (std::size_t at = 12; at + 8 <= bytes.size();) {
-        std::uint32_t size = u32(at + 4);
-        if (std::memcmp(bytes.data() + at, "data", 4) == 0) {
-            std::size_t count = std::min<std::size_t>(size, bytes.size() - at - 8) / 4;
-            samples.resize(count);
-            std::memcpy(samples.data(), bytes.data() + at + 8, count * 4);
-            return samples;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return samples;
-}
-
 class MicrophoneProgramPipeWireTests : public testing::Test {
 protected:
     void SetUp() override {
@@ -158,7 +70,7 @@ protected:
         folder = std::filesystem::temp_directory_path() /
                  ("quillbridge-microphone-test." + std::to_string(::getpid()));
         std::filesystem::create_directories(folder);
-        program = std::make_unique<ChildProcess>(
+        program = std::make_unique<LoggedChildProcess>(
             std::vector<std::string>{QUILLBRIDGE_MICROPHONE_PROGRAM, "--foreground", "--lease-milliseconds",
                                      std::to_string(testLease.count())},
             (folder / "program.log").string());
@@ -187,7 +99,7 @@ protected:
     }
 
     std::filesystem::path folder;
-    std::unique_ptr<ChildProcess> program;
+    std::unique_ptr<LoggedChildProcess> program;
     std::unique_ptr<PropertyChannelTestClient> client;
 };
 
@@ -288,9 +200,9 @@ TEST_F(MicrophoneProgramPipeWireTests, AnApplicationRecordsTheToneTheHostWrites)
     ASSERT_TRUE(client->setAcquired(true));
     ASSERT_TRUE(waitForNode(true, seconds(10)));
     auto recording = (folder / "recording.wav").string();
-    ChildProcess recorder({"pw-record", "--target", "quillbridge-microphone", "--rate", "48000", "--channels",
-                           "1", "--format", "f32", recording},
-                          (folder / "pw-record.log").string());
+    LoggedChildProcess recorder({"pw-record", "--target", "quillbridge-microphone", "--rate", "48000",
+                                 "--channels", "1", "--format", "f32", recording},
+                                (folder / "pw-record.log").string());
     // The recorder streams from the node once the driver's IO runs.
     auto running = [this] {
         auto response = client->get(deviceObjectID, selector::isRunning);

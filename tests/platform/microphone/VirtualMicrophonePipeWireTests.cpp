@@ -24,72 +24,13 @@
 #include "bridge/AudioObjectVirtualMicrophoneDevice.hpp"
 #include "core/SteadyClock.hpp"
 #include "platform/linux/microphone/PropertyChannelMicrophoneAudioObjectSystem.hpp"
+#include "support/microphone/MicrophoneProcessTestSupport.hpp"
 
 namespace quillbridge {
 namespace {
 
 using SteadyTime = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-class ChildProcess {
-public:
-    ChildProcess(std::vector<std::string> arguments, const std::string& outputPath) {
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            if (std::FILE* output = std::fopen(outputPath.c_str(), "w")) {
-                ::dup2(::fileno(output), STDOUT_FILENO);
-                ::dup2(::fileno(output), STDERR_FILENO);
-            }
-            std::vector<char*> argv;
-            for (auto& argument : arguments) {
-                argv.push_back(argument.data());
-            }
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    ~ChildProcess() { stop(SIGTERM); }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    void stop(int signal) {
-        if (pid_ <= 0) {
-            return;
-        }
-        ::kill(pid_, signal);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = -1;
-                return;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-std::string commandOutput(const std::string& command) {
-    std::string output;
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char chunk[4096];
-        while (std::size_t read = std::fread(chunk, 1, sizeof(chunk), pipe)) {
-            output.append(chunk, read);
-        }
-        ::pclose(pipe);
-    }
-    return output;
-}
-
-bool microphoneNodeExists() {
-    return commandOutput("pw-cli ls Node 2>/dev/null").find("node.name = \"quillbridge-microphone\"") !=
-           std::string::npos;
-}
 
 template <class Predicate>
 bool waitFor(Predicate predicate, SteadyTime::duration timeout) {
@@ -109,24 +50,6 @@ std::int64_t monotonicNanoseconds() {
     return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-std::vector<float> readFloatWav(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::vector<float> samples;
-    for (std::size_t at = 12; at + 8 <= bytes.size();) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, bytes.data() + at + 4, 4);
-        if (std::memcmp(bytes.data() + at, "data", 4) == 0) {
-            std::size_t count = std::min<std::size_t>(size, bytes.size() - at - 8) / 4;
-            samples.resize(count);
-            std::memcpy(samples.data(), bytes.data() + at + 8, count * 4);
-            return samples;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return samples;
-}
-
 class VirtualMicrophonePipeWireTests : public testing::Test {
 protected:
     void SetUp() override {
@@ -136,7 +59,7 @@ protected:
         folder_ = std::filesystem::temp_directory_path() /
                   ("quillbridge-virtual-microphone-test." + std::to_string(::getpid()));
         std::filesystem::create_directories(folder_);
-        program_ = std::make_unique<ChildProcess>(
+        program_ = std::make_unique<LoggedChildProcess>(
             std::vector<std::string>{QUILLBRIDGE_MICROPHONE_PROGRAM, "--foreground"},
             (folder_ / "program.log").string());
         auto path = PropertyChannelMicrophoneAudioObjectSystem::defaultSocketPath();
@@ -164,7 +87,7 @@ protected:
     }
 
     std::filesystem::path folder_;
-    std::unique_ptr<ChildProcess> program_;
+    std::unique_ptr<LoggedChildProcess> program_;
     std::shared_ptr<PropertyChannelMicrophoneAudioObjectSystem> system_;
     std::unique_ptr<AudioObjectVirtualMicrophoneDevice> device_;
     std::atomic<bool> demand_{false};
@@ -179,7 +102,7 @@ TEST_F(VirtualMicrophonePipeWireTests, PublishedDeviceFollowsARecorderAndCarries
     EXPECT_FALSE(demand_);
 
     auto recording = (folder_ / "recording.wav").string();
-    auto recorder = std::make_unique<ChildProcess>(
+    auto recorder = std::make_unique<LoggedChildProcess>(
         std::vector<std::string>{"pw-record", "--target", "quillbridge-microphone", "--rate", "48000",
                                  "--channels", "1", "--format", "f32", recording},
         (folder_ / "pw-record.log").string());

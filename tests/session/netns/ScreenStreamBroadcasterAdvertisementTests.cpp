@@ -153,9 +153,7 @@ protected:
 
     template <Case C>
     auto expect(Headset& headset) {
-        const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
-        auto decoded = decodeJson<StreamControlMessage>(
-            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        auto decoded = readControlMessage(*headset.control);
         if (!decoded || decoded->messageCase() != C) {
             throw std::runtime_error("unexpected control message");
         }

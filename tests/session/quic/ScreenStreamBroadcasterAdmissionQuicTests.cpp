@@ -27,7 +27,7 @@
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/QuicError.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-#include "session/quic/LoopbackEventLoop.hpp"
+#include "session/quic/LoopbackBroadcasterTest.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -42,7 +42,7 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class AdmissionOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
+class AdmissionOverQuicTest : public LoopbackBroadcasterTest {
 protected:
     struct Headset {
         std::shared_ptr<QuicConnection> connection;
@@ -54,17 +54,11 @@ protected:
     void SetUp() override {
         auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.blockingWork = pool.get();
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
+        startBroadcaster(std::move(dependencies));
     }
 
     void TearDown() override {
-        if (broadcaster) {
-            run(broadcaster->stop());
-            runFor(50ms);
-            broadcaster.reset();
-        }
-        runFor(20ms);
+        stopBroadcaster();
         pool.reset();
     }
 
@@ -94,9 +88,7 @@ protected:
 
     template <Case C>
     auto expect(Headset& headset) {
-        const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
-        auto decoded = decodeJson<StreamControlMessage>(
-            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        auto decoded = readControlMessage(*headset.control);
         if (!decoded || decoded->messageCase() != C) {
             throw std::runtime_error("unexpected control message");
         }
@@ -187,7 +179,6 @@ protected:
 
     // Destroyed before the context its callers resume on.
     std::unique_ptr<BlockingWorkPool> pool = std::make_unique<BlockingWorkPool>();
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
     const LocalDeviceIdentity identity{Uuid::random(), "Loopback Headset"};
     const P256SigningKey key = P256SigningKey::generate();
 };

@@ -22,7 +22,7 @@
 #include "platform/linux/audio/FdkAacAudioConverterFactory.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-#include "session/quic/LoopbackEventLoop.hpp"
+#include "session/quic/LoopbackBroadcasterTest.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -40,30 +40,15 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class BroadcasterAudioOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
+class BroadcasterAudioOverQuicTest : public LoopbackBroadcasterTest {
 protected:
     void SetUp() override {
         auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.audioConverterFactory = &converters;
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
-        ASSERT_TRUE(runUntil(
-            [&] { return discovery.lastAdvertiser() && discovery.lastAdvertiser()->isPublished(); }));
-        port = discovery.lastAdvertiser()->advertisement()->port;
-    }
-
-    void TearDown() override {
-        if (broadcaster) {
-            run(broadcaster->stop());
-            runFor(50ms);
-            broadcaster.reset();
-        }
-        runFor(20ms);
+        startAdvertisedBroadcaster(std::move(dependencies));
     }
 
     FdkAacAudioConverterFactory converters;
-    std::uint16_t port = 0;
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
 };
 
 TEST_F(BroadcasterAudioOverQuicTest, HeadsetDecodesTheAnnouncedToneFromTheDatagrams) {
@@ -73,25 +58,7 @@ TEST_F(BroadcasterAudioOverQuicTest, HeadsetDecodesTheAnnouncedToneFromTheDatagr
     auto send = [&](const StreamControlMessage& message) {
         run(control->send(ControlMessageFraming::encode(message), false));
     };
-    {
-        ScopedLogCapture logs;
-        SessionHelloMessage hello;
-        hello.displayName = "Loopback Headset";
-        // A headset that asks to pair: the host answers with its hello and waits, so nothing else arrives
-        // before the test authorises the session itself.
-        hello.wantsPairing = true;
-        hello.controlProtocolVersion = 19;
-        hello.minimumCompatibleControlProtocolVersion = 19;
-        send(StreamControlMessage::make<Case::hello>(hello));
-        ASSERT_TRUE(runUntil([&] {
-            for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
-                if (message.starts_with("Received hello")) {
-                    return true;
-                }
-            }
-            return false;
-        }));
-    }
+    ASSERT_TRUE(sendPairingHello(*control, "Loopback Headset"));
     run(broadcaster->authorizeCurrentSession());
     send(StreamControlMessage::make<Case::receiverReady>());
     ASSERT_TRUE(runUntil([&] {
@@ -124,9 +91,7 @@ TEST_F(BroadcasterAudioOverQuicTest, HeadsetDecodesTheAnnouncedToneFromTheDatagr
     // The announcement arrives on the control stream (other host messages may come first).
     std::optional<AudioStreamFormatAnnouncementMessage> announcement;
     for (int read = 0; read < 20 && !announcement; ++read) {
-        const Bytes data = run(ControlMessageFraming::readMessageData(*control));
-        auto message = decodeJson<StreamControlMessage>(
-            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        auto message = readControlMessage(*control);
         ASSERT_TRUE(message);
         if (const auto* format = message->get<Case::audioFormat>()) {
             announcement = *format;

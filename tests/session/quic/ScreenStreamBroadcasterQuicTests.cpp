@@ -21,7 +21,7 @@
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/QuicError.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-#include "session/quic/LoopbackEventLoop.hpp"
+#include "session/quic/LoopbackBroadcasterTest.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -36,7 +36,7 @@ using namespace std::chrono_literals;
 using State = ScreenStreamBroadcaster::State;
 using Case = StreamControlMessage::Case;
 
-class BroadcasterOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
+class BroadcasterOverQuicTest : public LoopbackBroadcasterTest {
 protected:
     struct Headset {
         std::shared_ptr<QuicConnection> connection;
@@ -45,23 +45,10 @@ protected:
 
     void SetUp() override { makeBroadcaster(10s); }
 
-    void TearDown() override {
-        if (broadcaster) {
-            run(broadcaster->stop());
-            runFor(50ms);
-            broadcaster.reset();
-        }
-        runFor(20ms);
-    }
-
     void makeBroadcaster(Clock::Duration setupTimeout) {
         auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.sessionSetupTimeout = setupTimeout;
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
-        ASSERT_TRUE(runUntil(
-            [&] { return discovery.lastAdvertiser() && discovery.lastAdvertiser()->isPublished(); }));
-        port = discovery.lastAdvertiser()->advertisement()->port;
+        startAdvertisedBroadcaster(std::move(dependencies));
         ASSERT_NE(port, 0);
     }
 
@@ -78,9 +65,7 @@ protected:
     }
 
     StreamControlMessage receive(Headset& headset) {
-        const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
-        auto decoded = decodeJson<StreamControlMessage>(
-            std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        auto decoded = readControlMessage(*headset.control);
         if (!decoded) {
             throw std::runtime_error("undecodable control message");
         }
@@ -94,21 +79,7 @@ protected:
     // Sends hello and waits until the host's control loop has read it (QUIC shows a stream to the host only
     // once data arrives on it).
     void greet(Headset& headset, std::string name) {
-        ScopedLogCapture logs;
-        send(headset, StreamControlMessage::make<Case::hello>(
-                          SessionHelloMessage{.peerID = {},
-                                              .displayName = std::move(name),
-                                              .wantsPairing = true,
-                                              .controlProtocolVersion = 19,
-                                              .minimumCompatibleControlProtocolVersion = 19}));
-        ASSERT_TRUE(runUntil([&] {
-            for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
-                if (message.starts_with("Received hello")) {
-                    return true;
-                }
-            }
-            return false;
-        }));
+        ASSERT_TRUE(sendPairingHello(*headset.control, std::move(name)));
         // The host answers with its own hello and then waits for the pairing to start.
         EXPECT_EQ(receive(headset).messageCase(), Case::hello);
     }
@@ -122,9 +93,6 @@ protected:
         }
         return states;
     }
-
-    std::uint16_t port = 0;
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
 };
 
 TEST_F(BroadcasterOverQuicTest, ControlConversationFromHelloToAcknowledgedDisconnect) {
@@ -206,7 +174,7 @@ TEST_F(BroadcasterOverQuicTest, SecondHeadsetIsClosedWhileTheFirstGoesOn) {
 }
 
 TEST_F(BroadcasterOverQuicTest, HeadsetThatNeverBecomesReadyIsClosedAfterTheSetupTimeout) {
-    TearDown();
+    stopBroadcaster();
     makeBroadcaster(300ms);
     updates();
     QuicTestClient client;

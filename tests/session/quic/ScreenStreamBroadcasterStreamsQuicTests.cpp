@@ -19,7 +19,7 @@
 #include "core/SteadyClock.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-#include "session/quic/LoopbackEventLoop.hpp"
+#include "session/quic/LoopbackBroadcasterTest.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -102,7 +102,7 @@ asio::awaitable<std::optional<ClipboardTransferPayload>> readPayload(std::shared
 constexpr std::uint64_t maximumHostSendBufferByteCount =
     16 * 1024 * 1024 + ClipboardLimits::maximumSliceByteCount;
 
-class StreamsOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
+class StreamsOverQuicTest : public LoopbackBroadcasterTest {
 protected:
     // A 64 MiB copy under the sanitizers takes a while.
     StreamsOverQuicTest() {
@@ -124,20 +124,7 @@ protected:
         dependencies.microphoneReceiver = microphone;
         dependencies.clipboard = &clipboard;
         dependencies.keyboardReporting = &keyboard;
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
-        ASSERT_TRUE(runUntil(
-            [&] { return discovery.lastAdvertiser() && discovery.lastAdvertiser()->isPublished(); }));
-        port = discovery.lastAdvertiser()->advertisement()->port;
-    }
-
-    void TearDown() override {
-        if (broadcaster) {
-            run(broadcaster->stop());
-            runFor(50ms);
-            broadcaster.reset();
-        }
-        runFor(20ms);
+        startAdvertisedBroadcaster(std::move(dependencies));
     }
 
     // Connects, lets the host adopt the control stream and authorises the session.
@@ -145,24 +132,7 @@ protected:
         Headset headset;
         headset.connection = run(client.connect(port));
         headset.control = run(headset.connection->openStream(QuicStreamDirectionality::bidirectional));
-        ScopedLogCapture logs;
-        SessionHelloMessage hello;
-        hello.displayName = "Loopback Headset";
-        // A headset that asks to pair: the host answers with its hello and waits, so nothing else arrives
-        // before the test authorises the session itself.
-        hello.wantsPairing = true;
-        hello.controlProtocolVersion = 19;
-        hello.minimumCompatibleControlProtocolVersion = 19;
-        run(headset.control->send(
-            ControlMessageFraming::encode(StreamControlMessage::make<Case::hello>(hello)), false));
-        EXPECT_TRUE(runUntil([&] {
-            for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
-                if (message.starts_with("Received hello")) {
-                    return true;
-                }
-            }
-            return false;
-        }));
+        EXPECT_TRUE(sendPairingHello(*headset.control, "Loopback Headset"));
         run(broadcaster->authorizeCurrentSession());
         return headset;
     }
@@ -171,9 +141,7 @@ protected:
     template <Case C>
     StreamControlMessage::PayloadType<C> receive(Headset& headset) {
         for (;;) {
-            const Bytes data = run(ControlMessageFraming::readMessageData(*headset.control));
-            auto decoded = decodeJson<StreamControlMessage>(
-                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+            auto decoded = readControlMessage(*headset.control);
             if (decoded && decoded->get<C>()) {
                 return *decoded->get<C>();
             }
@@ -187,8 +155,6 @@ protected:
         std::make_shared<RecordingVisionMicrophoneReceiver>();
     FakeClipboardTransferService clipboard;
     FakeKeyboardReportingService keyboard;
-    std::uint16_t port = 0;
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
 };
 
 TEST_F(StreamsOverQuicTest, PasteRoundTripAndARefusedStreamDoesNotStallTheControlStream) {

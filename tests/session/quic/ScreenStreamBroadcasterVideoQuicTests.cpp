@@ -19,7 +19,7 @@
 #include "core/SteadyClock.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
-#include "session/quic/LoopbackEventLoop.hpp"
+#include "session/quic/LoopbackBroadcasterTest.hpp"
 #include "support/FakeDefaultsStore.hpp"
 #include "support/FakeSecretStore.hpp"
 #include "support/FakeServiceDiscovery.hpp"
@@ -34,25 +34,12 @@ namespace {
 using namespace std::chrono_literals;
 using Case = StreamControlMessage::Case;
 
-class BroadcasterVideoOverQuicTest : public LoopbackEventLoop, protected LoopbackBroadcasterServices {
+class BroadcasterVideoOverQuicTest : public LoopbackBroadcasterTest {
 protected:
     void SetUp() override {
         auto dependencies = loopbackDependencies(context.get_executor());
         dependencies.videoEncoderFactory = &encoders;
-        broadcaster = ScreenStreamBroadcaster::create(std::move(dependencies));
-        run(broadcaster->startListening());
-        ASSERT_TRUE(runUntil(
-            [&] { return discovery.lastAdvertiser() && discovery.lastAdvertiser()->isPublished(); }));
-        port = discovery.lastAdvertiser()->advertisement()->port;
-    }
-
-    void TearDown() override {
-        if (broadcaster) {
-            run(broadcaster->stop());
-            runFor(50ms);
-            broadcaster.reset();
-        }
-        runFor(20ms);
+        startAdvertisedBroadcaster(std::move(dependencies));
     }
 
     // Runs the context until the condition holds; false when it did not within a generous bound.
@@ -74,31 +61,13 @@ protected:
     }
 
     FakeVideoEncoderFactory encoders;
-    std::uint16_t port = 0;
-    std::shared_ptr<ScreenStreamBroadcaster> broadcaster;
 };
 
 TEST_F(BroadcasterVideoOverQuicTest, HeadsetReceivesAnEncodedFrameOnTheMediaStream) {
     QuicTestClient client;
     auto connection = run(client.connect(port));
     auto control = run(connection->openStream(QuicStreamDirectionality::bidirectional));
-    SessionHelloMessage hello;
-    hello.displayName = "Headset";
-    hello.wantsPairing = true;
-    hello.controlProtocolVersion = 19;
-    hello.minimumCompatibleControlProtocolVersion = 19;
-    {
-        ScopedLogCapture logs;
-        send(*control, StreamControlMessage::make<Case::hello>(hello));
-        ASSERT_TRUE(runUntil([&] {
-            for (const auto& message : logs.messages("ScreenStreamBroadcaster")) {
-                if (message.starts_with("Received hello")) {
-                    return true;
-                }
-            }
-            return false;
-        }));
-    }
+    ASSERT_TRUE(sendPairingHello(*control, "Headset"));
     run(broadcaster->authorizeCurrentSession());
     send(*control, StreamControlMessage::make<Case::receiverReady>());
     auto media = run(connection->acceptStream());

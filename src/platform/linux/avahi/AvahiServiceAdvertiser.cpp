@@ -14,6 +14,7 @@
 
 #include "platform/linux/avahi/AvahiClientConnection.hpp"
 #include "platform/linux/avahi/AvahiError.hpp"
+#include "platform/linux/avahi/AvahiStateReporter.hpp"
 
 namespace quillbridge {
 
@@ -65,8 +66,7 @@ public:
         withdraw();
         advertisement_ = std::move(advertisement);
         serviceName_ = shortenedServiceName(advertisement_.name);
-        onStateUpdate_ = std::move(onStateUpdate);
-        lastState_.reset();
+        stateReporter_.start(std::move(onStateUpdate));
         isStarted_ = true;
         hasFailed_ = false;
         isPublished_ = false;
@@ -87,7 +87,7 @@ private:
         isStarted_ = false;
         freeGroup();
         connection_.close();
-        onStateUpdate_ = nullptr;
+        stateReporter_.stop();
         if (isPublished_)
             logger().info("Withdrew service ", privateValue(serviceName_));
         isPublished_ = false;
@@ -126,7 +126,7 @@ private:
         freeGroup();
         isPublished_ = false;
         if (isStarted_ && !hasFailed_)
-            report(ServiceDiscoveryState::waiting(error));
+            stateReporter_.report(ServiceDiscoveryState::waiting(error));
     }
 
     // Adds the service to the empty group under the current name and commits it; a name already taken on
@@ -191,7 +191,7 @@ private:
                 logger().info("Published service ", privateValue(serviceName_), " of type ",
                               advertisement_.type, " on port ", advertisement_.port);
                 isPublished_ = true;
-                report(ServiceDiscoveryState::ready(serviceName_));
+                stateReporter_.report(ServiceDiscoveryState::ready(serviceName_));
                 break;
             case AVAHI_ENTRY_GROUP_COLLISION:
                 // Another host holds the name: take the next alternative and publish again.
@@ -217,16 +217,7 @@ private:
             avahi_entry_group_reset(group_);
         logger().error("Cannot publish service ", privateValue(serviceName_), ": ",
                        avahi_strerror(avahiErrorCode));
-        report(ServiceDiscoveryState::failed(makeAvahiError(avahiErrorCode)));
-    }
-
-    void report(ServiceDiscoveryState state) {
-        if (lastState_ == state)
-            return;
-        lastState_ = state;
-        if (!onStateUpdate_)
-            return;
-        connection_.callHandler("advertiser state handler", [&] { onStateUpdate_(state); });
+        stateReporter_.report(ServiceDiscoveryState::failed(makeAvahiError(avahiErrorCode)));
     }
 
     // Declared first, destroyed last: its loop thread is stopped after everything below is gone (nothing
@@ -234,8 +225,7 @@ private:
     AvahiClientConnection connection_;
     ServiceAdvertisement advertisement_;
     std::string serviceName_;
-    StateHandler onStateUpdate_;
-    std::optional<ServiceDiscoveryState> lastState_;
+    AvahiStateReporter stateReporter_{connection_, "advertiser state handler"};
     AvahiEntryGroup* group_ = nullptr;
     bool isStarted_ = false;
     bool hasFailed_ = false;

@@ -19,6 +19,7 @@
 
 #include "platform/linux/avahi/AvahiClientConnection.hpp"
 #include "platform/linux/avahi/AvahiError.hpp"
+#include "platform/linux/avahi/AvahiStateReporter.hpp"
 
 // Avahi's browser object; quillbridge::AvahiServiceBrowser is ours, wrapping one.
 using AvahiBrowseObject = ::AvahiServiceBrowser;
@@ -70,9 +71,8 @@ public:
         AvahiClientConnection::Lock lock(connection_);
         withdraw();
         type_ = std::move(type);
-        onStateUpdate_ = std::move(onStateUpdate);
+        stateReporter_.start(std::move(onStateUpdate));
         onResultsChanged_ = std::move(onResultsChanged);
-        lastState_.reset();
         isStarted_ = true;
         hasFailed_ = false;
         connection_.open();
@@ -138,7 +138,7 @@ private:
         }
         connection_.close();
         results_.clear();
-        onStateUpdate_ = nullptr;
+        stateReporter_.stop();
         onResultsChanged_ = nullptr;
     }
 
@@ -152,7 +152,7 @@ private:
             fail(avahi_client_errno(client));
             return;
         }
-        report(ServiceDiscoveryState::ready());
+        stateReporter_.report(ServiceDiscoveryState::ready());
     }
 
     void clientRegistering() override {}
@@ -173,7 +173,7 @@ private:
         }
         clearResults();
         if (!hasFailed_)
-            report(ServiceDiscoveryState::waiting(error));
+            stateReporter_.report(ServiceDiscoveryState::waiting(error));
     }
 
     static void browseEvent(AvahiBrowseObject* browser, AvahiIfIndex interfaceIndex, AvahiProtocol protocol,
@@ -300,7 +300,7 @@ private:
         hasFailed_ = true;
         logger().error("Cannot browse for ", type_, ": ", avahi_strerror(avahiErrorCode));
         clearResults();
-        report(ServiceDiscoveryState::failed(makeAvahiError(avahiErrorCode)));
+        stateReporter_.report(ServiceDiscoveryState::failed(makeAvahiError(avahiErrorCode)));
     }
 
     void clearResults() {
@@ -320,22 +320,12 @@ private:
         connection_.callHandler("browser results handler", [&] { onResultsChanged_(results); });
     }
 
-    void report(ServiceDiscoveryState state) {
-        if (lastState_ == state)
-            return;
-        lastState_ = state;
-        if (!onStateUpdate_)
-            return;
-        connection_.callHandler("browser state handler", [&] { onStateUpdate_(state); });
-    }
-
     // Declared first, destroyed last: its loop thread is stopped after everything below is gone.
     AvahiClientConnection connection_;
     std::unique_ptr<AvahiTimer> failureTimer_;
     std::string type_;
-    StateHandler onStateUpdate_;
+    AvahiStateReporter stateReporter_{connection_, "browser state handler"};
     ResultsHandler onResultsChanged_;
-    std::optional<ServiceDiscoveryState> lastState_;
     AvahiBrowseObject* browser_ = nullptr;
     // Each result with the protocols (IPv4, IPv6) it was seen over; it goes when the last one does.
     std::map<ServiceBrowseResult, std::set<AvahiProtocol>> results_;

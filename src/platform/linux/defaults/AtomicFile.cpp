@@ -10,30 +10,11 @@
 #include <cstring>
 #include <vector>
 
+#include "core/FileDescriptor.hpp"
+
 namespace quillbridge {
 
 namespace {
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    int get() const { return descriptor_; }
-    // Closes now and reports the error of close itself, which may be the first sign of a failed write.
-    int close() {
-        int result = ::close(descriptor_);
-        descriptor_ = -1;
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int descriptor_;
-};
 
 int syncDirectory(const std::filesystem::path& directory) {
     FileDescriptor handle(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -124,6 +124,20 @@ void setError(std::string* error, std::string text) {
     }
 }
 
+// The host's audio mute: the sound server's when one answers; while muted, the desktop's sound goes to the
+// capture through the host's own sink.
+std::shared_ptr<SystemAudioMuteController> makeMuteController(const Logger& logger) {
+    std::string soundServerError;
+    std::unique_ptr<AudioOutputMuteControls> muteControls =
+        PulseAudioOutputMuteControls::connect(soundServerTimeout, &soundServerError);
+    if (!muteControls) {
+        logger.error("No sound server for the output mute: ", soundServerError);
+        muteControls = std::make_unique<NoAudioOutputMuteControls>();
+    }
+    return std::make_shared<SystemAudioMuteController>(
+        std::move(muteControls), std::make_unique<PulseSystemAudioRouter>(soundServerTimeout));
+}
+
 }  // namespace
 
 std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOptions options,
@@ -145,41 +159,13 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
         options.useSecretService);
 
     // Remote input on the X server.
-    host->inputPoster_ = XTestInputPoster::open(options.displayName);
-    host->keyboardLayouts_ = XkbKeyboardLayouts::open(options.displayName);
-    if (!host->inputPoster_ || !host->keyboardLayouts_) {
+    if (!host->createRemoteInput(options)) {
         setError(error, "The X display cannot be reached");
         return nullptr;
     }
-    host->systemServices_ = std::make_unique<DesktopSystemServices>();
-    host->mouse_ =
-        std::make_unique<RemoteMouseController>(*host->inputPoster_, *host->inputPoster_, *host->clock_);
-    host->keyboard_ = std::make_unique<RemoteKeyboardController>(RemoteKeyboardController::Dependencies{
-        *host->inputPoster_,
-        *host->inputPoster_,
-        *host->keyboardLayouts_,
-        *host->clock_,
-        std::make_unique<MacKeyboardLockController>(
-            std::make_unique<XkbKeyboardLockPort>(options.displayName)),
-        std::make_unique<MacKeyboardInputSourceSwitcher>(*host->keyboardLayouts_, *host->defaults_),
-        {}});
-    host->systemActions_ = std::make_unique<RemoteSystemActionController>(*host->systemServices_);
-    host->remoteInput_ =
-        std::make_unique<RemoteInputControllers>(*host->mouse_, *host->keyboard_, *host->systemActions_);
-    host->keyboardLayoutChanges_ = std::make_unique<XkbKeyboardLayoutChangeObserver>(options.displayName);
-    host->keyboardReporting_ = std::make_unique<RemoteKeyboardReportingAdapter>(
-        *host->keyboard_,
-        [layouts = host->keyboardLayouts_.get()]() -> std::optional<MacKeyboardInputSourceIdentity> {
-            return layouts->currentLayoutIdentity();
-        });
 
     // The desktop clipboard, touched on the main actor only; files are read and written on the workers.
-    host->clipboard_ = std::make_unique<QtDesktopClipboard>();
-    host->typeDetector_ = std::make_unique<QtFileContentTypeDetector>();
-    host->clipboardController_ = std::make_unique<RemoteClipboardController>(
-        asio::make_strand(host->workers_->get_executor()), options.mainActor, host->workers_->get_executor(),
-        *host->clipboard_, host->typeDetector_.get());
-    host->clipboardTransfers_ = std::make_unique<RemoteClipboardTransferAdapter>(*host->clipboardController_);
+    host->createClipboard(options);
 
     // Encoding, power and the network.
     host->videoEncoders_ = std::make_unique<LibavVideoEncoderFactory>();
@@ -195,16 +181,7 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
 
     // The host's audio mute first, as the application creates it, then the media clock, the Persona camera
     // receiver and the session.
-    std::string soundServerError;
-    std::unique_ptr<AudioOutputMuteControls> muteControls =
-        PulseAudioOutputMuteControls::connect(soundServerTimeout, &soundServerError);
-    if (!muteControls) {
-        logger.error("No sound server for the output mute: ", soundServerError);
-        muteControls = std::make_unique<NoAudioOutputMuteControls>();
-    }
-    // While muted, the desktop's sound goes to the capture through the host's own sink.
-    auto muteController = std::make_shared<SystemAudioMuteController>(
-        std::move(muteControls), std::make_unique<PulseSystemAudioRouter>(soundServerTimeout));
+    auto muteController = makeMuteController(logger);
 
     host->timingCoordinator_ = std::make_shared<PersonaAVTimingCoordinator>();
     // Decoded Persona pictures go to the virtual camera's feeder.
@@ -215,89 +192,140 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
     host->microphone_ = std::make_unique<HostMicrophoneParts>(host->workers_->get_executor(),
                                                               host->timingCoordinator_, host->clock_);
 
-    ScreenStreamBroadcasterDependencies session;
-    session.executor = host->workers_->get_executor();
-    session.transport = host->transport_.get();
-    session.makeAdvertiser = [] { return std::make_unique<AvahiServiceAdvertiser>(); };
-    session.makeBrowser = [] { return std::make_unique<AvahiServiceBrowser>(); };
-    session.clock = host->clock_.get();
-    session.defaults = host->defaults_.get();
-    session.secrets = host->secrets_.get();
-    session.hostDisplayName =
-        options.hostDisplayName.empty() ? HostDisplayNameReader::read() : options.hostDisplayName;
-    session.hostFormFactor = cachedHostFormFactor(SysfsPowerSourceReader());
-    session.peerToPeerEnabled =
-        host->defaults_->boolean(ScreenRecorder::peerToPeerDefaultsKey).value_or(false);
-    session.connectionPowerActivity = host->powerActivity_.get();
-    session.displayWaker = host->displayWaker_.get();
-    session.remoteInput = host->remoteInput_.get();
-    session.audioConverterFactory = host->audioConverters_.get();
-    session.clipboard = host->clipboardTransfers_.get();
-    session.keyboardReporting = host->keyboardReporting_.get();
-    session.keyboardLayoutChanges = host->keyboardLayoutChanges_.get();
-    session.listenPort = options.listenPort;
-    session.bindAddress = options.bindAddress;
-    session.blockingWork = host->blockingWork_.get();
-    session.videoEncoderFactory = host->videoEncoders_.get();
-    session.personaAVTimingCoordinator = host->timingCoordinator_;
-    session.personaCameraReceiver = host->personaCameraReceiver_;
-    session.microphoneReceiver = host->microphone_->receiver();
-    host->broadcaster_ = ScreenStreamBroadcaster::create(std::move(session));
+    host->broadcaster_ = ScreenStreamBroadcaster::create(host->sessionDependencies(options));
     host->session_ = std::make_shared<BroadcasterRecorderSession>(host->broadcaster_);
 
     // The capture side and its observers.
-    auto displayProvider = RandRDisplayProvider::open(options.displayName);
-    if (!displayProvider) {
+    if (!host->createRecorder(options, std::move(muteController))) {
         setError(error, "The X display has no RandR");
         return nullptr;
     }
+    host->reclaimMemoryAfterSessions();
+    return host;
+}
+
+bool LinuxHostServices::createRemoteInput(const LinuxHostServicesOptions& options) {
+    inputPoster_ = XTestInputPoster::open(options.displayName);
+    keyboardLayouts_ = XkbKeyboardLayouts::open(options.displayName);
+    if (!inputPoster_ || !keyboardLayouts_)
+        return false;
+    systemServices_ = std::make_unique<DesktopSystemServices>();
+    mouse_ = std::make_unique<RemoteMouseController>(*inputPoster_, *inputPoster_, *clock_);
+    keyboard_ = std::make_unique<RemoteKeyboardController>(RemoteKeyboardController::Dependencies{
+        *inputPoster_,
+        *inputPoster_,
+        *keyboardLayouts_,
+        *clock_,
+        std::make_unique<MacKeyboardLockController>(
+            std::make_unique<XkbKeyboardLockPort>(options.displayName)),
+        std::make_unique<MacKeyboardInputSourceSwitcher>(*keyboardLayouts_, *defaults_),
+        {}});
+    systemActions_ = std::make_unique<RemoteSystemActionController>(*systemServices_);
+    remoteInput_ = std::make_unique<RemoteInputControllers>(*mouse_, *keyboard_, *systemActions_);
+    keyboardLayoutChanges_ = std::make_unique<XkbKeyboardLayoutChangeObserver>(options.displayName);
+    keyboardReporting_ = std::make_unique<RemoteKeyboardReportingAdapter>(
+        *keyboard_, [layouts = keyboardLayouts_.get()]() -> std::optional<MacKeyboardInputSourceIdentity> {
+            return layouts->currentLayoutIdentity();
+        });
+    return true;
+}
+
+void LinuxHostServices::createClipboard(const LinuxHostServicesOptions& options) {
+    clipboard_ = std::make_unique<QtDesktopClipboard>();
+    typeDetector_ = std::make_unique<QtFileContentTypeDetector>();
+    clipboardController_ = std::make_unique<RemoteClipboardController>(
+        asio::make_strand(workers_->get_executor()), options.mainActor, workers_->get_executor(), *clipboard_,
+        typeDetector_.get());
+    clipboardTransfers_ = std::make_unique<RemoteClipboardTransferAdapter>(*clipboardController_);
+}
+
+ScreenStreamBroadcasterDependencies LinuxHostServices::sessionDependencies(
+    const LinuxHostServicesOptions& options) {
+    ScreenStreamBroadcasterDependencies session;
+    session.executor = workers_->get_executor();
+    session.transport = transport_.get();
+    session.makeAdvertiser = [] { return std::make_unique<AvahiServiceAdvertiser>(); };
+    session.makeBrowser = [] { return std::make_unique<AvahiServiceBrowser>(); };
+    session.clock = clock_.get();
+    session.defaults = defaults_.get();
+    session.secrets = secrets_.get();
+    session.hostDisplayName =
+        options.hostDisplayName.empty() ? HostDisplayNameReader::read() : options.hostDisplayName;
+    session.hostFormFactor = cachedHostFormFactor(SysfsPowerSourceReader());
+    session.peerToPeerEnabled = defaults_->boolean(ScreenRecorder::peerToPeerDefaultsKey).value_or(false);
+    session.connectionPowerActivity = powerActivity_.get();
+    session.displayWaker = displayWaker_.get();
+    session.remoteInput = remoteInput_.get();
+    session.audioConverterFactory = audioConverters_.get();
+    session.clipboard = clipboardTransfers_.get();
+    session.keyboardReporting = keyboardReporting_.get();
+    session.keyboardLayoutChanges = keyboardLayoutChanges_.get();
+    session.listenPort = options.listenPort;
+    session.bindAddress = options.bindAddress;
+    session.blockingWork = blockingWork_.get();
+    session.videoEncoderFactory = videoEncoders_.get();
+    session.personaAVTimingCoordinator = timingCoordinator_;
+    session.personaCameraReceiver = personaCameraReceiver_;
+    session.microphoneReceiver = microphone_->receiver();
+    return session;
+}
+
+bool LinuxHostServices::createRecorder(const LinuxHostServicesOptions& options,
+                                       std::shared_ptr<SystemAudioMuteController> muteController) {
+    auto displayProvider = RandRDisplayProvider::open(options.displayName);
+    if (!displayProvider)
+        return false;
     ScreenRecorderDependencies recorder;
     recorder.mainActor = options.mainActor;
-    recorder.drainExecutor = host->workers_->get_executor();
-    recorder.clock = host->clock_;
-    recorder.defaults = host->defaults_;
-    recorder.session = host->session_;
+    recorder.drainExecutor = workers_->get_executor();
+    recorder.clock = clock_;
+    recorder.defaults = defaults_;
+    recorder.session = session_;
     recorder.captureStreamFactory = std::make_shared<LinuxCaptureStreamFactory>(
         XcbScreenCaptureStream::Options{.displayName = options.displayName});
     recorder.displayProvider = std::move(displayProvider);
     // The grants are read on a thread of the probe's own: the X11 probe makes round trips on every call and
     // the system-audio half connects to the sound server.
-    host->permissionProbe_ =
+    permissionProbe_ =
         std::make_shared<CachedMandatoryPermissionProbe>(std::make_unique<LinuxMandatoryPermissionProbe>(
             std::make_unique<X11MandatoryPermissionProbe>(options.displayName),
             [] { return PulseMonitorCaptureCheck::check(); },
             LinuxMandatoryPermissionProbe::sessionTypeFromEnvironment()));
-    recorder.permissionProbe = host->permissionProbe_;
+    recorder.permissionProbe = permissionProbe_;
     recorder.powerEvents = std::make_shared<LogindHostPowerEventSource>(options.mainActor);
     recorder.lidState = std::make_shared<UPowerLidStateObserver>(options.mainActor);
     recorder.displayConfiguration =
         std::make_shared<RandRDisplayChangeObserver>(options.mainActor, options.displayName);
     recorder.muteController = std::move(muteController);
-    recorder.timingCoordinator = host->timingCoordinator_;
-    recorder.microphoneDevice = host->microphone_->device();
-    recorder.cameraController = host->personaCamera_->controller();
-    recorder.cameraFeeder = host->personaCamera_->feeder();
-    recorder.blockingWork = host->blockingWork_.get();
-    host->recorder_ = ScreenRecorder::create(std::move(recorder));
-    host->microphone_->attachRecorder(host->recorder_);
+    recorder.timingCoordinator = timingCoordinator_;
+    recorder.microphoneDevice = microphone_->device();
+    recorder.cameraController = personaCamera_->controller();
+    recorder.cameraFeeder = personaCamera_->feeder();
+    recorder.blockingWork = blockingWork_.get();
+    recorder_ = ScreenRecorder::create(std::move(recorder));
+    microphone_->attachRecorder(recorder_);
     // A grant that changes shows in the recorder's permission state.
-    host->permissionProbe_->setChangeHandler(
-        [mainActor = options.mainActor, weakRecorder = std::weak_ptr<ScreenRecorder>(host->recorder_)] {
+    permissionProbe_->setChangeHandler(
+        [mainActor = options.mainActor, weakRecorder = std::weak_ptr<ScreenRecorder>(recorder_)] {
             asio::post(mainActor, [weakRecorder] {
                 if (auto recorder = weakRecorder.lock()) {
                     recorder->refreshPermissionState();
                 }
             });
         });
+    return true;
+}
+
+void LinuxHostServices::reclaimMemoryAfterSessions() {
     // After each session, once its teardown has settled, what the allocator keeps free goes back to the
     // system, off the main actor.
-    host->memoryReclaimer_ = std::make_shared<SessionMemoryReclaimer>(
-        options.mainActor, host->clock_, [pool = host->blockingWork_.get()] {
+    memoryReclaimer_ =
+        std::make_shared<SessionMemoryReclaimer>(mainActor_, clock_, [pool = blockingWork_.get()] {
             static_cast<void>(pool->tryPost([] { LinuxMemoryRelease::returnFreedMemory(); }));
         });
-    host->recorder_->addPropertyObserver([weakRecorder = std::weak_ptr<ScreenRecorder>(host->recorder_),
-                                          weakReclaimer = std::weak_ptr<SessionMemoryReclaimer>(
-                                              host->memoryReclaimer_)](ScreenRecorderProperty property) {
+    recorder_->addPropertyObserver([weakRecorder = std::weak_ptr<ScreenRecorder>(recorder_),
+                                    weakReclaimer = std::weak_ptr<SessionMemoryReclaimer>(memoryReclaimer_)](
+                                       ScreenRecorderProperty property) {
         if (property != ScreenRecorderProperty::isConnected &&
             property != ScreenRecorderProperty::isRunning) {
             return;
@@ -308,7 +336,6 @@ std::unique_ptr<LinuxHostServices> LinuxHostServices::create(LinuxHostServicesOp
             reclaimer->update(recorder->isConnected() || recorder->isRunning());
         }
     });
-    return host;
 }
 
 void LinuxHostServices::whenPermissionsRead(std::function<void()> onMainActor) {

@@ -38,6 +38,8 @@ class ScreenRecorder;
 class HostMicrophoneParts;
 class ScreenStreamBroadcaster;
 class SecretStore;
+class SystemAudioMuteController;
+struct ScreenStreamBroadcasterDependencies;
 class SessionMemoryReclaimer;
 class SystemServicesPort;
 class XTestInputPoster;
@@ -108,6 +110,16 @@ public:
 
 private:
     LinuxHostServices() = default;
+
+    // The parts create() makes, in its order. False when the X display cannot be used.
+    bool createRemoteInput(const LinuxHostServicesOptions& options);
+    void createClipboard(const LinuxHostServicesOptions& options);
+    ScreenStreamBroadcasterDependencies sessionDependencies(const LinuxHostServicesOptions& options);
+    bool createRecorder(const LinuxHostServicesOptions& options,
+                        std::shared_ptr<SystemAudioMuteController> muteController);
+    // After each session, once its teardown has settled, what the allocator keeps free goes back to the
+    // system.
+    void reclaimMemoryAfterSessions();
 
     asio::any_io_executor mainActor_;
     std::shared_ptr<Clock> clock_;

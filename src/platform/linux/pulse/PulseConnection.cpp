@@ -1,7 +1,8 @@
 #include "platform/linux/pulse/PulseConnection.hpp"
 
 #include <pulse/error.h>
-#include <pulse/timeval.h>
+
+#include "platform/linux/pulse/PulseDeadline.hpp"
 
 namespace quillbridge {
 
@@ -51,39 +52,21 @@ std::unique_ptr<PulseConnection> PulseConnection::connect(const std::string& app
         return fail("pa_threaded_mainloop_start failed");
     }
 
-    // A time event on the loop wakes the wait below when the deadline passes without an answer.
+    // The deadline wakes the wait below when it passes without an answer.
     Lock lock(*connection);
-    bool timedOut = false;
-    struct Deadline {
-        pa_threaded_mainloop* mainLoop;
-        bool* timedOut;
-    } deadline{mainLoop, &timedOut};
-    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainLoop);
-    timeval when{};
-    pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC);
-    pa_time_event* timer = api->time_new(
-        api, &when,
-        [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-            auto* state = static_cast<Deadline*>(userdata);
-            *state->timedOut = true;
-            pa_threaded_mainloop_signal(state->mainLoop, 0);
-        },
-        &deadline);
+    const PulseDeadline deadline(mainLoop, timeout);
     for (;;) {
         pa_context_state_t state = pa_context_get_state(context);
         if (state == PA_CONTEXT_READY) {
             break;
         }
-        if (hasEnded(state) || timedOut) {
-            std::string reason = timedOut ? "the sound server did not answer in time"
-                                          : std::string("cannot connect to the sound server: ") +
-                                                pa_strerror(pa_context_errno(context));
-            api->time_free(timer);
-            return fail(std::move(reason));
+        if (hasEnded(state) || deadline.hasPassed()) {
+            return fail(deadline.hasPassed() ? "the sound server did not answer in time"
+                                             : std::string("cannot connect to the sound server: ") +
+                                                   pa_strerror(pa_context_errno(context)));
         }
         pa_threaded_mainloop_wait(mainLoop);
     }
-    api->time_free(timer);
     return connection;
 }
 

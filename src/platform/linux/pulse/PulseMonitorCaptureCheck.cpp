@@ -4,9 +4,9 @@
 #include <string>
 
 #include <pulse/stream.h>
-#include <pulse/timeval.h>
 
 #include "platform/linux/pulse/PulseConnection.hpp"
+#include "platform/linux/pulse/PulseDeadline.hpp"
 #include "platform/linux/pulse/PulseIntrospection.hpp"
 
 namespace quillbridge {
@@ -26,34 +26,19 @@ bool recordStreamBecomesReady(const PulseConnection& connection, const std::stri
         const_cast<PulseConnection*>(&connection));
     bool ready = false;
     if (pa_stream_connect_record(stream, source.c_str(), nullptr, PA_STREAM_DONT_MOVE) == 0) {
-        struct Deadline {
-            const PulseConnection* connection;
-            bool timedOut = false;
-        } deadline{&connection};
-        pa_mainloop_api* api = pa_threaded_mainloop_get_api(connection.mainLoop());
-        timeval when{};
-        pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(timeout.count()) * PA_USEC_PER_MSEC);
-        pa_time_event* timer = api->time_new(
-            api, &when,
-            [](pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
-                auto* state = static_cast<Deadline*>(userdata);
-                state->timedOut = true;
-                state->connection->signal();
-            },
-            &deadline);
+        const PulseDeadline deadline(connection.mainLoop(), timeout);
         for (;;) {
             const pa_stream_state_t state = pa_stream_get_state(stream);
             if (state == PA_STREAM_READY) {
                 ready = true;
                 break;
             }
-            if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED || deadline.timedOut ||
+            if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED || deadline.hasPassed() ||
                 !connection.isReady()) {
                 break;
             }
             pa_threaded_mainloop_wait(connection.mainLoop());
         }
-        api->time_free(timer);
         pa_stream_disconnect(stream);
     }
     pa_stream_set_state_callback(stream, nullptr, nullptr);

@@ -1,6 +1,7 @@
 #include "platform/linux/pulse/PulseOutputVolume.hpp"
 
 #include <chrono>
+#include <type_traits>
 
 #include <pulse/introspect.h>
 #include <pulse/volume.h>
@@ -63,6 +64,29 @@ bool readDefaultSink(PulseConnection& connection, SinkQuery& query) {
     return connection.wait(operation) && query.found;
 }
 
+// Connected, with the loop's lock held: what `action` makes of the default sink's state; nothing without a
+// server or a default sink.
+template <typename Action>
+auto withDefaultSink(PulseConnection* pulse, Action action)
+    -> std::optional<std::invoke_result_t<Action&, PulseConnection&, SinkQuery&>> {
+    if (pulse == nullptr)
+        return std::nullopt;
+    PulseConnection::Lock lock(*pulse);
+    SinkQuery query;
+    if (!readDefaultSink(*pulse, query))
+        return std::nullopt;
+    return action(*pulse, query);
+}
+
+// With the loop's lock held: whether the operation that `start` begins (reporting to the completion it is
+// given) finishes and succeeds.
+template <typename Start>
+bool succeeds(PulseConnection& pulse, Start start) {
+    Completion completion{&pulse, false};
+    const bool finished = pulse.wait(start(&completion));
+    return finished && completion.succeeded;
+}
+
 }  // namespace
 
 PulseConnection* PulseOutputVolume::connection() {
@@ -79,50 +103,37 @@ PulseConnection* PulseOutputVolume::connection() {
 
 std::optional<PulseOutputVolume::OutputState> PulseOutputVolume::defaultOutput() {
     std::lock_guard guard(mutex_);
-    PulseConnection* pulse = connection();
-    if (pulse == nullptr)
-        return std::nullopt;
-    PulseConnection::Lock lock(*pulse);
-    SinkQuery query;
-    if (!readDefaultSink(*pulse, query))
-        return std::nullopt;
-    return OutputState{query.name, static_cast<double>(pa_cvolume_avg(&query.volume)) / PA_VOLUME_NORM,
-                       query.muted};
+    return withDefaultSink(connection(), [](PulseConnection&, const SinkQuery& query) {
+        return OutputState{query.name, static_cast<double>(pa_cvolume_avg(&query.volume)) / PA_VOLUME_NORM,
+                           query.muted};
+    });
 }
 
 bool PulseOutputVolume::changeVolume(int direction) {
     std::lock_guard guard(mutex_);
-    PulseConnection* pulse = connection();
-    if (pulse == nullptr)
-        return false;
-    PulseConnection::Lock lock(*pulse);
-    SinkQuery query;
-    if (!readDefaultSink(*pulse, query))
-        return false;
-    auto step = static_cast<pa_volume_t>(PA_VOLUME_NORM * stepFraction);
-    if (direction > 0)
-        pa_cvolume_inc_clamp(&query.volume, step, PA_VOLUME_NORM);
-    else
-        pa_cvolume_dec(&query.volume, step);
-    Completion completion{pulse, false};
-    bool finished = pulse->wait(pa_context_set_sink_volume_by_name(
-        pulse->context(), query.name.c_str(), &query.volume, operationCompleted, &completion));
-    return finished && completion.succeeded;
+    auto change = [direction](PulseConnection& pulse, SinkQuery& query) {
+        auto step = static_cast<pa_volume_t>(PA_VOLUME_NORM * stepFraction);
+        if (direction > 0)
+            pa_cvolume_inc_clamp(&query.volume, step, PA_VOLUME_NORM);
+        else
+            pa_cvolume_dec(&query.volume, step);
+        return succeeds(pulse, [&](Completion* completion) {
+            return pa_context_set_sink_volume_by_name(pulse.context(), query.name.c_str(), &query.volume,
+                                                      operationCompleted, completion);
+        });
+    };
+    return withDefaultSink(connection(), change).value_or(false);
 }
 
 bool PulseOutputVolume::toggleMute() {
     std::lock_guard guard(mutex_);
-    PulseConnection* pulse = connection();
-    if (pulse == nullptr)
-        return false;
-    PulseConnection::Lock lock(*pulse);
-    SinkQuery query;
-    if (!readDefaultSink(*pulse, query))
-        return false;
-    Completion completion{pulse, false};
-    bool finished = pulse->wait(pa_context_set_sink_mute_by_name(
-        pulse->context(), query.name.c_str(), query.muted ? 0 : 1, operationCompleted, &completion));
-    return finished && completion.succeeded;
+    auto toggle = [](PulseConnection& pulse, const SinkQuery& query) {
+        return succeeds(pulse, [&](Completion* completion) {
+            return pa_context_set_sink_mute_by_name(pulse.context(), query.name.c_str(), query.muted ? 0 : 1,
+                                                    operationCompleted, completion);
+        });
+    };
+    return withDefaultSink(connection(), toggle).value_or(false);
 }
 
 }  // namespace quillbridge

@@ -187,6 +187,26 @@ std::expected<bool, std::string> isCollectionLocked(GDBusProxy* service, const s
     return g_variant_get_boolean(inner) != FALSE;
 }
 
+// Succeeds when the collection at `path` is unlocked; interactionRequired when it is locked.
+std::expected<void, SecretStoreError> requireUnlockedCollection(GDBusProxy* service,
+                                                                const std::string& path) {
+    auto locked = isCollectionLocked(service, path);
+    if (!locked) {
+        logger().error("Secret Service collection state unavailable: ", locked.error());
+        return std::unexpected(SecretStoreError::unavailable);
+    }
+    if (*locked)
+        return std::unexpected(SecretStoreError::interactionRequired);
+    return {};
+}
+
+// The items a search found: the first that is unlocked, and whether any was locked.
+struct SearchResult {
+    ItemList found;
+    SecretItem* firstUnlocked = nullptr;
+    bool sawLocked = false;
+};
+
 }  // namespace
 
 struct SecretServiceSecretStore::Connection {
@@ -201,6 +221,26 @@ struct SecretServiceSecretStore::Connection {
         owner.table = secret_attributes_build(&schema(), "service", std::string(service).c_str(), "account",
                                               std::string(account).c_str(), nullptr);
         return owner;
+    }
+
+    // The items stored under `attributes`; nothing (logged) when the search fails.
+    bool search(const AttributesOwner& attributes, SecretSearchFlags flags, SearchResult& result) const {
+        ErrorOwner error;
+        result.found.items =
+            secret_service_search_sync(service, &schema(), attributes.table, flags, nullptr, error.out());
+        if (error.error != nullptr) {
+            logger().error("Secret Service search failed: ", error.message());
+            return false;
+        }
+        for (GList* entry = result.found.items; entry != nullptr; entry = entry->next) {
+            auto* item = static_cast<SecretItem*>(entry->data);
+            if (!secret_item_get_locked(item)) {
+                result.firstUnlocked = item;
+                break;
+            }
+            result.sawLocked = true;
+        }
+        return true;
     }
 };
 
@@ -230,24 +270,13 @@ SecretStore::ReadResult SecretServiceSecretStore::read(std::string_view service,
         return std::unexpected(SecretStoreError::invalidItem);
     std::lock_guard lock(mutex_);
     auto attributes = connection_->attributes(service, account);
-    ErrorOwner error;
-    ItemList found;
-    found.items = secret_service_search_sync(
-        connection_->service, &schema(), attributes.table,
-        static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS), nullptr, error.out());
-    if (error.error != nullptr) {
-        logger().error("Secret Service search failed: ", error.message());
+    SearchResult search;
+    if (!connection_->search(attributes,
+                             static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS),
+                             search))
         return std::unexpected(SecretStoreError::unavailable);
-    }
-
-    bool sawLocked = false;
-    for (GList* entry = found.items; entry != nullptr; entry = entry->next) {
-        auto* item = static_cast<SecretItem*>(entry->data);
-        if (secret_item_get_locked(item)) {
-            sawLocked = true;
-            continue;
-        }
-        ValueOwner value{secret_item_get_secret(item)};
+    if (search.firstUnlocked != nullptr) {
+        ValueOwner value{secret_item_get_secret(search.firstUnlocked)};
         if (value.value == nullptr) {
             logger().error("The Secret Service gave an item without its secret");
             return std::unexpected(SecretStoreError::unavailable);
@@ -259,7 +288,7 @@ SecretStore::ReadResult SecretServiceSecretStore::read(std::string_view service,
         auto* begin = reinterpret_cast<const std::uint8_t*>(bytes);
         return std::optional<SecretBytes>{SecretBytes(ByteView(begin, length))};
     }
-    if (sawLocked)
+    if (search.sawLocked)
         return std::unexpected(SecretStoreError::interactionRequired);
 
     // Nothing found. Only trust that when the collection new items go to is unlocked.
@@ -271,13 +300,8 @@ SecretStore::ReadResult SecretServiceSecretStore::read(std::string_view service,
     }
     if (*path == "/")
         return std::optional<SecretBytes>{};
-    auto locked = isCollectionLocked(proxy, *path);
-    if (!locked) {
-        logger().error("Secret Service collection state unavailable: ", locked.error());
-        return std::unexpected(SecretStoreError::unavailable);
-    }
-    if (*locked)
-        return std::unexpected(SecretStoreError::interactionRequired);
+    if (auto unlocked = requireUnlockedCollection(proxy, *path); !unlocked)
+        return std::unexpected(unlocked.error());
     return std::optional<SecretBytes>{};
 }
 
@@ -291,30 +315,19 @@ SecretStore::WriteResult SecretServiceSecretStore::write(std::string_view servic
     ValueOwner value{secret_value_new(reinterpret_cast<const gchar*>(secret.data()),
                                       static_cast<gssize>(secret.size()), "application/octet-stream")};
 
-    ErrorOwner searchError;
-    ItemList found;
-    found.items = secret_service_search_sync(connection_->service, &schema(), attributes.table,
-                                             SECRET_SEARCH_ALL, nullptr, searchError.out());
-    if (searchError.error != nullptr) {
-        logger().error("Secret Service search failed: ", searchError.message());
+    SearchResult search;
+    if (!connection_->search(attributes, SECRET_SEARCH_ALL, search))
         return std::unexpected(SecretStoreError::unavailable);
-    }
-    bool sawLocked = false;
-    for (GList* entry = found.items; entry != nullptr; entry = entry->next) {
-        auto* item = static_cast<SecretItem*>(entry->data);
-        if (secret_item_get_locked(item)) {
-            sawLocked = true;
-            continue;
-        }
+    if (search.firstUnlocked != nullptr) {
         ErrorOwner error;
-        if (!secret_item_set_secret_sync(item, value.value, nullptr, error.out())) {
+        if (!secret_item_set_secret_sync(search.firstUnlocked, value.value, nullptr, error.out())) {
             logger().error("Secret Service update failed: ", error.message());
             return std::unexpected(SecretStoreError::unavailable);
         }
         return {};
     }
     // A locked copy would shadow a new one as soon as it is unlocked again.
-    if (sawLocked)
+    if (search.sawLocked)
         return std::unexpected(SecretStoreError::interactionRequired);
 
     auto* proxy = G_DBUS_PROXY(connection_->service);
@@ -324,13 +337,8 @@ SecretStore::WriteResult SecretServiceSecretStore::write(std::string_view servic
                        path ? std::string() : ": " + path.error());
         return std::unexpected(SecretStoreError::unavailable);
     }
-    auto locked = isCollectionLocked(proxy, *path);
-    if (!locked) {
-        logger().error("Secret Service collection state unavailable: ", locked.error());
-        return std::unexpected(SecretStoreError::unavailable);
-    }
-    if (*locked)
-        return std::unexpected(SecretStoreError::interactionRequired);
+    if (auto unlocked = requireUnlockedCollection(proxy, *path); !unlocked)
+        return unlocked;
     ErrorOwner collectionError;
     ObjectOwner<SecretCollection> collection(
         secret_collection_for_alias_sync(connection_->service, SECRET_COLLECTION_DEFAULT,

@@ -86,9 +86,8 @@ LibavVideoEncoder::~LibavVideoEncoder() {
 }
 
 int LibavVideoEncoder::openCodec(const Options& options) {
-    const bool isHEVC = configuration_.codec == StreamCodec::hevc;
     const auto& colors = configuration_.colorProperties;
-    isTenBit_ = isHEVC && colors && colors->isHDR();
+    isTenBit_ = configuration_.codec == StreamCodec::hevc && colors && colors->isHDR();
 
     if (options.vaapiRenderNode && !isTenBit_) {
         if (openHardwareDevice(*options.vaapiRenderNode) >= 0)
@@ -96,8 +95,11 @@ int LibavVideoEncoder::openCodec(const Options& options) {
         logger().notice("VAAPI encoding unavailable on ", *options.vaapiRenderNode, "; encoding in software");
         releaseCodec();
     }
+    return openSoftwareEncoder(options.threadCount);
+}
 
-    encoderName_ = isHEVC ? "libx265" : "libx264";
+int LibavVideoEncoder::openSoftwareEncoder(int threadCount) {
+    encoderName_ = configuration_.codec == StreamCodec::hevc ? "libx265" : "libx264";
     const AVCodec* codec = avcodec_find_encoder_by_name(encoderName_.c_str());
     if (codec == nullptr)
         return AVERROR_ENCODER_NOT_FOUND;
@@ -105,9 +107,23 @@ int LibavVideoEncoder::openCodec(const Options& options) {
     if (context_ == nullptr)
         return AVERROR(ENOMEM);
     context_->pix_fmt = isTenBit_ ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
-    context_->thread_count = options.threadCount;
+    context_->thread_count = threadCount;
+    applyStreamSettings();
+    HdrMetadata metadata;
+    if (configuration_.codec == StreamCodec::hevc)
+        metadata = applyX265Settings();
+    else
+        applyX264Settings();
+    const int status = avcodec_open2(context_, codec, nullptr);
+    if (status < 0) {
+        releaseCodec();
+        return status;
+    }
+    return allocatePictureAndFormat(context_->pix_fmt, metadata);
+}
 
-    // Shared settings, then the encoder's own.
+// The settings every encoder shares: size, timing, rate control and the colour description.
+void LibavVideoEncoder::applyStreamSettings() {
     context_->width = static_cast<int>(configuration_.width);
     context_->height = static_cast<int>(configuration_.height);
     const int frameRate = configuration_.frameRate > 0 ? configuration_.frameRate : 60;
@@ -124,75 +140,51 @@ int LibavVideoEncoder::openCodec(const Options& options) {
     // The stream's colours: the conversion's matrix and range, the frame's primaries and transfer function.
     context_->colorspace = isTenBit_ ? AVCOL_SPC_BT2020_NCL : AVCOL_SPC_SMPTE170M;
     context_->color_range = AVCOL_RANGE_MPEG;
+    const auto& colors = configuration_.colorProperties;
     if (colors && colors->colorPrimaries)
         context_->color_primaries =
             VideoColorMapping::primaries(*colors->colorPrimaries).value_or(AVCOL_PRI_UNSPECIFIED);
     if (colors && colors->transferFunction)
         context_->color_trc =
             VideoColorMapping::transfer(*colors->transferFunction).value_or(AVCOL_TRC_UNSPECIFIED);
+}
 
+LibavVideoEncoder::HdrMetadata LibavVideoEncoder::applyX265Settings() {
     void* settings = context_->priv_data;
-    std::string parameters;
-    std::optional<std::string> masterDisplay;
-    std::optional<std::string> maxCll;
-    if (isHEVC) {
-        av_opt_set(settings, "preset", "ultrafast", 0);
-        av_opt_set(settings, "tune", "zerolatency", 0);
-        av_opt_set(settings, "profile", isTenBit_ ? "main10" : "main", 0);
-        av_opt_set_int(settings, "forced-idr", 1, 0);
-        parameters =
-            "log-level=error:keyint=-1:min-keyint=1:scenecut=0:open-gop=0:frame-threads=1:bframes=0:"
-            "repeat-headers=1:aud=0:info=0";
-        if (isTenBit_) {
-            masterDisplay = masterDisplayParameter(colors->masteringDisplayColorVolume);
-            maxCll = maxCllParameter(colors->contentLightLevelInfo);
-            parameters += ":hdr10=1";
-            if (masterDisplay)
-                parameters += ":master-display=" + *masterDisplay;
-            if (maxCll)
-                parameters += ":max-cll=" + *maxCll;
+    av_opt_set(settings, "preset", "ultrafast", 0);
+    av_opt_set(settings, "tune", "zerolatency", 0);
+    av_opt_set(settings, "profile", isTenBit_ ? "main10" : "main", 0);
+    av_opt_set_int(settings, "forced-idr", 1, 0);
+    std::string parameters =
+        "log-level=error:keyint=-1:min-keyint=1:scenecut=0:open-gop=0:frame-threads=1:bframes=0:"
+        "repeat-headers=1:aud=0:info=0";
+    HdrMetadata metadata;
+    if (isTenBit_) {
+        const auto& colors = configuration_.colorProperties;
+        const auto masterDisplay = masterDisplayParameter(colors->masteringDisplayColorVolume);
+        const auto maxCll = maxCllParameter(colors->contentLightLevelInfo);
+        parameters += ":hdr10=1";
+        if (masterDisplay) {
+            parameters += ":master-display=" + *masterDisplay;
+            metadata.masteringDisplayColorVolume = colors->masteringDisplayColorVolume;
         }
-        av_opt_set(settings, "x265-params", parameters.c_str(), 0);
-    } else {
-        // "superfast" rather than "ultrafast": the fastest preset drops to the constrained baseline profile.
-        av_opt_set(settings, "preset", "superfast", 0);
-        av_opt_set(settings, "tune", "zerolatency", 0);
-        av_opt_set(settings, "profile", "high", 0);
-        av_opt_set_int(settings, "forced-idr", 1, 0);
-        av_opt_set(settings, "x264-params", "keyint=infinite:scenecut=0:aud=0:bframes=0", 0);
+        if (maxCll) {
+            parameters += ":max-cll=" + *maxCll;
+            metadata.contentLightLevelInfo = colors->contentLightLevelInfo;
+        }
     }
-    const int status = avcodec_open2(context_, codec, nullptr);
-    if (status < 0) {
-        releaseCodec();
-        return status;
-    }
+    av_opt_set(settings, "x265-params", parameters.c_str(), 0);
+    return metadata;
+}
 
-    picture_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
-    if (picture_ == nullptr || packet_ == nullptr)
-        return AVERROR(ENOMEM);
-    picture_->format = context_->pix_fmt;
-    picture_->width = context_->width;
-    picture_->height = context_->height;
-    if (const int allocated = av_frame_get_buffer(picture_, 0); allocated < 0)
-        return allocated;
-
-    auto format = std::make_shared<VideoEncoderOutputFormat>();
-    format->codec = configuration_.codec;
-    format->width = configuration_.width;
-    format->height = configuration_.height;
-    VideoColorProperties written;
-    written.colorPrimaries = VideoColorMapping::primariesName(context_->color_primaries);
-    written.transferFunction = VideoColorMapping::transferName(context_->color_trc);
-    written.yCbCrMatrix = VideoColorMapping::matrixName(context_->colorspace);
-    written.fullRangeVideo = false;
-    if (masterDisplay)
-        written.masteringDisplayColorVolume = colors->masteringDisplayColorVolume;
-    if (maxCll)
-        written.contentLightLevelInfo = colors->contentLightLevelInfo;
-    format->colorProperties = written;
-    format_ = std::move(format);
-    return 0;
+void LibavVideoEncoder::applyX264Settings() {
+    void* settings = context_->priv_data;
+    // "superfast" rather than "ultrafast": the fastest preset drops to the constrained baseline profile.
+    av_opt_set(settings, "preset", "superfast", 0);
+    av_opt_set(settings, "tune", "zerolatency", 0);
+    av_opt_set(settings, "profile", "high", 0);
+    av_opt_set_int(settings, "forced-idr", 1, 0);
+    av_opt_set(settings, "x264-params", "keyint=infinite:scenecut=0:aud=0:bframes=0", 0);
 }
 
 int LibavVideoEncoder::openHardwareDevice(const std::string& renderNode) {
@@ -226,45 +218,30 @@ int LibavVideoEncoder::openHardwareDevice(const std::string& renderNode) {
     }
     context_->hw_frames_ctx = frames;
     context_->pix_fmt = AV_PIX_FMT_VAAPI;
-    context_->width = static_cast<int>(configuration_.width);
-    context_->height = static_cast<int>(configuration_.height);
-    const int frameRate = configuration_.frameRate > 0 ? configuration_.frameRate : 60;
-    context_->time_base = AVRational{1, frameRate};
-    context_->framerate = AVRational{frameRate, 1};
-    context_->max_b_frames = 0;
+    applyStreamSettings();
     // No automatic key frames within any realistic session.
     context_->gop_size = INT32_MAX / 2;
-    if (configuration_.averageBitRate > 0) {
-        context_->bit_rate = configuration_.averageBitRate;
-        context_->rc_max_rate = configuration_.averageBitRate;
-        context_->rc_buffer_size =
-            static_cast<int>(std::min<std::int64_t>(configuration_.averageBitRate, INT32_MAX));
-    }
     context_->profile = isHEVC ? FF_PROFILE_HEVC_MAIN : FF_PROFILE_H264_HIGH;
-    context_->colorspace = AVCOL_SPC_SMPTE170M;
-    context_->color_range = AVCOL_RANGE_MPEG;
-    const auto& colors = configuration_.colorProperties;
-    if (colors && colors->colorPrimaries)
-        context_->color_primaries =
-            VideoColorMapping::primaries(*colors->colorPrimaries).value_or(AVCOL_PRI_UNSPECIFIED);
-    if (colors && colors->transferFunction)
-        context_->color_trc =
-            VideoColorMapping::transfer(*colors->transferFunction).value_or(AVCOL_TRC_UNSPECIFIED);
     av_opt_set_int(context_->priv_data, "async_depth", 1, 0);
     av_opt_set_int(context_->priv_data, "aud", 0, 0);
     status = avcodec_open2(context_, codec, nullptr);
     if (status < 0)
         return status;
+    // Frames are converted to NV12 in memory, then uploaded to the device.
+    return allocatePictureAndFormat(AV_PIX_FMT_NV12, HdrMetadata{});
+}
 
+int LibavVideoEncoder::allocatePictureAndFormat(int pictureFormat, const HdrMetadata& metadata) {
     picture_ = av_frame_alloc();
     packet_ = av_packet_alloc();
     if (picture_ == nullptr || packet_ == nullptr)
         return AVERROR(ENOMEM);
-    picture_->format = AV_PIX_FMT_NV12;
+    picture_->format = pictureFormat;
     picture_->width = context_->width;
     picture_->height = context_->height;
     if (const int allocated = av_frame_get_buffer(picture_, 0); allocated < 0)
         return allocated;
+
     auto format = std::make_shared<VideoEncoderOutputFormat>();
     format->codec = configuration_.codec;
     format->width = configuration_.width;
@@ -274,6 +251,8 @@ int LibavVideoEncoder::openHardwareDevice(const std::string& renderNode) {
     written.transferFunction = VideoColorMapping::transferName(context_->color_trc);
     written.yCbCrMatrix = VideoColorMapping::matrixName(context_->colorspace);
     written.fullRangeVideo = false;
+    written.masteringDisplayColorVolume = metadata.masteringDisplayColorVolume;
+    written.contentLightLevelInfo = metadata.contentLightLevelInfo;
     format->colorProperties = written;
     format_ = std::move(format);
     return 0;

@@ -60,10 +60,22 @@ private:
         std::uint64_t generation = 0;
     };
 
+    // The HDR metadata the bitstream carries, as the output format announces it.
+    struct HdrMetadata {
+        std::optional<Bytes> masteringDisplayColorVolume;
+        std::optional<Bytes> contentLightLevelInfo;
+    };
+
     LibavVideoEncoder(const VideoEncoderConfiguration& configuration, asio::any_io_executor outputExecutor,
                       VideoEncoderOutputHandler onOutput);
     int openCodec(const Options& options);
+    int openSoftwareEncoder(int threadCount);
     int openHardwareDevice(const std::string& renderNode);
+    void applyStreamSettings();
+    HdrMetadata applyX265Settings();
+    void applyX264Settings();
+    // The picture frames are converted into (`pictureFormat`, an AVPixelFormat) and the output format.
+    int allocatePictureAndFormat(int pictureFormat, const HdrMetadata& metadata);
     void encodeOnWorker(const VideoEncoderInput& input);
     void receivePackets();
     void post(VideoEncoderOutput output);

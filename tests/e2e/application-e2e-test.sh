@@ -51,27 +51,8 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 143" TERM INT
 
-check() {
-    local description=$1
-    shift
-    if "$@"; then
-        echo "ok - $description"
-        passed=$((passed + 1))
-    else
-        echo "not ok - $description"
-        failed=$((failed + 1))
-    fi
-}
-
-# Waits until a command succeeds, at most $1 seconds.
-eventually() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@" >/dev/null 2>&1; do
-        ((SECONDS < deadline)) || return 1
-        sleep 0.2
-    done
-}
+# check and eventually, as the application's other shell tests have them.
+source "$(dirname "${BASH_SOURCE[0]}")/../app/test-checks.sh"
 
 # Screenshots: the whole screen, numbered in the order taken.
 shots=0

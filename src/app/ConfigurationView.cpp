@@ -7,28 +7,11 @@
 
 #include "app/MainActorTask.hpp"
 #include "app/MenuSectionRules.hpp"
+#include "app/MenuWidgets.hpp"
 #include "capture/DisplayCaptureConfigurator.hpp"
 
 namespace quillbridge {
 namespace {
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
-    return line;
-}
-
-QLabel* captionLabel(QWidget* parent) {
-    auto* label = new QLabel(parent);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
-    QFont caption = label->font();
-    caption.setPointSizeF(caption.pointSizeF() * 0.85);
-    label->setFont(caption);
-    label->setForegroundRole(QPalette::PlaceholderText);
-    return label;
-}
 
 constexpr const char* approvalHint = "Allow Quillbridge Host in Login Items to open it on startup.";
 
@@ -47,12 +30,12 @@ ConfigurationView::ConfigurationView(Dependencies dependencies, QWidget* parent)
     stack->addWidget(status_);
 
     // The name comes from the system: escaped, so that markup in it shows as typed.
-    deviceName_ = captionLabel(this);
+    deviceName_ = menu_widgets::captionLabel({}, this);
     deviceName_->setTextFormat(Qt::RichText);
     deviceName_->setText(QStringLiteral("This device will appear as <b>%1</b>")
                              .arg(QString::fromStdString(dependencies_.localDeviceName).toHtmlEscaped()));
     stack->addWidget(deviceName_);
-    stack->addWidget(divider(this));
+    stack->addWidget(menu_widgets::divider(this));
 
     auto* pickerRow = new QHBoxLayout();
     auto* pickerLabel = new QLabel(QStringLiteral("Display"), this);
@@ -63,21 +46,21 @@ ConfigurationView::ConfigurationView(Dependencies dependencies, QWidget* parent)
     pickerRow->addWidget(pickerLabel);
     pickerRow->addWidget(displayPicker_, 1);
     stack->addLayout(pickerRow);
-    stack->addWidget(divider(this));
+    stack->addWidget(menu_widgets::divider(this));
 
     peerToPeer_ = new QCheckBox(QStringLiteral("Allow Peer-to-Peer Connections"), this);
     stack->addWidget(peerToPeer_);
-    auto* peerToPeerNote = captionLabel(this);
+    auto* peerToPeerNote = menu_widgets::captionLabel({}, this);
     peerToPeerNote->setText(
         QStringLiteral("Allows direct connections without a local network, but can reduce Wi-Fi performance. "
                        "Must be enabled on "
                        "the Vision Pro app as well."));
     stack->addWidget(peerToPeerNote);
-    stack->addWidget(divider(this));
+    stack->addWidget(menu_widgets::divider(this));
 
     openAtLogin_ = new QCheckBox(QStringLiteral("Open Quillbridge Host at Login"), this);
     stack->addWidget(openAtLogin_);
-    loginError_ = captionLabel(this);
+    loginError_ = menu_widgets::captionLabel({}, this);
     loginError_->hide();
     stack->addWidget(loginError_);
 

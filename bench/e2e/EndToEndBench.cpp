@@ -61,6 +61,7 @@
 #include "platform/linux/host/LinuxHostServices.hpp"
 #include "platform/linux/quic/LinuxQuicTransport.hpp"
 #include "session/ScreenStreamBroadcaster.hpp"
+#include "support/HostProcessChannel.hpp"
 #include "support/ProcessCpuTime.hpp"
 #include "support/headset/HeadsetSimulator.hpp"
 #include "support/headset/ServiceBrowserHostLocator.hpp"
@@ -117,41 +118,6 @@ std::uint64_t threadCpuNanoseconds(std::thread& thread) {
     }
     return cpuNanoseconds(clock);
 }
-
-// An io_context turned by a thread of its own until the loop is destroyed.
-class EventLoopThread {
-public:
-    EventLoopThread() : guard_(asio::make_work_guard(context)), thread(([this] { context.run(); })) {}
-    ~EventLoopThread() {
-        guard_.reset();
-        context.stop();
-        thread.join();
-    }
-
-    // Runs the awaitable on this loop and waits for its result (rethrowing what it threw).
-    template <class T>
-    T run(asio::awaitable<T> awaitable, std::chrono::seconds bound = waitBound) {
-        auto future = asio::co_spawn(context, std::move(awaitable), asio::use_future);
-        if (future.wait_for(bound) != std::future_status::ready) {
-            throw std::runtime_error("timed out");
-        }
-        return future.get();
-    }
-
-    // Runs the function on this loop and returns its result.
-    template <class Function>
-    auto call(Function function) {
-        return run([](Function body) -> asio::awaitable<decltype(body())> { co_return body(); }(function));
-    }
-
-    asio::io_context context;
-
-private:
-    asio::executor_work_guard<asio::io_context::executor_type> guard_;
-
-public:
-    std::thread thread;
-};
 
 struct DecodedPicture {
     std::uint64_t timeNanoseconds = 0;
@@ -517,7 +483,7 @@ private:
             Sample value;
             value.wall = monotonicNanoseconds();
             value.process = cpuNanoseconds(CLOCK_PROCESS_CPUTIME_ID);
-            value.excluded = threadCpuNanoseconds(headsetLoop_.thread) +
+            value.excluded = threadCpuNanoseconds(headsetLoop_.thread()) +
                              static_cast<std::uint64_t>(simulatorTransport.engineCpuTime().count()) +
                              threadCpuNanoseconds(drawing) +
                              (tone ? threadCpuNanoseconds(tone->thread()) : 0) +

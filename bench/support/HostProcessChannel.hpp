@@ -44,6 +44,9 @@ public:
         return run([](Function body) -> asio::awaitable<decltype(body())> { co_return body(); }(function));
     }
 
+    // The loop's thread, for reading its CPU time.
+    std::thread& thread() { return thread_; }
+
     asio::io_context context;
 
 private:

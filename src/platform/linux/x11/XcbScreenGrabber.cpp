@@ -1,5 +1,7 @@
 #include "platform/linux/x11/XcbScreenGrabber.hpp"
 
+#include "platform/linux/x11/XcbSharedSegment.hpp"
+
 #include <cstring>
 
 #include <sys/ipc.h>
@@ -54,27 +56,13 @@ XcbScreenGrabber::~XcbScreenGrabber() {
 
 bool XcbScreenGrabber::attachSegment(std::size_t size) {
     detachSegment();
-    const int id = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
-    if (id < 0) {
+    const auto attached = XcbSharedSegment::attach(connection_, size);
+    if (!attached) {
         return false;
     }
-    void* data = shmat(id, nullptr, 0);
-    if (data == reinterpret_cast<void*>(-1)) {
-        shmctl(id, IPC_RMID, nullptr);
-        return false;
-    }
-    const std::uint32_t segment = xcb_generate_id(connection_.get());
-    XcbReply<xcb_generic_error_t> attachError(
-        xcb_request_check(connection_.get(), xcb_shm_attach_checked(connection_.get(), segment, id, 0)));
-    // Marked for removal now: it goes away once both sides have detached, even if this process dies.
-    shmctl(id, IPC_RMID, nullptr);
-    if (attachError || connection_.hasError()) {
-        shmdt(data);
-        return false;
-    }
-    segment_ = segment;
-    segmentID_ = id;
-    segmentData_ = static_cast<std::uint8_t*>(data);
+    segment_ = attached->segment;
+    segmentID_ = attached->id;
+    segmentData_ = attached->data;
     segmentSize_ = size;
     return true;
 }

@@ -1,5 +1,7 @@
 #include "platform/linux/x11/XcbSharedImagePool.hpp"
 
+#include "platform/linux/x11/XcbSharedSegment.hpp"
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
@@ -43,27 +45,13 @@ XcbSharedImagePool::~XcbSharedImagePool() {
 }
 
 bool XcbSharedImagePool::attachSegment() {
-    const int id = shmget(IPC_PRIVATE, bufferSize_, IPC_CREAT | 0600);
-    if (id < 0) {
-        return false;
-    }
-    void* data = shmat(id, nullptr, 0);
-    if (data == reinterpret_cast<void*>(-1)) {
-        shmctl(id, IPC_RMID, nullptr);
-        return false;
-    }
-    const std::uint32_t segment = xcb_generate_id(connection_.get());
-    XcbReply<xcb_generic_error_t> attachError(
-        xcb_request_check(connection_.get(), xcb_shm_attach_checked(connection_.get(), segment, id, 0)));
-    // Marked for removal now: it goes away once both sides have detached, even if this process dies.
-    shmctl(id, IPC_RMID, nullptr);
-    if (attachError || connection_.hasError()) {
-        shmdt(data);
+    const auto attached = XcbSharedSegment::attach(connection_, bufferSize_);
+    if (!attached) {
         return false;
     }
     // Segments attached before a failure are detached and unmapped by the destructor.
     std::lock_guard lock(storage_->mutex);
-    storage_->segments.push_back({static_cast<std::uint8_t*>(data), segment});
+    storage_->segments.push_back({attached->data, attached->segment});
     storage_->freeIndices.push_back(storage_->segments.size() - 1);
     return true;
 }

@@ -5,8 +5,8 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -181,22 +181,25 @@ TEST_F(PropertyChannelServerTests, ProcessesOfAnotherUserAreRefused) {
     // The file's mode alone keeps other users out; open it (and its folder) to see the credential check too.
     ASSERT_EQ(::chmod(folder.c_str(), 0711), 0);
     ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
-    pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) {
-            ::_exit(3);
+    // Another user, on a thread of this process: raw system calls change only the calling thread's
+    // credentials (glibc's setuid would change every thread's). A forked child of this threaded process could
+    // hang in malloc on a lock another thread held at the fork.
+    int outcome = -1;
+    std::thread otherUser([&] {
+        if (::syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
+            ::syscall(SYS_setresuid, 65534, 65534, 65534) != 0) {
+            outcome = 3;
+            return;
         }
         auto client = PropertyChannelTestClient::connect(path);
         if (!client) {
-            ::_exit(4);
+            outcome = 4;
+            return;
         }
-        bool refused = !client->get(boxObjectID, selector::acquired).has_value();
-        ::_exit(refused ? 0 : 5);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        outcome = client->get(boxObjectID, selector::acquired).has_value() ? 5 : 0;
+    });
+    otherUser.join();
+    EXPECT_EQ(outcome, 0);
 }
 
 TEST_F(PropertyChannelServerTests, AStaleSocketIsReplacedButALiveOneOrAnotherFileIsNot) {
